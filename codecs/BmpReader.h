@@ -1,0 +1,29 @@
+// Windows and OS/2 bitmap files into a Raster24, decoded by the program's own
+// code: 1, 4 and 8-bit indexed, 16 and 32-bit with or without masks, 24-bit,
+// and the 8 and 4-bit run-length encodings.
+#pragma once
+
+#include "imaging/Raster24.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace pictavo {
+
+// Loads the file at `path` into `raster`. On failure the raster is left as it
+// was and the message is one of "Cannot open file <shownName>", "Stream read
+// error", "Bitmap image is not valid" or "Out of memory". An empty file
+// gives an empty raster.
+void LoadBitmapFile(Raster24& raster, const std::string& path, const std::string& shownName = {});
+
+// The same reading over bytes already in memory.
+void LoadBitmapBytes(Raster24& raster, const std::uint8_t* data, std::size_t size);
+
+// Decodes run-length data (bits 8: encoding 1, bits 4: encoding 2) into
+// `picture`, a raster of 24-bit colours whose pixels start black. Rows run
+// from the bottom up; runs and deltas that leave the picture write nothing.
+void DecodeBitmapRle(const std::uint8_t* data, std::size_t size, int bits,
+                     const std::vector<PaletteEntry>& palette, Raster24& picture);
+
+}  // namespace pictavo

@@ -1,0 +1,58 @@
+// Reads the one EXIF field the program needs, the orientation tag of the
+// first image directory. Every offset is checked against the block's end; a
+// damaged block means "upright as stored".
+#include "codecs/TJPEGImage.h"
+
+#include <cstring>
+
+namespace pictavo {
+namespace {
+
+constexpr std::size_t ExifHeaderSize = 6;  // "Exif\0\0"
+constexpr std::size_t TiffHeaderSize = 8;
+constexpr std::size_t DirectoryEntrySize = 12;
+constexpr std::uint16_t OrientationTag = 0x0112;
+constexpr std::uint16_t TypeShort = 3;
+
+struct Tiff {
+    const std::uint8_t* data;
+    std::size_t size;
+    bool bigEndian;
+
+    std::uint16_t u16(std::size_t at) const
+    {
+        return bigEndian ? static_cast<std::uint16_t>(data[at] << 8 | data[at + 1])
+                         : static_cast<std::uint16_t>(data[at + 1] << 8 | data[at]);
+    }
+    std::uint32_t u32(std::size_t at) const
+    {
+        return bigEndian ? std::uint32_t(u16(at)) << 16 | u16(at + 2) : std::uint32_t(u16(at + 2)) << 16 | u16(at);
+    }
+};
+
+}  // namespace
+
+int ExifOrientation(const std::uint8_t* payload, std::size_t size)
+{
+    if (size < ExifHeaderSize + TiffHeaderSize || std::memcmp(payload, "Exif\0\0", ExifHeaderSize) != 0) return 1;
+    Tiff tiff{payload + ExifHeaderSize, size - ExifHeaderSize, false};
+    if (tiff.data[0] == 'M' && tiff.data[1] == 'M') tiff.bigEndian = true;
+    else if (!(tiff.data[0] == 'I' && tiff.data[1] == 'I')) return 1;
+    if (tiff.u16(2) != 42) return 1;
+
+    const std::uint32_t directory = tiff.u32(4);
+    if (directory < TiffHeaderSize || directory > tiff.size - 2) return 1;
+    const std::size_t count = tiff.u16(directory);
+    const std::size_t first = directory + 2;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t entry = first + i * DirectoryEntrySize;
+        if (entry + DirectoryEntrySize > tiff.size) return 1;
+        if (tiff.u16(entry) != OrientationTag) continue;
+        if (tiff.u16(entry + 2) != TypeShort || tiff.u32(entry + 4) < 1) return 1;
+        const int value = tiff.u16(entry + 8);  // a single short sits at the start of the value field
+        return value >= 1 && value <= 8 ? value : 1;
+    }
+    return 1;
+}
+
+}  // namespace pictavo

@@ -1,0 +1,162 @@
+#include "codecs/JpegLibrary.h"
+
+#include "codecs/TJPEGImage.h"
+#include "imaging/Errors.h"
+
+#include <algorithm>
+#include <new>
+
+#include <jerror.h>
+
+namespace pictavo::jpeg {
+namespace {
+
+constexpr std::size_t BlockSize = 4096;
+
+void ErrorExit(j_common_ptr cinfo)
+{
+    auto* manager = reinterpret_cast<ErrorManager*>(cinfo->err);
+    std::longjmp(manager->jump, 1);
+}
+
+void EmitMessage(j_common_ptr, int) {}
+void OutputMessage(j_common_ptr) {}
+void FormatMessage(j_common_ptr, char* buffer) { buffer[0] = '\0'; }
+
+void ResetErrorManager(j_common_ptr cinfo)
+{
+    cinfo->err->num_warnings = 0;
+    cinfo->err->msg_code = 0;
+}
+
+void InitSource(j_decompress_ptr) {}
+
+boolean FillInputBuffer(j_decompress_ptr cinfo)
+{
+    auto* src = reinterpret_cast<MemorySource*>(cinfo->src);
+    if (src->offset >= src->size) {
+        if (src->offset == 0) ERREXIT(cinfo, JERR_INPUT_EMPTY);
+        WARNMS(cinfo, JWRN_JPEG_EOF);
+        src->eoi[0] = 0xFF;
+        src->eoi[1] = JPEG_EOI;
+        src->pub.next_input_byte = src->eoi;
+        src->pub.bytes_in_buffer = 2;
+        return TRUE;
+    }
+    const std::size_t n = std::min(BlockSize, src->size - src->offset);
+    src->pub.next_input_byte = src->data + src->offset;
+    src->pub.bytes_in_buffer = n;
+    src->offset += n;
+    return TRUE;
+}
+
+void SkipInputData(j_decompress_ptr cinfo, long count)
+{
+    auto* src = reinterpret_cast<MemorySource*>(cinfo->src);
+    if (count <= 0) return;
+    while (count > static_cast<long>(src->pub.bytes_in_buffer)) {
+        count -= static_cast<long>(src->pub.bytes_in_buffer);
+        FillInputBuffer(cinfo);
+    }
+    src->pub.next_input_byte += count;
+    src->pub.bytes_in_buffer -= static_cast<std::size_t>(count);
+}
+
+void TermSource(j_decompress_ptr) {}
+
+void InitDestination(j_compress_ptr cinfo)
+{
+    auto* dest = reinterpret_cast<MemoryDestination*>(cinfo->dest);
+    dest->pub.next_output_byte = dest->block;
+    dest->pub.free_in_buffer = BlockSize;
+}
+
+// Growing the output can run out of memory; report it as the library would.
+void Append(j_compress_ptr cinfo, const JOCTET* bytes, std::size_t count)
+{
+    auto* dest = reinterpret_cast<MemoryDestination*>(cinfo->dest);
+    bool grown = true;
+    try {
+        dest->out->insert(dest->out->end(), bytes, bytes + count);
+    } catch (const std::bad_alloc&) {
+        grown = false;
+    }
+    if (!grown) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 0);  // jumps; never from inside the handler
+}
+
+boolean EmptyOutputBuffer(j_compress_ptr cinfo)
+{
+    auto* dest = reinterpret_cast<MemoryDestination*>(cinfo->dest);
+    Append(cinfo, dest->block, BlockSize);
+    dest->pub.next_output_byte = dest->block;
+    dest->pub.free_in_buffer = BlockSize;
+    return TRUE;
+}
+
+void TermDestination(j_compress_ptr cinfo)
+{
+    auto* dest = reinterpret_cast<MemoryDestination*>(cinfo->dest);
+    Append(cinfo, dest->block, BlockSize - dest->pub.free_in_buffer);
+}
+
+}  // namespace
+
+jpeg_error_mgr* InstallErrorManager(ErrorManager& manager)
+{
+    jpeg_std_error(&manager.pub);
+    manager.pub.error_exit = ErrorExit;
+    manager.pub.emit_message = EmitMessage;
+    manager.pub.output_message = OutputMessage;
+    manager.pub.format_message = FormatMessage;
+    manager.pub.reset_error_mgr = ResetErrorManager;
+    return &manager.pub;
+}
+
+int MessageNumber(int libraryCode)
+{
+    switch (libraryCode) {
+    case JERR_ARITH_NOTIMPL: return 1;
+    case JERR_BAD_PRECISION: return 13;
+    case JERR_BAD_SAMPLING: return 16;
+    case JERR_COMPONENT_COUNT: return 24;
+    case JERR_IMAGE_TOO_BIG: return 40;
+    case JERR_INPUT_EMPTY: return 41;
+    case JERR_NO_IMAGE: return 50;
+    case JERR_NO_SOI: return 52;
+    case JERR_SOF_UNSUPPORTED: return 59;
+    case JERR_UNKNOWN_MARKER: return 67;
+    default: return libraryCode;
+    }
+}
+
+void RaiseLibraryError(int libraryCode)
+{
+    if (libraryCode == JERR_OUT_OF_MEMORY) throw EOutOfMemory();
+    throw EJPEG(MessageNumber(libraryCode));
+}
+
+void AttachSource(j_decompress_ptr cinfo, MemorySource& source, const std::uint8_t* data, std::size_t size)
+{
+    source.pub.init_source = InitSource;
+    source.pub.fill_input_buffer = FillInputBuffer;
+    source.pub.skip_input_data = SkipInputData;
+    source.pub.resync_to_restart = jpeg_resync_to_restart;
+    source.pub.term_source = TermSource;
+    source.pub.next_input_byte = nullptr;
+    source.pub.bytes_in_buffer = 0;
+    source.data = data;
+    source.size = size;
+    source.offset = 0;
+    cinfo->src = &source.pub;
+}
+
+void AttachDestination(j_compress_ptr cinfo, MemoryDestination& destination, std::vector<std::uint8_t>& out)
+{
+    destination.pub.init_destination = InitDestination;
+    destination.pub.empty_output_buffer = EmptyOutputBuffer;
+    destination.pub.term_destination = TermDestination;
+    destination.out = &out;
+    cinfo->dest = &destination.pub;
+}
+
+}  // namespace pictavo::jpeg

@@ -1,0 +1,53 @@
+// The glue between libjpeg and the adapter: an error manager that turns every
+// library error into one exception, and in-memory data source and destination.
+//
+// Library errors leave through longjmp back to the operation's setjmp; only
+// then is the C++ exception raised, so no exception crosses the C library.
+#pragma once
+
+#include <csetjmp>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include <jpeglib.h>
+
+namespace pictavo::jpeg {
+
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+};
+
+// Installs the five entries: error_exit jumps to `jump`; messages are dropped.
+jpeg_error_mgr* InstallErrorManager(ErrorManager& manager);
+
+// The number that "JPEG error #%d" shows for a library message code: the
+// classic numbering for the messages that ordinary files reach, the linked
+// library's own code for any other.
+int MessageNumber(int libraryCode);
+
+// Raises EJPEG (or "Out of memory" for the library's allocation failures).
+[[noreturn]] void RaiseLibraryError(int libraryCode);
+
+// Reads `size` bytes in 4096-byte blocks. At a premature end the library's
+// warning is dropped and an end-of-image marker supplied.
+struct MemorySource {
+    jpeg_source_mgr pub;
+    const std::uint8_t* data;
+    std::size_t size;
+    std::size_t offset;
+    JOCTET eoi[2];
+};
+void AttachSource(j_decompress_ptr cinfo, MemorySource& source, const std::uint8_t* data, std::size_t size);
+
+// Appends to `out` in 4096-byte blocks.
+struct MemoryDestination {
+    jpeg_destination_mgr pub;
+    std::vector<std::uint8_t>* out;
+    JOCTET block[4096];
+};
+void AttachDestination(j_compress_ptr cinfo, MemoryDestination& destination, std::vector<std::uint8_t>& out);
+
+}  // namespace pictavo::jpeg

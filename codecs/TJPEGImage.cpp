@@ -1,0 +1,248 @@
+#include "codecs/TJPEGImage.h"
+
+#include "codecs/Files.h"
+#include "codecs/JpegLibrary.h"
+
+#include <csetjmp>
+
+namespace pictavo {
+namespace {
+
+// One library object per operation, destroyed however the operation ends.
+// Created only after the operation's setjmp, since creation can fail too.
+struct Decompressor {
+    jpeg_decompress_struct cinfo{};
+    jpeg::ErrorManager errors{};
+    jpeg::MemorySource source{};
+
+    Decompressor() { cinfo.err = jpeg::InstallErrorManager(errors); }
+    ~Decompressor() { jpeg_destroy_decompress(&cinfo); }
+    Decompressor(const Decompressor&) = delete;
+    Decompressor& operator=(const Decompressor&) = delete;
+
+    void create(const std::vector<std::uint8_t>& bytes)
+    {
+        jpeg_create_decompress(&cinfo);
+        jpeg::AttachSource(&cinfo, source, bytes.data(), bytes.size());
+    }
+};
+
+struct Compressor {
+    jpeg_compress_struct cinfo{};
+    jpeg::ErrorManager errors{};
+    jpeg::MemoryDestination destination{};
+
+    Compressor() { cinfo.err = jpeg::InstallErrorManager(errors); }
+    ~Compressor() { jpeg_destroy_compress(&cinfo); }
+    Compressor(const Compressor&) = delete;
+    Compressor& operator=(const Compressor&) = delete;
+};
+
+// Memory the decoder needs before it writes the first row: the raster, and
+// for multi-scan files the whole coefficient buffer.
+std::uint64_t DecodeMemory(const jpeg_decompress_struct& cinfo, int bitsPerPixel)
+{
+    std::uint64_t bytes = static_cast<std::uint64_t>(RowBytes(cinfo.image_width, bitsPerPixel)) * cinfo.image_height;
+    if (jpeg_has_multiple_scans(const_cast<j_decompress_ptr>(&cinfo))) {
+        for (int c = 0; c < cinfo.num_components; ++c) {
+            const jpeg_component_info& comp = cinfo.comp_info[c];
+            const std::uint64_t h = comp.h_samp_factor > 0 ? comp.h_samp_factor : 1;
+            const std::uint64_t v = comp.v_samp_factor > 0 ? comp.v_samp_factor : 1;
+            const std::uint64_t across = (comp.width_in_blocks + h - 1) / h * h;
+            const std::uint64_t down = (comp.height_in_blocks + v - 1) / v * v;
+            bytes += across * down * sizeof(JBLOCK);
+        }
+    }
+    return bytes;
+}
+
+void EncodeRows(const Raster24& picture, int quality, bool progressive, std::vector<std::uint8_t>& bytes)
+{
+    Compressor c;
+    if (setjmp(c.errors.jump)) jpeg::RaiseLibraryError(c.errors.pub.msg_code);
+    jpeg_create_compress(&c.cinfo);
+    jpeg::AttachDestination(&c.cinfo, c.destination, bytes);
+    c.cinfo.image_width = static_cast<JDIMENSION>(picture.width());
+    c.cinfo.image_height = static_cast<JDIMENSION>(picture.height());
+    c.cinfo.input_components = 3;
+    c.cinfo.in_color_space = JCS_EXT_BGR;  // the raster's byte order, read in place
+    jpeg_set_defaults(&c.cinfo);
+    c.cinfo.dct_method = JDCT_FLOAT;
+    jpeg_set_quality(&c.cinfo, quality, TRUE);
+    if (progressive) jpeg_simple_progression(&c.cinfo);
+    jpeg_start_compress(&c.cinfo, TRUE);
+    while (c.cinfo.next_scanline < c.cinfo.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(picture.scanLine(static_cast<int>(c.cinfo.next_scanline)));
+        jpeg_write_scanlines(&c.cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&c.cinfo);
+}
+
+}  // namespace
+
+JpegDefaults& JPEGDefaults()
+{
+    static JpegDefaults defaults;
+    return defaults;
+}
+
+TJPEGImage::TJPEGImage()
+    : quality_(JPEGDefaults().quality),
+      progressive_(JPEGDefaults().progressiveOutput),
+      palette_(JPEGDefaults().paletteOutput)
+{
+}
+
+void TJPEGImage::loadFromFile(const std::string& path, const std::string& shownName)
+{
+    loadFromBytes(ReadWholeFile(path, shownName.empty() ? path : shownName));
+}
+
+void TJPEGImage::readEmbedded(ByteStream& stream)
+{
+    std::uint8_t count[4];
+    stream.readExactly(count, 4);
+    const std::int32_t n = static_cast<std::int32_t>(count[0] | (count[1] << 8) | (count[2] << 16) |
+                                                     (std::uint32_t(count[3]) << 24));
+    if (n < 0 || static_cast<std::size_t>(n) > stream.remaining()) throw EReadError();
+    std::vector<std::uint8_t> bytes(stream.current(), stream.current() + n);
+    stream.skip(static_cast<std::size_t>(n));
+    loadFromBytes(std::move(bytes));
+}
+
+void TJPEGImage::loadFromBytes(std::vector<std::uint8_t> bytes)
+{
+    data_ = TJPEGData{};
+    data_.bytes = std::move(bytes);
+    data_.hasBytes = true;
+    raster_.release();
+    hasRaster_ = false;
+    readHeader();
+}
+
+void TJPEGImage::readHeader()
+{
+    if (data_.bytes.empty()) return;
+    Decompressor d;
+    if (setjmp(d.errors.jump)) jpeg::RaiseLibraryError(d.errors.pub.msg_code);
+    d.create(data_.bytes);
+    jpeg_save_markers(&d.cinfo, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_read_header(&d.cinfo, TRUE);
+    data_.width = static_cast<int>(d.cinfo.image_width);
+    data_.height = static_cast<int>(d.cinfo.image_height);
+    data_.gray = d.cinfo.jpeg_color_space == JCS_GRAYSCALE;
+    progressive_ = jpeg_has_multiple_scans(&d.cinfo);
+    for (jpeg_saved_marker_ptr m = d.cinfo.marker_list; m != nullptr; m = m->next) {
+        if (m->marker == JPEG_APP0 + 1 && m->data_length >= 6 && std::equal(m->data, m->data + 6, "Exif\0\0")) {
+            data_.orientation = ExifOrientation(m->data, m->data_length);
+            break;
+        }
+    }
+}
+
+int TJPEGImage::width() const
+{
+    return hasRaster_ ? raster_.width() : data_.width;
+}
+
+int TJPEGImage::height() const
+{
+    return hasRaster_ ? raster_.height() : data_.height;
+}
+
+void TJPEGImage::decodeInto(Raster24& destination)
+{
+    if (!hasRaster_) decode();
+    destination.assign(&raster_);
+}
+
+void TJPEGImage::decode()
+{
+    Decompressor d;
+    if (setjmp(d.errors.jump)) jpeg::RaiseLibraryError(d.errors.pub.msg_code);
+    d.create(data_.bytes);
+    jpeg_read_header(&d.cinfo, TRUE);
+    // The library could decode arithmetic coding; this program never has.
+    if (d.cinfo.arith_code) throw EJPEG(1);
+
+    d.cinfo.scale_num = 1;
+    d.cinfo.scale_denom = 1;
+    d.cinfo.do_block_smoothing = TRUE;
+    d.cinfo.dct_method = JDCT_FLOAT;
+    const bool indexed = palette_ || d.cinfo.out_color_space == JCS_GRAYSCALE;
+    if (indexed) {
+        d.cinfo.quantize_colors = TRUE;
+        d.cinfo.desired_number_of_colors = 236;
+    } else {
+        // Rows come out in the raster's blue, green, red order directly.
+        d.cinfo.out_color_space = JCS_EXT_BGR;
+    }
+    const PixelFormat format = indexed ? PixelFormat::Indexed8 : PixelFormat::Bgr24;
+    CheckPixelMemory(DecodeMemory(d.cinfo, BitsPerPixel(format)));
+
+    jpeg_start_decompress(&d.cinfo);
+    raster_.reset(static_cast<int>(d.cinfo.output_width), static_cast<int>(d.cinfo.output_height), format, 0);
+    hasRaster_ = true;  // a failure from here on leaves the part decoded so far
+    if (indexed) {
+        std::vector<PaletteEntry> palette(static_cast<std::size_t>(d.cinfo.actual_number_of_colors));
+        const bool gray = d.cinfo.out_color_components == 1;
+        for (std::size_t i = 0; i < palette.size(); ++i) {
+            const std::uint8_t r = d.cinfo.colormap[0][i];
+            palette[i] = gray ? PaletteEntry{r, r, r, 0}
+                              : PaletteEntry{d.cinfo.colormap[2][i], d.cinfo.colormap[1][i], r, 0};
+        }
+        raster_.setPalette(std::move(palette));
+    }
+    while (d.cinfo.output_scanline < d.cinfo.output_height) {
+        JSAMPROW row = raster_.scanLine(static_cast<int>(d.cinfo.output_scanline));
+        if (jpeg_read_scanlines(&d.cinfo, &row, 1) != 1) break;
+    }
+    jpeg_finish_decompress(&d.cinfo);
+}
+
+void TJPEGImage::takeRaster(const Raster24& source)
+{
+    data_ = TJPEGData{};
+    raster_.assign(&source);
+    hasRaster_ = true;
+}
+
+void TJPEGImage::setEncodeQuality(std::uint8_t quality)
+{
+    quality_ = quality < 1 ? 1 : (quality > 100 ? 100 : quality);
+}
+
+const std::vector<std::uint8_t>& TJPEGImage::encodedBytes()
+{
+    if (!data_.hasBytes) encode();
+    return data_.bytes;
+}
+
+void TJPEGImage::saveToFile(const std::string& path, const std::string& shownName)
+{
+    const std::vector<std::uint8_t>& bytes = encodedBytes();
+    WriteFileAtomically(path, bytes.data(), bytes.size(), shownName.empty() ? path : shownName);
+}
+
+void TJPEGImage::encode()
+{
+    data_.bytes.clear();
+    if (!hasRaster_ || raster_.width() == 0 || raster_.height() == 0) {
+        data_.hasBytes = true;  // an empty picture saves as an empty file
+        return;
+    }
+    std::vector<std::uint8_t> bytes;
+    if (raster_.is24Bit()) {
+        EncodeRows(raster_, quality_, progressive_, bytes);
+    } else {
+        Raster24 converted = raster_;
+        converted.make24Bit();
+        EncodeRows(converted, quality_, progressive_, bytes);
+    }
+    data_.width = raster_.width();
+    data_.height = raster_.height();
+    data_.bytes = std::move(bytes);
+    data_.hasBytes = true;
+}
+
+}  // namespace pictavo

@@ -1,0 +1,97 @@
+// The JPEG adapter: one object per picture, holding the file's bytes and the
+// facts of its header, the decoded or handed-in raster, and the settings the
+// encoder uses. All coding goes through libjpeg with fixed parameters, so
+// decoded pixels and encoded bytes are reproducible.
+#pragma once
+
+#include "codecs/ByteStream.h"
+#include "imaging/Errors.h"
+#include "imaging/Raster24.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pictavo {
+
+// Any error of the JPEG library: "JPEG error #<number>".
+class EJPEG : public EInvalidGraphic {
+public:
+    explicit EJPEG(int number) : EInvalidGraphic("JPEG error #" + std::to_string(number)), number_(number) {}
+    int number() const { return number_; }
+
+private:
+    int number_;
+};
+
+// The datastream and what its header says.
+struct TJPEGData {
+    std::vector<std::uint8_t> bytes;
+    bool hasBytes = false;  // false until a file is loaded or an encoding made
+    int width = 0;
+    int height = 0;
+    bool gray = false;
+    int orientation = 1;  // EXIF orientation, 1 when absent or unreadable
+};
+
+// Copied into every new TJPEGImage. Start-up sets paletteOutput from the
+// display; nothing else changes them.
+struct JpegDefaults {
+    std::uint8_t quality = 90;
+    bool progressiveOutput = false;
+    bool paletteOutput = false;
+};
+JpegDefaults& JPEGDefaults();
+
+class TJPEGImage {
+public:
+    TJPEGImage();
+
+    // Reads the whole file and its header. Errors name the file as
+    // `shownName` (the path itself when empty).
+    void loadFromFile(const std::string& path, const std::string& shownName = {});
+    // A payload: a 32-bit little-endian count, then that many JPEG bytes.
+    void readEmbedded(ByteStream& stream);
+    // Takes the datastream as it is and reads its header.
+    void loadFromBytes(std::vector<std::uint8_t> bytes);
+
+    int width() const;
+    int height() const;
+    bool gray() const { return data_.gray; }
+    int orientation() const { return data_.orientation; }
+
+    // Decodes on first use; later calls hand over the same picture.
+    void decodeInto(Raster24& destination);
+    // Replaces the datastream by an empty one and the picture by `source`.
+    void takeRaster(const Raster24& source);
+
+    std::uint8_t encodeQuality() const { return quality_; }
+    void setEncodeQuality(std::uint8_t quality);
+    bool progressiveOutput() const { return progressive_; }
+    void setProgressiveOutput(bool on) { progressive_ = on; }
+    bool paletteOutput() const { return palette_; }
+    void setPaletteOutput(bool on) { palette_ = on; }
+
+    // The datastream, encoding the picture first when there is none.
+    const std::vector<std::uint8_t>& encodedBytes();
+    // Writes encodedBytes() to `path`, all or nothing.
+    void saveToFile(const std::string& path, const std::string& shownName = {});
+
+private:
+    void readHeader();
+    void decode();
+    void encode();
+
+    TJPEGData data_;
+    Raster24 raster_;
+    bool hasRaster_ = false;
+    std::uint8_t quality_;
+    bool progressive_;
+    bool palette_;
+};
+
+// The EXIF orientation in an APP1 marker's payload ("Exif\0\0" and a TIFF
+// block); 1 when it is missing, damaged or outside 1 ... 8.
+int ExifOrientation(const std::uint8_t* payload, std::size_t size);
+
+}  // namespace pictavo

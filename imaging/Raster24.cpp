@@ -1,0 +1,295 @@
+#include "imaging/Raster24.h"
+
+#include "imaging/Errors.h"
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cstring>
+#include <new>
+#include <unistd.h>
+
+namespace pictavo {
+namespace {
+
+std::uint64_t DefaultMemoryLimit()
+{
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0) return std::uint64_t(1) << 32;
+    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize) / 2;
+}
+
+std::atomic<std::uint64_t>& MemoryLimit()
+{
+    static std::atomic<std::uint64_t> limit{DefaultMemoryLimit()};
+    return limit;
+}
+
+std::shared_ptr<std::vector<std::uint8_t>> NewPixels(std::uint64_t bytes, std::uint8_t fill)
+{
+    CheckPixelMemory(bytes);
+    try {
+        return std::make_shared<std::vector<std::uint8_t>>(static_cast<std::size_t>(bytes), fill);
+    } catch (const std::bad_alloc&) {
+        throw EOutOfMemory();
+    } catch (const std::length_error&) {
+        throw EOutOfMemory();
+    }
+}
+
+// One channel under a mask, widened to 8 bits by repeating its bits.
+struct Channel {
+    std::uint32_t mask = 0;
+    int shift = 0;
+    int width = 0;
+
+    explicit Channel(std::uint32_t m) : mask(m)
+    {
+        if (m == 0) return;
+        shift = std::countr_zero(m);
+        width = 32 - std::countl_zero(m >> shift);
+    }
+
+    std::uint8_t operator()(std::uint32_t pixel) const
+    {
+        if (width == 0) return 0;
+        const std::uint32_t v = (pixel & mask) >> shift;
+        if (width >= 8) return static_cast<std::uint8_t>(v >> (width - 8));
+        std::uint32_t out = 0;
+        int filled = 0;
+        while (filled < 8) {
+            out = (out << width) | v;
+            filled += width;
+        }
+        return static_cast<std::uint8_t>(out >> (filled - 8));
+    }
+};
+
+void ConvertIndexedRow(const std::uint8_t* src, std::uint8_t* dst, int width, int bits,
+                       const std::vector<PaletteEntry>& palette)
+{
+    const int perByte = 8 / bits;
+    const unsigned valueMask = (1u << bits) - 1;
+    for (int x = 0; x < width; ++x) {
+        const int shift = 8 - bits * (x % perByte + 1);
+        const unsigned index = (src[x / perByte] >> shift) & valueMask;
+        // Indices beyond the table show black.
+        if (index < palette.size()) {
+            const PaletteEntry& e = palette[index];
+            dst[0] = e.blue;
+            dst[1] = e.green;
+            dst[2] = e.red;
+        } else {
+            dst[0] = dst[1] = dst[2] = 0;
+        }
+        dst += 3;
+    }
+}
+
+void ConvertMaskedRow(const std::uint8_t* src, std::uint8_t* dst, int width, int bytesPerPixel,
+                      const Channel& red, const Channel& green, const Channel& blue)
+{
+    for (int x = 0; x < width; ++x) {
+        std::uint32_t pixel = 0;
+        for (int b = bytesPerPixel - 1; b >= 0; --b) pixel = (pixel << 8) | src[b];
+        dst[0] = blue(pixel);
+        dst[1] = green(pixel);
+        dst[2] = red(pixel);
+        src += bytesPerPixel;
+        dst += 3;
+    }
+}
+
+}  // namespace
+
+int BitsPerPixel(PixelFormat format)
+{
+    switch (format) {
+    case PixelFormat::Indexed1: return 1;
+    case PixelFormat::Indexed4: return 4;
+    case PixelFormat::Indexed8: return 8;
+    case PixelFormat::Rgb555:
+    case PixelFormat::Masked16: return 16;
+    case PixelFormat::Device:
+    case PixelFormat::Bgr24: return 24;
+    case PixelFormat::Bgrx32:
+    case PixelFormat::Masked32: return 32;
+    }
+    return 24;
+}
+
+std::int64_t RowBytes(std::int64_t width, int bitsPerPixel)
+{
+    return ((width * bitsPerPixel + 31) & ~std::int64_t(31)) / 8;
+}
+
+std::uint64_t PixelMemoryLimit() { return MemoryLimit().load(); }
+void SetPixelMemoryLimit(std::uint64_t bytes) { MemoryLimit().store(bytes); }
+
+void CheckPixelMemory(std::uint64_t bytes)
+{
+    if (bytes > PixelMemoryLimit()) throw EOutOfMemory();
+}
+
+void Raster24::setWidth(int width)
+{
+    if (width != width_) resize(width, height_);
+}
+
+void Raster24::setHeight(int height)
+{
+    if (height != height_) resize(width_, height);
+}
+
+void Raster24::resize(int width, int height)
+{
+    if (width < 0 || height < 0) throw EInvalidGraphicOperation(msg::InvalidImageSize);
+    const int bits = BitsPerPixel(format_);
+    const std::int64_t stride = RowBytes(width, bits);
+    std::shared_ptr<std::vector<std::uint8_t>> pixels;
+    if (width > 0 && height > 0) {
+        pixels = NewPixels(static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(height), 255);
+        const int rows = std::min(height, height_);
+        const std::int64_t overlapBits = std::int64_t(std::min(width, width_)) * bits;
+        const std::size_t wholeBytes = static_cast<std::size_t>(overlapBits / 8);
+        const int restBits = static_cast<int>(overlapBits % 8);
+        for (int r = 0; r < rows; ++r) {
+            const std::uint8_t* from = rowAddress(r);
+            std::uint8_t* to = pixels->data() + r * stride;
+            std::memcpy(to, from, wholeBytes);
+            if (restBits != 0) {
+                const std::uint8_t keep = static_cast<std::uint8_t>(0xFF00 >> restBits);
+                to[wholeBytes] = static_cast<std::uint8_t>((from[wholeBytes] & keep) | ~keep);
+            }
+        }
+    }
+    width_ = width;
+    height_ = height;
+    stride_ = static_cast<std::ptrdiff_t>(stride);
+    bottomUp_ = false;
+    pixels_ = std::move(pixels);
+}
+
+void Raster24::make24Bit()
+{
+    if (format_ == PixelFormat::Bgr24) return;
+    if (format_ == PixelFormat::Device) {  // already holds 24-bit colours
+        format_ = PixelFormat::Bgr24;
+        return;
+    }
+    const std::int64_t stride = RowBytes(width_, 24);
+    std::shared_ptr<std::vector<std::uint8_t>> pixels;
+    if (pixels_) {
+        pixels = NewPixels(static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(height_), 0);
+        const Channel red(format_ == PixelFormat::Rgb555 ? 0x7C00 : masks_.red);
+        const Channel green(format_ == PixelFormat::Rgb555 ? 0x03E0 : masks_.green);
+        const Channel blue(format_ == PixelFormat::Rgb555 ? 0x001F : masks_.blue);
+        for (int r = 0; r < height_; ++r) {
+            const std::uint8_t* src = rowAddress(r);
+            std::uint8_t* dst = pixels->data() + r * stride;
+            switch (format_) {
+            case PixelFormat::Indexed1: ConvertIndexedRow(src, dst, width_, 1, palette_); break;
+            case PixelFormat::Indexed4: ConvertIndexedRow(src, dst, width_, 4, palette_); break;
+            case PixelFormat::Indexed8: ConvertIndexedRow(src, dst, width_, 8, palette_); break;
+            case PixelFormat::Rgb555:
+            case PixelFormat::Masked16: ConvertMaskedRow(src, dst, width_, 2, red, green, blue); break;
+            case PixelFormat::Masked32: ConvertMaskedRow(src, dst, width_, 4, red, green, blue); break;
+            case PixelFormat::Bgrx32:
+                for (int x = 0; x < width_; ++x) {
+                    dst[3 * x] = src[4 * x];
+                    dst[3 * x + 1] = src[4 * x + 1];
+                    dst[3 * x + 2] = src[4 * x + 2];
+                }
+                break;
+            case PixelFormat::Device:
+            case PixelFormat::Bgr24: break;
+            }
+        }
+    }
+    format_ = PixelFormat::Bgr24;
+    stride_ = static_cast<std::ptrdiff_t>(stride);
+    bottomUp_ = false;
+    pixels_ = std::move(pixels);
+    palette_.clear();
+    masks_ = {};
+}
+
+std::uint8_t* Raster24::rowAddress(int row) const
+{
+    const std::ptrdiff_t index = bottomUp_ ? height_ - 1 - row : row;
+    return pixels_->data() + index * stride_;
+}
+
+std::uint8_t* Raster24::scanLine(int row)
+{
+    if (row < 0 || row >= height_ || !pixels_) throw EInvalidGraphicOperation(msg::ScanLineOutOfRange);
+    detach();
+    return rowAddress(row);
+}
+
+const std::uint8_t* Raster24::scanLine(int row) const
+{
+    if (row < 0 || row >= height_ || !pixels_) throw EInvalidGraphicOperation(msg::ScanLineOutOfRange);
+    return rowAddress(row);
+}
+
+void Raster24::detach()
+{
+    if (pixels_ && pixels_.use_count() > 1) {
+        auto copy = NewPixels(pixels_->size(), 0);
+        std::memcpy(copy->data(), pixels_->data(), pixels_->size());
+        pixels_ = std::move(copy);
+    }
+}
+
+void Raster24::assign(const Raster24* source)
+{
+    if (source == this) return;
+    if (source == nullptr) {
+        release();
+        return;
+    }
+    *this = *source;
+}
+
+void Raster24::release()
+{
+    *this = Raster24();
+}
+
+bool Raster24::sharesPixelsWith(const Raster24& other) const
+{
+    return pixels_ && pixels_ == other.pixels_;
+}
+
+void Raster24::reset(int width, int height, PixelFormat format, std::uint8_t fill, bool bottomUp)
+{
+    if (width < 0 || height < 0) throw EInvalidGraphicOperation(msg::InvalidImageSize);
+    const std::int64_t stride = RowBytes(width, BitsPerPixel(format));
+    std::shared_ptr<std::vector<std::uint8_t>> pixels;
+    if (width > 0 && height > 0)
+        pixels = NewPixels(static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(height), fill);
+    width_ = width;
+    height_ = height;
+    format_ = format;
+    bottomUp_ = bottomUp;
+    stride_ = static_cast<std::ptrdiff_t>(stride);
+    pixels_ = std::move(pixels);
+    palette_.clear();
+    masks_ = {};
+}
+
+std::uint8_t* Raster24::pixelBytes()
+{
+    if (!pixels_) return nullptr;
+    detach();
+    return pixels_->data();
+}
+
+std::size_t Raster24::pixelByteCount() const
+{
+    return pixels_ ? pixels_->size() : 0;
+}
+
+}  // namespace pictavo

@@ -1,0 +1,102 @@
+// The one pixel container: rows of blue, green, red bytes padded to a
+// multiple of 4, addressed from the top. Decoders may fill it in another
+// layout first; make24Bit() turns any of them into 24-bit pixels.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace pictavo {
+
+enum class PixelFormat {
+    Device,    // a freshly sized raster: 24-bit bytes that are not yet "24-bit"
+    Indexed1,  // 2-colour table, leftmost pixel in bit 7
+    Indexed4,  // 16-colour table, leftmost pixel in the high nibble
+    Indexed8,  // 256-colour table
+    Rgb555,    // little-endian 16-bit, blue bits 0-4, green 5-9, red 10-14
+    Masked16,  // little-endian 16-bit with channel masks
+    Bgr24,     // the 24-bit layout
+    Bgrx32,    // blue, green, red, one ignored byte
+    Masked32,  // little-endian 32-bit with channel masks
+};
+
+struct PaletteEntry {
+    std::uint8_t blue = 0, green = 0, red = 0, reserved = 0;
+};
+
+struct ChannelMasks {
+    std::uint32_t red = 0, green = 0, blue = 0;
+};
+
+int BitsPerPixel(PixelFormat format);
+
+// Bytes of one row: ((width * bits + 31) and not 31) div 8.
+std::int64_t RowBytes(std::int64_t width, int bitsPerPixel);
+
+// Pixel buffers larger than this fail with "Out of memory" before anything is
+// allocated. Defaults to half the physical memory; fuzzers lower it.
+std::uint64_t PixelMemoryLimit();
+void SetPixelMemoryLimit(std::uint64_t bytes);
+// Raises "Out of memory" when `bytes` exceeds the limit.
+void CheckPixelMemory(std::uint64_t bytes);
+
+class Raster24 {
+public:
+    Raster24() = default;
+
+    int width() const { return width_; }
+    int height() const { return height_; }
+    PixelFormat format() const { return format_; }
+
+    // Resizing keeps the overlap of old and new sizes and fills the rest white
+    // (every byte 255). Setting the current value changes nothing.
+    void setWidth(int width);
+    void setHeight(int height);
+
+    bool is24Bit() const { return format_ == PixelFormat::Bgr24; }
+    void make24Bit();
+
+    // Row `row` counted from the top; "Scan line index out of range" outside
+    // 0 .. height - 1. The writable form first gives this raster its own copy
+    // of pixels it shares with another.
+    std::uint8_t* scanLine(int row);
+    const std::uint8_t* scanLine(int row) const;
+    // Signed distance from the start of row r to the start of row r + 1.
+    std::ptrdiff_t rowStep() const { return bottomUp_ ? -stride_ : stride_; }
+    std::ptrdiff_t stride() const { return stride_; }
+
+    // Value semantics; the pixels are shared until the next write.
+    void assign(const Raster24* source);
+    void release();
+    bool sharesPixelsWith(const Raster24& other) const;
+
+    // For decoders: a new pixel area in `format`, every byte set to `fill`.
+    // bottomUp stores row 0 last in memory (as a bottom-up file lays it out).
+    void reset(int width, int height, PixelFormat format, std::uint8_t fill, bool bottomUp = false);
+    // The pixel area in memory order (row height-1 first when bottom-up).
+    std::uint8_t* pixelBytes();
+    std::size_t pixelByteCount() const;
+
+    const std::vector<PaletteEntry>& palette() const { return palette_; }
+    void setPalette(std::vector<PaletteEntry> palette) { palette_ = std::move(palette); }
+    ChannelMasks masks() const { return masks_; }
+    void setMasks(ChannelMasks masks) { masks_ = masks; }
+
+private:
+    void resize(int width, int height);
+    void detach();
+    std::uint8_t* rowAddress(int row) const;
+
+    int width_ = 0;
+    int height_ = 0;
+    PixelFormat format_ = PixelFormat::Device;
+    bool bottomUp_ = false;
+    std::ptrdiff_t stride_ = 0;
+    std::shared_ptr<std::vector<std::uint8_t>> pixels_;
+    std::vector<PaletteEntry> palette_;
+    ChannelMasks masks_;
+};
+
+}  // namespace pictavo
