@@ -44,9 +44,9 @@ int ExifOrientation(const std::uint8_t* payload, std::size_t size)
     if (directory < TiffHeaderSize || directory > tiff.size - 2) return 1;
     const std::size_t count = tiff.u16(directory);
     const std::size_t first = directory + 2;
+    if (first + count * DirectoryEntrySize > tiff.size) return 1;  // a directory cut short
     for (std::size_t i = 0; i < count; ++i) {
         const std::size_t entry = first + i * DirectoryEntrySize;
-        if (entry + DirectoryEntrySize > tiff.size) return 1;
         if (tiff.u16(entry) != OrientationTag) continue;
         if (tiff.u16(entry + 2) != TypeShort || tiff.u32(entry + 4) < 1) return 1;
         const int value = tiff.u16(entry + 8);  // a single short sits at the start of the value field

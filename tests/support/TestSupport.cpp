@@ -40,3 +40,152 @@ void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes)
 }
 
 }  // namespace pictavo::test
+
+#include <cstdio>
+#include <jpeglib.h>
+
+namespace pictavo::test {
+
+Rgb Gradient(int x, int y)
+{
+    return {static_cast<std::uint8_t>(x * 7 + y), static_cast<std::uint8_t>(y * 5), static_cast<std::uint8_t>(200 - x - y * 2)};
+}
+
+std::vector<std::uint8_t> MakeJpeg(int width, int height, const PixelFunction& pixel, const JpegOptions& options)
+{
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr err{};
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_compress(&cinfo);
+    unsigned char* out = nullptr;
+    unsigned long outSize = 0;
+    jpeg_mem_dest(&cinfo, &out, &outSize);
+    cinfo.image_width = static_cast<JDIMENSION>(width);
+    cinfo.image_height = static_cast<JDIMENSION>(height);
+    cinfo.input_components = options.gray ? 1 : 3;
+    cinfo.in_color_space = options.gray ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, options.quality, TRUE);
+    if (options.progressive) jpeg_simple_progression(&cinfo);
+    if (options.arithmetic) cinfo.arith_code = TRUE;
+    static jpeg_scan_info lumaFirst[2];
+    if (options.lumaScanFirst) {
+        lumaFirst[0] = {1, {0, 0, 0, 0}, 0, 63, 0, 0};
+        lumaFirst[1] = {2, {1, 2, 0, 0}, 0, 63, 0, 0};
+        cinfo.scan_info = lumaFirst;
+        cinfo.num_scans = 2;
+    }
+    jpeg_start_compress(&cinfo, TRUE);
+    if (!options.app1.empty())
+        jpeg_write_marker(&cinfo, JPEG_APP0 + 1, options.app1.data(), static_cast<unsigned>(options.app1.size()));
+    std::vector<JSAMPLE> row(static_cast<std::size_t>(width) * 3);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        const int y = static_cast<int>(cinfo.next_scanline);
+        for (int x = 0; x < width; ++x) {
+            const Rgb p = pixel(x, y);
+            if (options.gray) {
+                row[x] = p.g;
+            } else {
+                row[3 * x] = p.r;
+                row[3 * x + 1] = p.g;
+                row[3 * x + 2] = p.b;
+            }
+        }
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&cinfo, rows, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    std::vector<std::uint8_t> bytes(out, out + outSize);
+    jpeg_destroy_compress(&cinfo);
+    std::free(out);
+    return bytes;
+}
+
+std::vector<std::uint8_t> ExifWithOrientation(int orientation, bool bigEndian)
+{
+    std::vector<std::uint8_t> b = {'E', 'x', 'i', 'f', 0, 0};
+    auto u16 = [&](unsigned v) {
+        if (bigEndian) b.insert(b.end(), {std::uint8_t(v >> 8), std::uint8_t(v)});
+        else b.insert(b.end(), {std::uint8_t(v), std::uint8_t(v >> 8)});
+    };
+    auto u32 = [&](unsigned v) {
+        if (bigEndian) { u16(v >> 16); u16(v & 0xFFFF); }
+        else { u16(v & 0xFFFF); u16(v >> 16); }
+    };
+    b.push_back(bigEndian ? 'M' : 'I');
+    b.push_back(bigEndian ? 'M' : 'I');
+    u16(42);
+    u32(8);
+    u16(1);           // one entry
+    u16(0x0112);      // orientation
+    u16(3);           // short
+    u32(1);
+    u16(static_cast<unsigned>(orientation));
+    u16(0);
+    u32(0);           // no next directory
+    return b;
+}
+
+int FrameMarker(const std::vector<std::uint8_t>& jpeg)
+{
+    for (std::size_t i = 2; i + 3 < jpeg.size();) {
+        if (jpeg[i] != 0xFF) return 0;
+        const int marker = jpeg[i + 1];
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) return marker;
+        i += 2 + (jpeg[i + 2] << 8 | jpeg[i + 3]);
+    }
+    return 0;
+}
+
+std::vector<std::uint8_t> MakeBmp(const BmpSpec& spec)
+{
+    std::vector<std::uint8_t> b;
+    auto u16 = [&](unsigned v) { b.insert(b.end(), {std::uint8_t(v), std::uint8_t(v >> 8)}); };
+    auto u32 = [&](std::uint32_t v) { u16(v & 0xFFFF); u16(v >> 16); };
+    b.push_back('B');
+    b.push_back('M');
+    u32(0);
+    u32(0);
+    u32(0xDEAD);  // pixel data offset: deliberately wrong, the reader ignores it
+    u32(spec.headerSize);
+    if (spec.headerSize == 12) {
+        u16(static_cast<unsigned>(spec.width));
+        u16(static_cast<unsigned>(spec.height));
+        u16(spec.planes);
+        u16(spec.bits);
+    } else {
+        u32(static_cast<std::uint32_t>(spec.width));
+        u32(static_cast<std::uint32_t>(spec.height));
+        u16(spec.planes);
+        u16(spec.bits);
+        u32(spec.compression);
+        u32(spec.imageSize);
+        u32(2835);
+        u32(2835);
+        u32(spec.colorsUsed);
+        u32(0);
+        std::size_t written = 40;
+        if (spec.headerSize > 40)
+            for (std::uint32_t m : spec.masks) {
+                u32(m);
+                written += 4;
+            }
+        while (written < spec.headerSize) {
+            b.push_back(0);
+            ++written;
+        }
+        if (spec.headerSize == 40)
+            for (std::uint32_t m : spec.masks) u32(m);
+    }
+    for (std::uint32_t c : spec.palette) {
+        b.push_back(std::uint8_t(c));
+        b.push_back(std::uint8_t(c >> 8));
+        b.push_back(std::uint8_t(c >> 16));
+        if (spec.headerSize != 12) b.push_back(0);
+    }
+    b.insert(b.end(), spec.gapAfterTable, 0xEE);
+    b.insert(b.end(), spec.pixels.begin(), spec.pixels.end());
+    return b;
+}
+
+}  // namespace pictavo::test

@@ -29,3 +29,50 @@ std::vector<std::uint8_t> ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
 }  // namespace pictavo::test
+
+#include <functional>
+
+namespace pictavo::test {
+
+struct Rgb {
+    std::uint8_t r = 0, g = 0, b = 0;
+};
+using PixelFunction = std::function<Rgb(int x, int y)>;
+
+// A smooth, asymmetric test picture.
+Rgb Gradient(int x, int y);
+
+struct JpegOptions {
+    int quality = 95;
+    bool progressive = false;
+    bool arithmetic = false;
+    bool gray = false;
+    bool lumaScanFirst = false;  // sequential, but luminance alone in the first scan
+    std::vector<std::uint8_t> app1;  // an APP1 payload to write, if any
+};
+
+// A JPEG made by the library directly, from RGB pixels.
+std::vector<std::uint8_t> MakeJpeg(int width, int height, const PixelFunction& pixel, const JpegOptions& options = {});
+
+// An EXIF APP1 payload holding only an orientation tag.
+std::vector<std::uint8_t> ExifWithOrientation(int orientation, bool bigEndian = false);
+
+// The frame type of a JPEG: 0xC0 baseline, 0xC2 progressive, ...; 0 if none.
+int FrameMarker(const std::vector<std::uint8_t>& jpeg);
+
+// A bitmap file assembled field by field, for the reader's tests.
+struct BmpSpec {
+    std::uint32_t headerSize = 40;
+    std::int32_t width = 0, height = 0;
+    std::uint16_t planes = 1, bits = 24;
+    std::uint32_t compression = 0;
+    std::uint32_t imageSize = 0;
+    std::uint32_t colorsUsed = 0;
+    std::vector<std::uint32_t> masks;      // after a 40-byte header, or inside larger ones
+    std::vector<std::uint32_t> palette;    // 0x00RRGGBB entries
+    std::vector<std::uint8_t> pixels;      // as stored
+    std::uint32_t gapAfterTable = 0;       // bytes between the table and the pixels
+};
+std::vector<std::uint8_t> MakeBmp(const BmpSpec& spec);
+
+}  // namespace pictavo::test

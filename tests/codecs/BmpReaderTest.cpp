@@ -1,0 +1,257 @@
+#include "codecs/BmpReader.h"
+#include "imaging/Errors.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace pictavo {
+namespace {
+
+using test::BmpSpec;
+using test::MakeBmp;
+
+Raster24 Load(const std::vector<std::uint8_t>& file)
+{
+    Raster24 r;
+    LoadBitmapBytes(r, file.data(), file.size());
+    return r;
+}
+
+std::string ErrorOf(const std::vector<std::uint8_t>& file)
+{
+    Raster24 r;
+    try {
+        LoadBitmapBytes(r, file.data(), file.size());
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "";
+}
+
+// Pixel (x, y) from the top as 0xRRGGBB, after conversion to 24 bits.
+std::uint32_t At(Raster24 r, int x, int y)
+{
+    r.make24Bit();
+    const std::uint8_t* p = r.scanLine(y) + 3 * x;
+    return std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 | p[0];
+}
+
+std::vector<std::uint32_t> AllPixels(Raster24 r)
+{
+    std::vector<std::uint32_t> out;
+    for (int y = 0; y < r.height(); ++y)
+        for (int x = 0; x < r.width(); ++x) out.push_back(At(r, x, y));
+    return out;
+}
+
+// 24-bit rows of a 2 x 2 picture: top row red, green; bottom row blue, white.
+BmpSpec TwoByTwo(bool topDown)
+{
+    const std::vector<std::uint8_t> top = {0, 0, 255, 0, 255, 0, 0, 0};
+    const std::vector<std::uint8_t> bottom = {255, 0, 0, 255, 255, 255, 0, 0};
+    BmpSpec s{.width = 2, .height = topDown ? -2 : 2};
+    s.pixels = topDown ? top : bottom;
+    const auto& second = topDown ? bottom : top;
+    s.pixels.insert(s.pixels.end(), second.begin(), second.end());
+    return s;
+}
+
+TEST(BmpReader, BothRowOrdersGiveTheSamePicture)
+{
+    const Raster24 up = Load(MakeBmp(TwoByTwo(false)));
+    const Raster24 down = Load(MakeBmp(TwoByTwo(true)));
+    const std::vector<std::uint32_t> expected = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF};
+    EXPECT_EQ(AllPixels(up), expected);
+    EXPECT_EQ(AllPixels(down), expected);
+    EXPECT_TRUE(up.is24Bit());
+}
+
+TEST(BmpReader, PixelsFollowTheColourTableWhateverTheOffsetField)
+{
+    BmpSpec s{.width = 1, .height = 1, .bits = 8, .colorsUsed = 16};
+    s.palette.assign(16, 0x112233);
+    s.palette[5] = 0xABCDEF;
+    s.pixels = {5, 0, 0, 0};
+    EXPECT_EQ(At(Load(MakeBmp(s)), 0, 0), 0xABCDEFu);  // 16 entries read, then the pixels
+    s.gapAfterTable = 4;  // the gap's 0xEE bytes are taken as the pixels
+    EXPECT_EQ(At(Load(MakeBmp(s)), 0, 0), 0u);          // index 0xEE lies beyond the table: black
+}
+
+TEST(BmpReader, CoreHeaderEqualsItsInfoHeaderTwin)
+{
+    BmpSpec info{.width = 3, .height = 2, .bits = 8};
+    for (std::uint32_t i = 0; i < 256; ++i) info.palette.push_back(i * 0x010203u & 0xFFFFFF);
+    info.pixels = {1, 2, 3, 0, 250, 251, 252, 0};
+    BmpSpec core = info;
+    core.headerSize = 12;
+    EXPECT_EQ(AllPixels(Load(MakeBmp(core))), AllPixels(Load(MakeBmp(info))));
+    EXPECT_EQ(At(Load(MakeBmp(core)), 0, 1), 0x010203u);
+}
+
+TEST(BmpReader, MaskLayouts)
+{
+    // 16-bit 5-6-5 with a 40-byte header: masks come before the table.
+    BmpSpec s565{.width = 2, .height = 1, .bits = 16, .compression = 3, .colorsUsed = 1};
+    s565.masks = {0xF800, 0x07E0, 0x001F};
+    s565.palette = {0x123456};
+    s565.pixels = {0x00, 0xF8, 0xE0, 0x07};
+    EXPECT_EQ(AllPixels(Load(MakeBmp(s565))), (std::vector<std::uint32_t>{0xFF0000, 0x00FF00}));
+
+    // A V5 header keeps its masks inside the header.
+    BmpSpec v5{.headerSize = 124, .width = 1, .height = 1, .bits = 32, .compression = 3};
+    v5.masks = {0x000000FF, 0x0000FF00, 0x00FF0000};
+    v5.pixels = {0x11, 0x22, 0x33, 0x44};
+    EXPECT_EQ(At(Load(MakeBmp(v5)), 0, 0), 0x112233u);  // red is the low byte here
+
+    // 16-bit without compression is 5-5-5; 32-bit without masks drops byte 3.
+    EXPECT_EQ(At(Load(MakeBmp({.width = 1, .height = 1, .bits = 16, .pixels = {0x00, 0x7C, 0, 0}})), 0, 0), 0xFF0000u);
+    EXPECT_EQ(At(Load(MakeBmp({.width = 1, .height = 1, .bits = 32, .pixels = {1, 2, 3, 4}})), 0, 0), 0x030201u);
+}
+
+TEST(BmpReader, IndexedDepths)
+{
+    BmpSpec one{.width = 3, .height = 1, .bits = 1, .palette = {0x000000, 0xFFFFFF}, .pixels = {0xA0, 0, 0, 0}};
+    EXPECT_EQ(AllPixels(Load(MakeBmp(one))), (std::vector<std::uint32_t>{0xFFFFFF, 0, 0xFFFFFF}));
+    BmpSpec four{.width = 3, .height = 1, .bits = 4, .pixels = {0x12, 0xF0, 0, 0}};
+    for (std::uint32_t i = 0; i < 16; ++i) four.palette.push_back(i * 0x111111);
+    EXPECT_EQ(AllPixels(Load(MakeBmp(four))), (std::vector<std::uint32_t>{0x111111, 0x222222, 0xFFFFFF}));
+}
+
+TEST(BmpReader, RunLengthEncodings)
+{
+    // Encoded data needs its size in the header: a size of 0 counts as the
+    // uncompressed size, and only that much is read.
+    std::vector<std::uint32_t> palette(16);
+    for (std::uint32_t i = 0; i < 16; ++i) palette[i] = 0x100000 * i + i;
+    const std::uint32_t black = 0;
+    auto c = [&](int i) { return palette[i]; };
+
+    // RLE8, 4 x 3: bottom row a run; then a delta; an absolute run with padding.
+    BmpSpec rle8{.width = 4, .height = 3, .bits = 8, .compression = 1, .colorsUsed = 16, .palette = palette};
+    rle8.pixels = {
+        3, 7,            // bottom row: 7 7 7
+        0, 0,            // end of line
+        0, 2, 1, 1,      // delta: right 1, up 1 (to the top row, x = 1)
+        0, 3, 1, 2, 3, 0,  // absolute: 1 2 3, padded
+        9, 4,            // runs past the width write nothing
+        0, 1,            // end of bitmap
+        5, 5};           // never read
+    rle8.imageSize = static_cast<std::uint32_t>(rle8.pixels.size());
+    const Raster24 r8 = Load(MakeBmp(rle8));
+    EXPECT_FALSE(r8.is24Bit());
+    EXPECT_EQ(AllPixels(r8), (std::vector<std::uint32_t>{
+                                 black, c(1), c(2), c(3),
+                                 black, black, black, black,
+                                 c(7), c(7), c(7), black}));
+
+    // RLE4: nibbles alternate; absolute runs are padded to 16 bits.
+    BmpSpec rle4{.width = 5, .height = 1, .bits = 4, .compression = 2, .palette = palette};
+    rle4.pixels = {3, 0x12, 0, 3, 0x45, 0x60, 0, 1};
+    rle4.imageSize = 8;
+    EXPECT_EQ(AllPixels(Load(MakeBmp(rle4))), (std::vector<std::uint32_t>{c(1), c(2), c(1), c(4), c(5)}));
+
+    // Deltas far outside and indices past the table never write outside.
+    BmpSpec wild = rle8;
+    wild.colorsUsed = 2;
+    wild.palette = {0x010101, 0x020202};
+    wild.pixels = {0, 2, 255, 255, 200, 1, 0, 2, 0, 200, 0, 0, 2, 9, 0, 1};
+    wild.imageSize = 16;
+    EXPECT_EQ(Load(MakeBmp(wild)).width(), 4);
+    BmpSpec beyond{.width = 2, .height = 1, .bits = 8, .compression = 1, .colorsUsed = 1, .palette = {0x0A0B0C}};
+    beyond.pixels = {1, 0, 1, 9};
+    beyond.imageSize = 4;
+    EXPECT_EQ(AllPixels(Load(MakeBmp(beyond))), (std::vector<std::uint32_t>{0x0A0B0C, black}));
+}
+
+TEST(BmpReader, FailuresAndTheirMessages)
+{
+    const std::vector<std::uint8_t> good = MakeBmp(TwoByTwo(false));
+    auto with = [&](BmpSpec s) { return MakeBmp(s); };
+    BmpSpec base = TwoByTwo(false);
+    auto changed = [&](auto change) {
+        BmpSpec s = base;
+        change(s);
+        return MakeBmp(s);
+    };
+    std::vector<std::uint8_t> badSignature = good;
+    badSignature[0] = 'X';
+    std::vector<std::uint8_t> hugeHeader = good;
+    hugeHeader[14] = 0xFF;
+    hugeHeader[15] = 0xFF;
+
+    struct Case { const char* name; std::vector<std::uint8_t> file; const char* message; };
+    const Case cases[] = {
+        {"10 bytes", std::vector<std::uint8_t>(good.begin(), good.begin() + 10), "Stream read error"},
+        {"ends inside the info header", std::vector<std::uint8_t>(good.begin(), good.begin() + 30), "Stream read error"},
+        {"header larger than the file", hugeHeader, "Stream read error"},
+        {"colour table past the end", with({.width = 1, .height = 1, .bits = 8, .palette = {1, 2}}), "Stream read error"},
+        {"masks past the end", with({.width = 1, .height = 1, .bits = 16, .compression = 3}), "Stream read error"},
+        {"signature", badSignature, "Bitmap image is not valid"},
+        {"planes 2", changed([](BmpSpec& s) { s.planes = 2; }), "Bitmap image is not valid"},
+        {"width 0", changed([](BmpSpec& s) { s.width = 0; }), "Bitmap image is not valid"},
+        {"negative width", changed([](BmpSpec& s) { s.width = -2; }), "Bitmap image is not valid"},
+        {"height 0", changed([](BmpSpec& s) { s.height = 0; }), "Bitmap image is not valid"},
+        {"2 bits", changed([](BmpSpec& s) { s.bits = 2; }), "Bitmap image is not valid"},
+        {"header size 8", changed([](BmpSpec& s) { s.headerSize = 8; }), "Bitmap image is not valid"},
+        {"24-bit RLE", changed([](BmpSpec& s) { s.compression = 4; }), "Bitmap image is not valid"},
+        {"masks on 24 bits", changed([](BmpSpec& s) { s.compression = 3; }), "Bitmap image is not valid"},
+        {"top-down RLE", with({.width = 1, .height = -1, .bits = 8, .compression = 1, .colorsUsed = 1, .palette = {0}, .pixels = {1, 0}}), "Bitmap image is not valid"},
+        {"split mask", with({.width = 1, .height = 1, .bits = 16, .compression = 3, .masks = {0xF00F, 0x00F0, 0x0F00}, .pixels = {0, 0, 0, 0}}), "Bitmap image is not valid"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ErrorOf(c.file), c.message) << c.name;
+}
+
+TEST(BmpReader, FailureLeavesTheRasterAsItWas)
+{
+    Raster24 r;
+    r.reset(7, 5, PixelFormat::Bgr24, 9);
+    const std::vector<std::uint8_t> bad = {'B', 'M', 1, 2, 3};
+    EXPECT_THROW(LoadBitmapBytes(r, bad.data(), bad.size()), EReadError);
+    EXPECT_EQ(r.width(), 7);
+    EXPECT_EQ(r.scanLine(4)[0], 9);
+    EXPECT_THROW(LoadBitmapFile(r, "/nonexistent.bmp", "x.bmp"), EFOpenError);
+    EXPECT_EQ(r.height(), 5);
+    // An empty file is an empty picture, not an error.
+    LoadBitmapBytes(r, bad.data(), 0);
+    EXPECT_EQ(r.width(), 0);
+}
+
+TEST(BmpReader, ShortPixelDataLeavesTheTopRowsBlack)
+{
+    BmpSpec s{.width = 2, .height = 4};
+    for (int row = 0; row < 4; ++row) s.pixels.insert(s.pixels.end(), {1, 2, 3, 1, 2, 3, 0, 0});
+    s.pixels.resize(s.pixels.size() / 2);
+    const Raster24 r = Load(MakeBmp(s));
+    EXPECT_EQ(At(r, 0, 0), 0u);
+    EXPECT_EQ(At(r, 1, 1), 0u);
+    EXPECT_EQ(At(r, 0, 2), 0x030201u);
+    EXPECT_EQ(At(r, 1, 3), 0x030201u);
+}
+
+TEST(BmpReader, ArguableHeadersAndTables)
+{
+    // More than 256 colours: read through, the first 256 kept.
+    BmpSpec big{.width = 1, .height = 1, .bits = 8, .colorsUsed = 300};
+    big.palette.assign(300, 0);
+    big.palette[255] = 0xFEDCBA;
+    big.pixels = {255, 0, 0, 0};
+    EXPECT_EQ(At(Load(MakeBmp(big)), 0, 0), 0xFEDCBAu);
+    // An OS/2 2.x header of 16 bytes: the omitted fields are 0.
+    BmpSpec os2{.headerSize = 16, .width = 1, .height = 1, .bits = 24, .pixels = {7, 8, 9, 0}};
+    std::vector<std::uint8_t> file = MakeBmp(os2);
+    // MakeBmp always writes 40 bytes of fields; cut the header down to 16.
+    file.erase(file.begin() + 14 + 16, file.begin() + 14 + 40);
+    EXPECT_EQ(At(Load(file), 0, 0), 0x090807u);
+}
+
+TEST(BmpReader, OversizedPicturesFailBeforeAllocating)
+{
+    const std::uint64_t limit = PixelMemoryLimit();
+    SetPixelMemoryLimit(std::uint64_t(64) << 20);
+    EXPECT_EQ(ErrorOf(MakeBmp({.width = 30000, .height = 30000, .pixels = {1, 2, 3}})), "Out of memory");
+    EXPECT_EQ(ErrorOf(MakeBmp({.width = 0x7FFFFFFF, .height = -0x7FFFFFFF, .bits = 32})), "Out of memory");
+    SetPixelMemoryLimit(limit);
+}
+
+}  // namespace
+}  // namespace pictavo

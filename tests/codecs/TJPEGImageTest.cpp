@@ -1,0 +1,402 @@
+#include "codecs/TJPEGImage.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <set>
+#include <sys/resource.h>
+
+namespace pictavo {
+namespace {
+
+using test::MakeJpeg;
+using test::ScratchDir;
+
+std::string ErrorOf(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "";
+}
+
+TJPEGImage Loaded(const std::vector<std::uint8_t>& bytes)
+{
+    TJPEGImage jpeg;
+    jpeg.loadFromBytes(bytes);
+    return jpeg;
+}
+
+Raster24 Decoded(const std::vector<std::uint8_t>& bytes)
+{
+    TJPEGImage jpeg = Loaded(bytes);
+    Raster24 r;
+    jpeg.decodeInto(r);
+    return r;
+}
+
+// Entries of quantization table `index` in the order they are stored.
+std::vector<int> QuantTable(const std::vector<std::uint8_t>& jpeg, int index)
+{
+    for (std::size_t i = 2; i + 4 < jpeg.size();) {
+        const int marker = jpeg[i + 1];
+        const std::size_t length = jpeg[i + 2] << 8 | jpeg[i + 3];
+        if (marker == 0xDB)
+            for (std::size_t t = i + 4; t + 65 <= i + 2 + length; t += 65)
+                if ((jpeg[t] & 0x0F) == index) return std::vector<int>(jpeg.begin() + t + 1, jpeg.begin() + t + 65);
+        if (marker == 0xDA) break;
+        i += 2 + length;
+    }
+    return {};
+}
+
+std::vector<std::uint8_t> Encoded(int quality, bool progressive = false, int w = 32, int h = 24)
+{
+    Raster24 r = Decoded(MakeJpeg(w, h, test::Gradient));
+    TJPEGImage jpeg;
+    jpeg.setProgressiveOutput(progressive);
+    jpeg.takeRaster(r);
+    jpeg.setEncodeQuality(static_cast<std::uint8_t>(quality));
+    return jpeg.encodedBytes();
+}
+
+TEST(TJPEGImage, ReportsTheHeaderSizeWithoutDecoding)
+{
+    TJPEGImage jpeg = Loaded(MakeJpeg(227, 149, test::Gradient));
+    EXPECT_EQ(jpeg.width(), 227);
+    EXPECT_EQ(jpeg.height(), 149);
+    EXPECT_FALSE(jpeg.progressiveOutput());
+    EXPECT_FALSE(jpeg.gray());
+}
+
+TEST(TJPEGImage, DecodesColoursInBlueGreenRedOrder)
+{
+    const Raster24 r = Decoded(MakeJpeg(16, 16, [](int, int) { return test::Rgb{250, 120, 10}; }));
+    ASSERT_TRUE(r.is24Bit());
+    const std::uint8_t* p = r.scanLine(8) + 3 * 8;
+    EXPECT_NEAR(p[0], 10, 3);
+    EXPECT_NEAR(p[1], 120, 3);
+    EXPECT_NEAR(p[2], 250, 3);
+}
+
+TEST(TJPEGImage, LibraryErrorsShowTheirClassicNumbers)
+{
+    const std::vector<std::uint8_t> good = MakeJpeg(16, 16, test::Gradient);
+    // Patches bytes of the SOF0 segment, counted from its marker.
+    auto patched = [&](std::size_t offsetInSof, std::vector<std::uint8_t> values) {
+        std::vector<std::uint8_t> b = good;
+        for (std::size_t i = 2; i + 1 < b.size(); ++i)
+            if (b[i] == 0xFF && b[i + 1] == 0xC0) {
+                std::copy(values.begin(), values.end(), b.begin() + static_cast<long>(i + offsetInSof));
+                break;
+            }
+        return b;
+    };
+    std::vector<std::uint8_t> beforeFrame = good;
+    for (std::size_t i = 2; i + 1 < beforeFrame.size(); ++i)
+        if (beforeFrame[i] == 0xFF && beforeFrame[i + 1] == 0xC0) {
+            beforeFrame.resize(i);
+            break;
+        }
+    // A frame header with eleven components, consistent in length.
+    std::vector<std::uint8_t> elevenComponents = good;
+    for (std::size_t i = 2; i + 1 < elevenComponents.size(); ++i)
+        if (elevenComponents[i] == 0xFF && elevenComponents[i + 1] == 0xC0) {
+            const std::size_t length = elevenComponents[i + 2] << 8 | elevenComponents[i + 3];
+            std::vector<std::uint8_t> sof = {0xFF, 0xC0, 0, 8 + 33, 8, 0, 16, 0, 16, 11};
+            for (std::uint8_t id = 1; id <= 11; ++id) sof.insert(sof.end(), {id, 0x11, 0});
+            elevenComponents.erase(elevenComponents.begin() + static_cast<long>(i),
+                                   elevenComponents.begin() + static_cast<long>(i + 2 + length));
+            elevenComponents.insert(elevenComponents.begin() + static_cast<long>(i), sof.begin(), sof.end());
+            break;
+        }
+    std::vector<std::uint8_t> unknown = good;
+    unknown.insert(unknown.begin() + 2, {0xFF, 0x02, 0x00, 0x02});  // a reserved marker
+
+    struct Case { const char* name; std::vector<std::uint8_t> bytes; const char* message; };
+    const Case cases[] = {
+        {"not a JPEG", {'B', 'M', 0, 0, 0, 0}, "JPEG error #52"},
+        {"end before any frame", {0xFF, 0xD8, 0xFF, 0xD9}, "JPEG error #50"},
+        {"cut before the frame", beforeFrame, "JPEG error #50"},
+        {"12-bit samples", patched(4, {12}), "JPEG error #13"},
+        {"lossless frame", patched(1, {0xC3}), "JPEG error #59"},
+        {"eleven components", elevenComponents, "JPEG error #24"},
+        {"sampling factor 5", patched(11, {0x51}), "JPEG error #16"},
+        {"width above 65500", patched(7, {0xFF, 0xFF}), "JPEG error #40"},
+        {"unknown marker", unknown, "JPEG error #67"},
+    };
+    for (const Case& c : cases) {
+        TJPEGImage jpeg;
+        EXPECT_EQ(ErrorOf([&] { jpeg.loadFromBytes(c.bytes); }), c.message) << c.name;
+        EXPECT_EQ(jpeg.width(), 0) << c.name;
+    }
+}
+
+TEST(TJPEGImage, EmptyDataLoadsButDoesNotDecode)
+{
+    TJPEGImage jpeg;
+    jpeg.loadFromBytes({});
+    EXPECT_EQ(jpeg.width(), 0);
+    Raster24 r;
+    EXPECT_EQ(ErrorOf([&] { jpeg.decodeInto(r); }), "JPEG error #41");
+}
+
+TEST(TJPEGImage, TruncatedCompressedDataStillDecodes)
+{
+    std::vector<std::uint8_t> bytes = MakeJpeg(64, 64, test::Gradient);
+    bytes.resize(bytes.size() * 2 / 3);
+    const Raster24 r = Decoded(bytes);
+    EXPECT_EQ(r.width(), 64);
+    EXPECT_EQ(r.height(), 64);
+}
+
+TEST(TJPEGImage, ArithmeticCodingLoadsButFailsToDecode)
+{
+    TJPEGImage jpeg = Loaded(MakeJpeg(40, 30, test::Gradient, {.arithmetic = true}));
+    EXPECT_EQ(jpeg.width(), 40);
+    Raster24 r;
+    EXPECT_EQ(ErrorOf([&] { jpeg.decodeInto(r); }), "JPEG error #1");
+}
+
+TEST(TJPEGImage, GrayscaleDecodesToDitheredGrayLevels)
+{
+    TJPEGImage jpeg = Loaded(MakeJpeg(64, 64, test::Gradient, {.gray = true}));
+    EXPECT_TRUE(jpeg.gray());
+    Raster24 r;
+    jpeg.decodeInto(r);
+    EXPECT_EQ(r.format(), PixelFormat::Indexed8);
+    EXPECT_EQ(r.palette().size(), 236u);
+    r.make24Bit();
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) {
+            const std::uint8_t* p = r.scanLine(y) + 3 * x;
+            ASSERT_TRUE(p[0] == p[1] && p[1] == p[2]);
+        }
+    TJPEGImage out;
+    out.takeRaster(r);
+    const std::vector<std::uint8_t> bytes = out.encodedBytes();
+    EXPECT_FALSE(Loaded(bytes).gray());  // written with three components
+}
+
+TEST(TJPEGImage, PaletteOutputLimitsColoursTo236)
+{
+    TJPEGImage jpeg = Loaded(MakeJpeg(64, 64, test::Gradient));
+    jpeg.setPaletteOutput(true);
+    Raster24 r;
+    jpeg.decodeInto(r);
+    EXPECT_EQ(r.format(), PixelFormat::Indexed8);
+    EXPECT_LE(r.palette().size(), 236u);
+}
+
+TEST(TJPEGImage, OutputIsProgressiveExactlyWhenTheInputWas)
+{
+    struct Case { const char* name; test::JpegOptions options; int frame; };
+    const Case cases[] = {
+        {"baseline", {}, 0xC0},
+        {"progressive", {.progressive = true}, 0xC2},
+        {"sequential, luminance scan first", {.lumaScanFirst = true}, 0xC2},
+    };
+    for (const Case& c : cases) {
+        TJPEGImage jpeg = Loaded(MakeJpeg(48, 32, test::Gradient, c.options));
+        Raster24 r;
+        jpeg.decodeInto(r);
+        jpeg.takeRaster(r);
+        jpeg.setEncodeQuality(75);
+        EXPECT_EQ(test::FrameMarker(jpeg.encodedBytes()), c.frame) << c.name;
+    }
+    EXPECT_EQ(test::FrameMarker(Encoded(75)), 0xC0);  // a fresh object writes baseline
+}
+
+TEST(TJPEGImage, WritesJfif101WithTheStandardTablesScaled)
+{
+    const std::vector<std::uint8_t> q50 = Encoded(50);
+    const std::vector<std::uint8_t> jfif = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00,
+                                            0x01, 0x01, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00};
+    EXPECT_EQ(std::vector<std::uint8_t>(q50.begin(), q50.begin() + 20), jfif);
+    // Annex K luminance and chrominance tables, in the zigzag order they are stored.
+    const std::vector<int> luminance = {16, 11, 12, 14, 12, 10, 16, 14, 13, 14, 18, 17, 16, 19, 24, 40,
+                                        26, 24, 22, 22, 24, 49, 35, 37, 29, 40, 58, 51, 61, 60, 57, 51,
+                                        56, 55, 64, 72, 92, 78, 64, 68, 87, 69, 55, 56, 80, 109, 81, 87,
+                                        95, 98, 103, 104, 103, 62, 77, 113, 121, 112, 100, 120, 92, 101, 103, 99};
+    EXPECT_EQ(QuantTable(q50, 0), luminance);
+    const std::vector<int> chroma = QuantTable(q50, 1);
+    ASSERT_EQ(chroma.size(), 64u);
+    EXPECT_EQ(chroma[0], 17);
+    EXPECT_EQ(chroma[1], 18);
+    EXPECT_EQ(chroma[63], 99);
+
+    struct Case { int quality, lumaDc, chromaDc, last; };
+    for (const Case& c : {Case{90, 3, 3, 20}, Case{75, 8, 9, 50}, Case{60, 13, 14, 79}, Case{30, 27, 28, 164}}) {
+        const std::vector<std::uint8_t> b = Encoded(c.quality);
+        EXPECT_EQ(QuantTable(b, 0)[0], c.lumaDc) << c.quality;
+        EXPECT_EQ(QuantTable(b, 1)[0], c.chromaDc) << c.quality;
+        EXPECT_EQ(QuantTable(b, 1)[63], c.last) << c.quality;
+    }
+}
+
+TEST(TJPEGImage, OneRowPicturesDecodeAndEncode)
+{
+    Raster24 r = Decoded(MakeJpeg(40, 1, test::Gradient));
+    EXPECT_EQ(r.height(), 1);
+    TJPEGImage jpeg;
+    jpeg.takeRaster(r);
+    const Raster24 again = Decoded(jpeg.encodedBytes());
+    EXPECT_EQ(again.width(), 40);
+    EXPECT_EQ(again.height(), 1);
+}
+
+TEST(TJPEGImage, SavesAtomicallyAndIdenticallyTwice)
+{
+    ScratchDir dir;
+    TJPEGImage jpeg = Loaded(MakeJpeg(30, 20, test::Gradient));
+    Raster24 r;
+    jpeg.decodeInto(r);
+    jpeg.takeRaster(r);
+    jpeg.saveToFile(dir.file("a.jpg"));
+    jpeg.saveToFile(dir.file("b.jpg"));
+    EXPECT_EQ(test::ReadBytes(dir.file("a.jpg")), test::ReadBytes(dir.file("b.jpg")));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+
+    TJPEGImage empty;
+    empty.takeRaster(Raster24());
+    empty.saveToFile(dir.file("empty.jpg"));
+    EXPECT_EQ(std::filesystem::file_size(dir.file("empty.jpg")), 0u);
+
+    EXPECT_EQ(ErrorOf([&] { jpeg.saveToFile(dir.file("missing/x.jpg"), "x.jpg"); }), "Cannot create file x.jpg");
+    std::filesystem::create_directory(dir.path() / "folder.jpg");
+    EXPECT_EQ(ErrorOf([&] { jpeg.saveToFile(dir.file("folder.jpg"), "folder.jpg"); }), "Cannot create file folder.jpg");
+}
+
+TEST(TJPEGImage, FailedWriteLeavesTheOldFileAndNoTemporary)
+{
+    ScratchDir dir;
+    const std::vector<std::uint8_t> old = {1, 2, 3};
+    test::WriteBytes(dir.file("out.jpg"), old);
+    TJPEGImage jpeg;
+    jpeg.takeRaster(Decoded(MakeJpeg(200, 200, test::Gradient)));
+    jpeg.encodedBytes();
+
+    // Writes beyond 100 bytes now fail with EFBIG.
+    struct sigaction ignore {}, previous {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &previous);
+    rlimit saved {};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit small = saved;
+    small.rlim_cur = 100;
+    setrlimit(RLIMIT_FSIZE, &small);
+    const std::string error = ErrorOf([&] { jpeg.saveToFile(dir.file("out.jpg"), "out.jpg"); });
+    setrlimit(RLIMIT_FSIZE, &saved);
+    sigaction(SIGXFSZ, &previous, nullptr);
+
+    EXPECT_EQ(error, "Stream write error");
+    EXPECT_EQ(test::ReadBytes(dir.file("out.jpg")), old);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+TEST(TJPEGImage, MissingFileIsNamedAsPassed)
+{
+    TJPEGImage jpeg;
+    EXPECT_EQ(ErrorOf([&] { jpeg.loadFromFile("/nonexistent/photo.jpg", "photo.jpg"); }), "Cannot open file photo.jpg");
+    EXPECT_EQ(ErrorOf([&] { jpeg.loadFromFile("/tmp"); }), "Cannot open file /tmp");
+}
+
+TEST(TJPEGImage, HugeDeclaredSizesFailWithOutOfMemory)
+{
+    for (bool progressive : {false, true}) {
+        std::vector<std::uint8_t> bytes = MakeJpeg(16, 16, test::Gradient, {.progressive = progressive});
+        for (std::size_t i = 2; i + 8 < bytes.size(); ++i)
+            if (bytes[i] == 0xFF && (bytes[i + 1] == 0xC0 || bytes[i + 1] == 0xC2)) {
+                bytes[i + 5] = 0xFF;  // height 65500
+                bytes[i + 6] = 0xDC;
+                bytes[i + 7] = 0xFF;  // width 65500
+                bytes[i + 8] = 0xDC;
+                break;
+            }
+        const std::uint64_t limit = PixelMemoryLimit();
+        SetPixelMemoryLimit(std::uint64_t(1) << 30);
+        TJPEGImage jpeg = Loaded(bytes);
+        EXPECT_EQ(jpeg.width(), 65500);
+        Raster24 r;
+        EXPECT_EQ(ErrorOf([&] { jpeg.decodeInto(r); }), "Out of memory");
+        SetPixelMemoryLimit(limit);
+    }
+}
+
+TEST(TJPEGImage, EmbeddedPayloadIsCountThenBytes)
+{
+    const std::vector<std::uint8_t> jpegBytes = MakeJpeg(20, 10, test::Gradient);
+    std::vector<std::uint8_t> payload = {std::uint8_t(jpegBytes.size()), std::uint8_t(jpegBytes.size() >> 8), 0, 0};
+    payload.insert(payload.end(), jpegBytes.begin(), jpegBytes.end());
+    ByteStream stream(payload.data(), payload.size());
+    TJPEGImage jpeg;
+    jpeg.readEmbedded(stream);
+    EXPECT_EQ(jpeg.width(), 20);
+    EXPECT_EQ(stream.remaining(), 0u);
+
+    ByteStream shortStream(payload.data(), payload.size() - 1);
+    EXPECT_EQ(ErrorOf([&] { jpeg.readEmbedded(shortStream); }), "Stream read error");
+}
+
+TEST(TJPEGImage, ExifOrientationIsReadAndDamageMeansUpright)
+{
+    for (int o = 1; o <= 8; ++o)
+        for (bool big : {false, true})
+            EXPECT_EQ(Loaded(MakeJpeg(8, 8, test::Gradient, {.app1 = test::ExifWithOrientation(o, big)})).orientation(), o);
+
+    const std::vector<std::uint8_t> good = test::ExifWithOrientation(6);
+    auto broken = [&](std::size_t at, std::uint8_t value) {
+        std::vector<std::uint8_t> b = good;
+        b[at] = value;
+        return b;
+    };
+    const std::vector<std::pair<const char*, std::vector<std::uint8_t>>> cases = {
+        {"truncated", std::vector<std::uint8_t>(good.begin(), good.begin() + 20)},
+        {"directory offset past the end", broken(10, 0xF0)},
+        {"directory pointing at itself", broken(10, 0)},
+        {"wrong byte-order mark", broken(6, 'X')},
+        {"value out of range", broken(6 + 8 + 2 + 8, 9)},
+        {"wrong type", broken(6 + 8 + 2 + 2, 4)},
+        {"entry count past the end", broken(6 + 8, 200)},
+        {"not EXIF", broken(0, 'e')},
+    };
+    for (const auto& [name, block] : cases) {
+        EXPECT_EQ(ExifOrientation(block.data(), block.size()), 1) << name;
+        EXPECT_EQ(Loaded(MakeJpeg(8, 8, test::Gradient, {.app1 = block})).orientation(), 1) << name;
+    }
+}
+
+TEST(TJPEGImage, CorpusFilesBehaveAsExpected)
+{
+    const std::filesystem::path corpus = test::CorpusDir();
+    if (corpus.empty()) GTEST_SKIP() << "no shared corpus";
+    TJPEGImage orig;
+    orig.loadFromFile((corpus / "jpeg/testorig.jpg").string());
+    EXPECT_EQ(orig.width(), 227);
+    EXPECT_EQ(orig.height(), 149);
+    Raster24 r;
+    orig.decodeInto(r);
+    // Compare with the reference decoding (another IDCT, so loosely).
+    const std::vector<std::uint8_t> ppm = test::ReadBytes((corpus / "jpeg/testorig.ppm").string());
+    const std::size_t header = ppm.size() - 227 * 149 * 3;
+    long long diff = 0;
+    for (int y = 0; y < 149; ++y)
+        for (int x = 0; x < 227; ++x)
+            for (int c = 0; c < 3; ++c)
+                diff += std::abs(int(r.scanLine(y)[3 * x + c]) - int(ppm[header + (y * 227 + x) * 3 + (2 - c)]));
+    EXPECT_LT(double(diff) / (227 * 149 * 3), 1.0);
+
+    TJPEGImage ari;
+    ari.loadFromFile((corpus / "jpeg/testimgari.jpg").string());
+    EXPECT_EQ(ari.width(), 227);
+    EXPECT_EQ(ErrorOf([&] { ari.decodeInto(r); }), "JPEG error #1");
+    TJPEGImage twelve;
+    EXPECT_EQ(ErrorOf([&] { twelve.loadFromFile((corpus / "jpeg/monkey12.jpg").string()); }), "JPEG error #13");
+}
+
+}  // namespace
+}  // namespace pictavo
