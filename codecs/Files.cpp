@@ -87,8 +87,8 @@ void WriteFileAtomically(const std::string& path, const std::uint8_t* bytes, std
 {
     const std::size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string temp = folder + "." + base + ".XXXXXX";
+    // A short hidden name, so that any name that fits the folder fits here too.
+    std::string temp = folder + ".pictavo-XXXXXX";
     FileDescriptor fd(::mkstemp(temp.data()));
     if (fd.get() < 0) throw EFCreateError(shownName);
     const bool written = ::fchmod(fd.get(), CreationMode()) == 0 && WriteAll(fd.get(), bytes, size);

@@ -1,0 +1,68 @@
+#include "batch/FolderScan.h"
+
+#include <algorithm>
+#include <filesystem>
+
+namespace pictavo {
+namespace {
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+
+std::string LowerAscii(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](char c) { return LowerAscii(c); });
+    return s;
+}
+
+bool Matches(const std::string& name, InputFormat format)
+{
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos) return false;
+    const std::string extension = LowerAscii(name.substr(dot));
+    if (format == InputFormat::Bitmap) return extension == ".bmp";
+    return extension == ".jpg" || extension == ".jpeg";
+}
+
+}  // namespace
+
+bool ListOrder(const std::string& a, const std::string& b)
+{
+    const auto less = [](char x, char y) {
+        return static_cast<unsigned char>(LowerAscii(x)) < static_cast<unsigned char>(LowerAscii(y));
+    };
+    if (std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), less)) return true;
+    if (std::lexicographical_compare(b.begin(), b.end(), a.begin(), a.end(), less)) return false;
+    return a < b;
+}
+
+void ScanFolder(BatchModel& model, const std::string& chosenFile)
+{
+    const std::size_t slash = chosenFile.rfind('/');
+    ScanFolderPath(model, Trim(slash == std::string::npos ? std::string() : chosenFile.substr(0, slash + 1)));
+}
+
+void ScanFolderPath(BatchModel& model, std::string folder)
+{
+    if (folder.empty()) folder = "./";
+    if (folder.back() != '/') folder += '/';
+    model.imageFolder = folder;
+    model.names.clear();
+
+    std::error_code ec;
+    std::filesystem::directory_iterator it(folder, ec);
+    // An entry that cannot be read ends the listing quietly; what was found stays.
+    for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        std::error_code typeError;
+        if (Matches(name, model.format) && it->is_regular_file(typeError)) model.names.push_back(name);
+    }
+    std::sort(model.names.begin(), model.names.end(), ListOrder);
+
+    const int n = static_cast<int>(model.names.size());
+    if (n > 0) model.resizeEnabled = true;  // a scan never disables it
+    model.okVisible = false;
+    model.progressMax = n;
+    model.progressPosition = 0;
+}
+
+}  // namespace pictavo

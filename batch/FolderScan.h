@@ -1,0 +1,24 @@
+// Building the list of inputs from the folder of a chosen file.
+#pragma once
+
+#include "batch/Model.h"
+
+#include <string>
+
+namespace pictavo {
+
+// The folder of `chosenFile` (its full path) becomes imageFolder; the list
+// is filled from that folder (ScanFolderPath).
+void ScanFolder(BatchModel& model, const std::string& chosenFile);
+
+// Lists the regular files of `folder` whose extension fits the format
+// (".jpg" and ".jpeg", or ".bmp", in any letter case), sorted without regard
+// to letter case; enables Resize when it found any, hides "Ok!" and resets
+// the progress bar to 0 of the count.
+void ScanFolderPath(BatchModel& model, std::string folder);
+
+// The order in which the list shows names: ASCII letters compared without
+// regard to case, ties in byte order.
+bool ListOrder(const std::string& a, const std::string& b);
+
+}  // namespace pictavo

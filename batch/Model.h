@@ -1,0 +1,60 @@
+// The state the folder scan and the resize run read and write: exactly what
+// the main window's controls hold. The window binds its controls to it; the
+// command-line tool and the tests drive it directly.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pictavo {
+
+enum class InputFormat { Jpeg = 0, Bitmap = 1 };
+
+// Target sizes as the single-precision values the run computes with: the
+// width for pictures wider than tall, the height for the others.
+struct TargetSize {
+    float width;
+    float height;
+};
+
+inline constexpr std::array<TargetSize, 6> SizePresets = {{
+    {1000, 750}, {800, 600}, {640, 480}, {480, 360}, {320, 240}, {160, 120},
+}};
+// The first caption says 999 while its target is 1000.
+inline constexpr std::array<const char*, 6> SizeCaptions = {
+    "999 x 750", "800 x 600", "640 x 480", "480 x 360", "320 x 240", "160 x 120",
+};
+inline constexpr std::array<int, 5> QualityPresets = {90, 75, 60, 50, 30};
+inline constexpr std::array<const char*, 5> QualityCaptions = {"90%", "75%", "60%", "50%", "30%"};
+inline constexpr std::array<const char*, 2> FormatCaptions = {"JPG  -> JPG", "BMP -> JPG"};
+
+struct BatchModel {
+    std::vector<std::string> names;  // the list: bare file names
+    InputFormat format = InputFormat::Jpeg;
+    int sizeIndex = 1;     // "800 x 600"
+    int qualityIndex = 1;  // "75%"
+    bool sharpen = false;
+    std::string series = "RurOdi";
+    bool resizeEnabled = false;
+    bool okVisible = false;
+    int progressMax = 100;
+    int progressPosition = 0;
+    std::string imageFolder;  // the chosen folder, ending in '/'
+
+    // For the command-line tool: a target or quality outside the presets.
+    std::optional<TargetSize> customSize;
+    std::optional<int> customQuality;
+
+    TargetSize target() const;
+    int quality() const;
+};
+
+// Removes characters of code 0 to 32 at both ends.
+std::string Trim(const std::string& text);
+
+// series + a number of at least two digits + ".jpg", for 0-based `index`.
+std::string OutputName(const std::string& series, int index);
+
+}  // namespace pictavo

@@ -1,0 +1,63 @@
+// The resize run: every listed picture read, reduced to the chosen size,
+// optionally sharpened and written as the next JPEG of the series.
+#pragma once
+
+#include "batch/Model.h"
+#include "imaging/Errors.h"
+#include "imaging/Raster24.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace pictavo {
+
+// A failure of the run. what() is the message the error box shows; input
+// names the listed file the run stopped at, empty when it stopped before
+// reading any.
+class ResizeError : public Exception {
+public:
+    ResizeError(std::string message, std::string input) : Exception(std::move(message)), input_(std::move(input)) {}
+    const std::string& input() const { return input_; }
+
+private:
+    std::string input_;
+};
+
+struct RunHooks {
+    std::function<void()> beep;
+    // After each change of the progress position, so a window can repaint.
+    std::function<void(const BatchModel&)> progressChanged;
+    // After output `index` was written as `name`.
+    std::function<void(int index, const std::string& name)> written;
+};
+
+struct RunOptions {
+    // Pictures decoded and reduced at once; results are still written one
+    // by one in list order, so the files are those of a run with 1.
+    int jobs = 1;
+    // Where outputs go; imageFolder when empty.
+    std::string outputFolder;
+};
+
+// The size of the reduced picture for a w x h source: the longer side meets
+// the target (the width when w > h), the other is Round(side * f), and a side
+// that rounds to 0 becomes 1.
+struct OutputSize {
+    int width;
+    int height;
+};
+OutputSize TargetFor(int w, int h, TargetSize target);
+
+// Reads `path` in the model's format, reduces and encodes it: the bytes of
+// its output file. Errors name the file as `name`.
+std::vector<std::uint8_t> ResizeOne(const BatchModel& model, const std::string& path, const std::string& name);
+
+// The whole run over model.names. Before anything is written it stops with
+// a ResizeError when the series name would leave the folder or an output
+// would overwrite another listed input. A failing picture ends the run
+// there: earlier outputs stay, the list keeps the input names.
+void RunResize(BatchModel& model, const RunHooks& hooks = {}, const RunOptions& options = {});
+
+}  // namespace pictavo

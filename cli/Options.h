@@ -1,0 +1,31 @@
+// The command line of the pictavo tool.
+#pragma once
+
+#include "batch/Model.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pictavo::cli {
+
+struct Options {
+    BatchModel model;  // format, size, quality, sharpening and series set
+    std::string folder;
+    std::string outputFolder;
+    int jobs = 0;  // 0: one per processor
+    bool quiet = false;
+    bool help = false;
+    bool version = false;
+};
+
+inline constexpr const char* Usage =
+    "usage: pictavo [--format jpg|bmp] [--size 999x750|800x600|640x480|480x360|320x240|160x120|WxH]\n"
+    "               [--quality 90|75|60|50|30|1..100] [--sharpen] [--series NAME] [--output DIR]\n"
+    "               [--jobs N] [--quiet] FOLDER";
+
+// Parses the arguments after the program name. On a usage error returns
+// nothing and sets `error`.
+std::optional<Options> Parse(const std::vector<std::string>& args, std::string& error);
+
+}  // namespace pictavo::cli

@@ -1,0 +1,93 @@
+// pictavo: the resize run of the desktop program, for scripts and large folders.
+#include "batch/FolderScan.h"
+#include "batch/ResizeRun.h"
+#include "cli/Options.h"
+#include "cli/ProgressBar.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <thread>
+#include <unistd.h>
+
+using namespace pictavo;
+
+namespace {
+
+int Fail(const std::string& name, const std::string& message)
+{
+    const std::string shown = DisplayMessage(message);
+    if (name.empty()) std::fprintf(stderr, "pictavo: %s\n", shown.c_str());
+    else std::fprintf(stderr, "pictavo: %s: %s\n", name.c_str(), shown.c_str());
+    return 1;
+}
+
+std::string WithSlash(std::string folder)
+{
+    if (!folder.empty() && folder.back() != '/') folder += '/';
+    return folder;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string error;
+    const auto options = cli::Parse(std::vector<std::string>(argv + 1, argv + argc), error);
+    if (!options) {
+        std::fprintf(stderr, "pictavo: %s\n%s\n", error.c_str(), cli::Usage);
+        return 2;
+    }
+    if (options->help) {
+        std::printf("%s\n\n"
+                    "Shrinks every JPEG (or BMP) picture in FOLDER so that its longer side meets the\n"
+                    "chosen size and writes them as a numbered JPEG series: RurOdi01.jpg, RurOdi02.jpg...\n"
+                    "Defaults: --format jpg --size 800x600 --quality 75 --series RurOdi, outputs into FOLDER.\n",
+                    cli::Usage);
+        return 0;
+    }
+    if (options->version) {
+        std::printf("pictavo %s\n", PICTAVO_VERSION);
+        return 0;
+    }
+
+    std::error_code ec;
+    if (!std::filesystem::is_directory(options->folder, ec)) return Fail(options->folder, "No such folder");
+    RunOptions run;
+    run.jobs = options->jobs > 0 ? options->jobs : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    if (!options->outputFolder.empty()) {
+        if (!std::filesystem::is_directory(options->outputFolder, ec))
+            return Fail(options->outputFolder, "No such folder");
+        run.outputFolder = WithSlash(options->outputFolder);
+    }
+
+    BatchModel model = options->model;
+    ScanFolderPath(model, WithSlash(options->folder));
+    const int total = static_cast<int>(model.names.size());
+    if (total == 0) {
+        if (!options->quiet)
+            std::fprintf(stderr, "pictavo: no %s pictures in %s\n",
+                         model.format == InputFormat::Jpeg ? "JPEG" : "BMP", options->folder.c_str());
+        return 0;
+    }
+
+    const std::string outputFolder = run.outputFolder.empty() ? model.imageFolder : run.outputFolder;
+    std::unique_ptr<cli::ProgressBar> bar;
+    if (!options->quiet && isatty(STDERR_FILENO)) bar = std::make_unique<cli::ProgressBar>(stderr, total);
+    RunHooks hooks;
+    hooks.written = [&](int index, const std::string& name) {
+        if (bar) bar->update(index + 1);
+        else if (!options->quiet) std::printf("%s%s\n", outputFolder.c_str(), name.c_str());
+    };
+    try {
+        RunResize(model, hooks, run);
+    } catch (const ResizeError& e) {
+        if (bar) bar->finish();
+        return Fail(e.input(), e.what());
+    } catch (const std::exception& e) {
+        if (bar) bar->finish();
+        return Fail("", e.what());
+    }
+    if (bar) bar->finish();
+    return 0;
+}
