@@ -27,9 +27,10 @@ bool Matches(const std::string& name, InputFormat format)
 
 bool ListOrder(const std::string& a, const std::string& b)
 {
-    const auto less = [](char x, char y) {
-        return static_cast<unsigned char>(LowerAscii(x)) < static_cast<unsigned char>(LowerAscii(y));
-    };
+    // Letters compare as capitals, as the Windows file system orders names,
+    // so "_" sorts after the letters.
+    const auto upper = [](char c) { return static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 32 : c); };
+    const auto less = [&](char x, char y) { return upper(x) < upper(y); };
     if (std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), less)) return true;
     if (std::lexicographical_compare(b.begin(), b.end(), a.begin(), a.end(), less)) return false;
     return a < b;

@@ -17,8 +17,8 @@ void ScanFolder(BatchModel& model, const std::string& chosenFile);
 // the progress bar to 0 of the count.
 void ScanFolderPath(BatchModel& model, std::string folder);
 
-// The order in which the list shows names: ASCII letters compared without
-// regard to case, ties in byte order.
+// The order in which the list shows names: ASCII letters compared as
+// capitals, ties in byte order.
 bool ListOrder(const std::string& a, const std::string& b);
 
 }  // namespace pictavo

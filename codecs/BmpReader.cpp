@@ -74,6 +74,7 @@ public:
 protected:
     std::size_t readSome(void* target, std::size_t count) override
     {
+        if (count == 0) return 0;
         std::memcpy(target, data_, count);
         data_ += count;
         return count;

@@ -1,0 +1,61 @@
+#include "batch/FolderScan.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace pictavo {
+namespace {
+
+void Touch(const test::ScratchDir& dir, const std::string& name) { test::WriteBytes(dir.file(name), {1}); }
+
+TEST(FolderScan, ListsMatchingRegularFilesInCaseBlindOrder)
+{
+    test::ScratchDir dir;
+    for (const char* name : {"b.jpg", "A.JPG", "c.jpeg", ".hidden.jpg", "d.png", "e.bmp", "jpg", "a.jpg"}) Touch(dir, name);
+    std::filesystem::create_directory(dir.path() / "old.jpg");
+
+    BatchModel model;
+    ScanFolder(model, dir.file("b.jpg"));
+    EXPECT_EQ(model.imageFolder, dir.path().string() + "/");
+    EXPECT_EQ(model.names, (std::vector<std::string>{".hidden.jpg", "A.JPG", "a.jpg", "b.jpg", "c.jpeg"}));
+    EXPECT_TRUE(model.resizeEnabled);
+    EXPECT_EQ(model.progressMax, 5);
+    EXPECT_EQ(model.progressPosition, 0);
+
+    model.format = InputFormat::Bitmap;
+    ScanFolder(model, dir.file("whatever.bmp"));
+    EXPECT_EQ(model.names, (std::vector<std::string>{"e.bmp"}));
+}
+
+TEST(FolderScan, AFolderWithoutMatchesEmptiesTheListButKeepsResize)
+{
+    test::ScratchDir full, empty;
+    Touch(full, "x.jpg");
+    BatchModel model;
+    ScanFolder(model, full.file("x.jpg"));
+    model.okVisible = true;
+    model.progressPosition = 1;
+    ScanFolder(model, empty.file("typed-name.jpg"));
+    EXPECT_TRUE(model.names.empty());
+    EXPECT_TRUE(model.resizeEnabled);  // a scan never disables it
+    EXPECT_FALSE(model.okVisible);
+    EXPECT_EQ(model.progressMax, 0);
+    EXPECT_EQ(model.progressPosition, 0);
+
+    BatchModel fresh;
+    ScanFolder(fresh, "/nonexistent/folder/x.jpg");
+    EXPECT_TRUE(fresh.names.empty());
+    EXPECT_FALSE(fresh.resizeEnabled);
+}
+
+TEST(FolderScan, ListOrderIgnoresAsciiCaseAndBreaksTiesByBytes)
+{
+    std::vector<std::string> names = {"b", "B", "a_", "A", "a", "Z1", "z0", "_x"};
+    std::sort(names.begin(), names.end(), ListOrder);
+    EXPECT_EQ(names, (std::vector<std::string>{"A", "a", "a_", "B", "b", "z0", "Z1", "_x"}));
+}
+
+}  // namespace
+}  // namespace pictavo

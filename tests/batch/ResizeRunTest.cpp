@@ -1,0 +1,316 @@
+#include "batch/FolderScan.h"
+#include "batch/ResizeRun.h"
+#include "codecs/TJPEGImage.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace pictavo {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ScratchDir;
+
+struct Size {
+    int w, h;
+    bool operator==(const Size&) const = default;
+};
+
+Size JpegSize(const std::string& path)
+{
+    TJPEGImage jpeg;
+    jpeg.loadFromFile(path);
+    return {jpeg.width(), jpeg.height()};
+}
+
+std::string ErrorOf(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "";
+}
+
+void WriteJpeg(const ScratchDir& dir, const std::string& name, int w, int h, test::JpegOptions options = {})
+{
+    test::WriteBytes(dir.file(name), test::MakeJpeg(w, h, test::Gradient, options));
+}
+
+std::vector<std::uint8_t> Bmp24(int w, int h)
+{
+    test::BmpSpec s{.width = w, .height = h};
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const test::Rgb p = test::Gradient(x, y);
+            s.pixels.insert(s.pixels.end(), {p.b, p.g, p.r});
+        }
+        s.pixels.resize(s.pixels.size() + static_cast<std::size_t>((4 - (w * 3) % 4) % 4));
+    }
+    return test::MakeBmp(s);
+}
+
+BatchModel Scanned(const ScratchDir& dir, InputFormat format = InputFormat::Jpeg, int sizeIndex = 5)
+{
+    BatchModel model;
+    model.format = format;
+    model.sizeIndex = sizeIndex;  // "160 x 120" keeps the tests quick
+    ScanFolder(model, dir.file("any"));
+    return model;
+}
+
+TEST(TargetFor, LongerSideMeetsTheTarget)
+{
+    struct Case { int w, h; TargetSize target; Size expected; };
+    const Case cases[] = {
+        {3000, 2000, {800, 600}, {800, 533}},
+        {2000, 3000, {800, 600}, {400, 600}},
+        {1024, 768, {800, 600}, {800, 600}},
+        {2000, 2000, {800, 600}, {600, 600}},   // square: the height rules
+        {30, 1440, {800, 600}, {13, 600}},
+        {2000, 1001, {1000, 750}, {1000, 500}},
+        {2000, 1003, {1000, 750}, {1000, 502}},
+        {800, 600, {1000, 750}, {1000, 750}},   // larger than the source: copied later
+        {2000, 1, {1000, 750}, {1000, 1}},      // rounds to 0: becomes 1
+    };
+    for (const Case& c : cases) {
+        const OutputSize s = TargetFor(c.w, c.h, c.target);
+        EXPECT_EQ((Size{s.width, s.height}), c.expected) << c.w << "x" << c.h;
+    }
+    EXPECT_EQ(ErrorOf([] { TargetFor(0, 0, {800, 600}); }), "Floating point division by zero");
+}
+
+TEST(ResizeRun, WritesTheSeriesAndEndsInTheDoneState)
+{
+    ScratchDir dir;
+    WriteJpeg(dir, "a.jpg", 320, 200);  // wider: 160 x 100
+    WriteJpeg(dir, "b.jpg", 200, 300);  // taller: 80 x 120
+    WriteJpeg(dir, "c.jpg", 300, 300);  // square: 120 x 120
+    WriteJpeg(dir, "d.jpg", 160, 120);  // exactly the target: copied
+    WriteJpeg(dir, "e.jpg", 100, 50);   // smaller: kept at its size
+    BatchModel model = Scanned(dir);
+    model.series = "  Trip 2026 ";
+    std::vector<int> positions;
+    int beeps = 0;
+    RunHooks hooks;
+    hooks.beep = [&] { ++beeps; };
+    hooks.progressChanged = [&](const BatchModel& m) { positions.push_back(m.progressPosition); };
+    RunResize(model, hooks);
+
+    const std::vector<std::string> outputs = {"Trip 202601.jpg", "Trip 202602.jpg", "Trip 202603.jpg",
+                                              "Trip 202604.jpg", "Trip 202605.jpg"};
+    EXPECT_EQ(model.names, outputs);
+    const Size sizes[] = {{160, 100}, {80, 120}, {120, 120}, {160, 120}, {100, 50}};
+    for (std::size_t i = 0; i < outputs.size(); ++i) EXPECT_EQ(JpegSize(dir.file(outputs[i])), sizes[i]) << i;
+    EXPECT_TRUE(model.okVisible);
+    EXPECT_FALSE(model.resizeEnabled);
+    EXPECT_EQ(beeps, 1);
+    EXPECT_EQ(positions, (std::vector<int>{0, 1, 2, 3, 4, 0}));
+}
+
+TEST(ResizeRun, NumbersGrowPastTwoDigits)
+{
+    ScratchDir dir;
+    const std::vector<std::uint8_t> tiny = test::MakeJpeg(4, 4, test::Gradient);
+    for (int i = 0; i < 101; ++i) test::WriteBytes(dir.file("p" + std::to_string(1000 + i) + ".jpg"), tiny);
+    BatchModel model = Scanned(dir);
+    model.series = "";
+    RunResize(model);
+    ASSERT_EQ(model.names.size(), 101u);
+    EXPECT_EQ(model.names[0], "01.jpg");
+    EXPECT_EQ(model.names[8], "09.jpg");
+    EXPECT_EQ(model.names[9], "10.jpg");
+    EXPECT_EQ(model.names[98], "99.jpg");
+    EXPECT_EQ(model.names[99], "100.jpg");
+    EXPECT_EQ(model.names[100], "101.jpg");
+    EXPECT_TRUE(fs::exists(dir.file("101.jpg")));
+}
+
+TEST(ResizeRun, AnEmptyListStillEndsDone)
+{
+    ScratchDir dir;
+    BatchModel model = Scanned(dir);
+    model.resizeEnabled = true;
+    int beeps = 0;
+    RunResize(model, {.beep = [&] { ++beeps; }});
+    EXPECT_TRUE(model.names.empty());
+    EXPECT_TRUE(model.okVisible);
+    EXPECT_FALSE(model.resizeEnabled);
+    EXPECT_EQ(beeps, 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 0);
+}
+
+TEST(ResizeRun, ProgressiveStaysProgressiveAndBitmapsBecomeBaseline)
+{
+    ScratchDir dir;
+    WriteJpeg(dir, "a.jpg", 320, 240, {.progressive = true});
+    WriteJpeg(dir, "b.jpg", 320, 240);
+    BatchModel model = Scanned(dir);
+    RunResize(model);
+    EXPECT_EQ(test::FrameMarker(test::ReadBytes(dir.file("RurOdi01.jpg"))), 0xC2);
+    EXPECT_EQ(test::FrameMarker(test::ReadBytes(dir.file("RurOdi02.jpg"))), 0xC0);
+
+    ScratchDir bmps;
+    test::WriteBytes(bmps.file("x.bmp"), Bmp24(320, 240));
+    BatchModel bmpModel = Scanned(bmps, InputFormat::Bitmap);
+    bmpModel.qualityIndex = 3;
+    RunResize(bmpModel);
+    const std::vector<std::uint8_t> out = test::ReadBytes(bmps.file("RurOdi01.jpg"));
+    EXPECT_EQ(test::FrameMarker(out), 0xC0);
+    EXPECT_EQ(JpegSize(bmps.file("RurOdi01.jpg")), (Size{160, 120}));
+}
+
+TEST(ResizeRun, AFailingPictureEndsTheRunThere)
+{
+    for (int jobs : {1, 3}) {
+        ScratchDir dir;
+        WriteJpeg(dir, "a.jpg", 320, 200);
+        test::WriteBytes(dir.file("b.jpg"), Bmp24(8, 8));  // a bitmap named .jpg
+        WriteJpeg(dir, "c.jpg", 320, 200);
+        BatchModel model = Scanned(dir);
+        const std::vector<std::string> inputs = model.names;
+        try {
+            RunResize(model, {}, {.jobs = jobs});
+            FAIL();
+        } catch (const ResizeError& e) {
+            EXPECT_STREQ(e.what(), "JPEG error #52");
+            EXPECT_EQ(e.input(), "b.jpg");
+        }
+        EXPECT_TRUE(fs::exists(dir.file("RurOdi01.jpg")));
+        EXPECT_FALSE(fs::exists(dir.file("RurOdi02.jpg")));
+        EXPECT_FALSE(fs::exists(dir.file("RurOdi03.jpg")));
+        EXPECT_EQ(model.names, inputs);
+        EXPECT_FALSE(model.okVisible);
+        EXPECT_FALSE(model.resizeEnabled);
+        EXPECT_EQ(model.progressPosition, 0);  // the index of the last picture written
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 4);  // no partial files
+    }
+}
+
+TEST(ResizeRun, WrongFormatStopsAtTheFirstFile)
+{
+    ScratchDir dir;
+    WriteJpeg(dir, "a.jpg", 32, 32);
+    BatchModel model = Scanned(dir);
+    model.format = InputFormat::Bitmap;
+    EXPECT_EQ(ErrorOf([&] { RunResize(model); }), "Bitmap image is not valid");
+    EXPECT_EQ(ErrorOf([&] {
+                  BatchModel m = Scanned(dir);
+                  m.names.push_back("missing.jpg");
+                  RunResize(m);
+              }),
+              "Cannot open file missing.jpg");
+}
+
+TEST(ResizeRun, NoOutputMayReplaceAnotherListedInput)
+{
+    ScratchDir dir;
+    WriteJpeg(dir, "RurOdi02.jpg", 320, 200);
+    WriteJpeg(dir, "a.jpg", 320, 200);
+    const std::vector<std::uint8_t> before = test::ReadBytes(dir.file("RurOdi02.jpg"));
+    BatchModel model = Scanned(dir);
+    ASSERT_EQ(model.names, (std::vector<std::string>{"a.jpg", "RurOdi02.jpg"}));
+    // a.jpg -> RurOdi01.jpg, RurOdi02.jpg -> RurOdi02.jpg: its own name, allowed.
+    RunResize(model);
+    EXPECT_NE(test::ReadBytes(dir.file("RurOdi02.jpg")), before);
+
+    ScratchDir clash;
+    WriteJpeg(clash, "RurOdi01.jpg", 320, 200);
+    WriteJpeg(clash, "zzz.jpg", 320, 200);
+    const std::vector<std::uint8_t> kept = test::ReadBytes(clash.file("zzz.jpg"));
+    BatchModel other = Scanned(clash);
+    other.series = "zz";  // RurOdi01.jpg -> zz01.jpg; zzz.jpg -> zz02.jpg: no clash
+    RunResize(other);
+    BatchModel bad = Scanned(clash);
+    bad.series = "zz";
+    bad.names = {"a", "zz01.jpg"};  // a's output is zz01.jpg, another listed input
+    try {
+        RunResize(bad);
+        FAIL();
+    } catch (const ResizeError& e) {
+        const std::string message = e.what();
+        EXPECT_NE(message.find("zz01.jpg"), std::string::npos);
+        EXPECT_NE(message.find(" a "), std::string::npos);
+    }
+    EXPECT_EQ(test::ReadBytes(clash.file("zzz.jpg")), kept);
+}
+
+TEST(ResizeRun, SeriesNamesThatLeaveTheFolderAreRefused)
+{
+    ScratchDir dir;
+    WriteJpeg(dir, "a.jpg", 32, 32);
+    for (const char* series : {"../up", "sub/name", "back\\slash"}) {
+        BatchModel model = Scanned(dir);
+        model.series = series;
+        const std::string message = ErrorOf([&] { RunResize(model); });
+        EXPECT_NE(message.find("must not contain"), std::string::npos) << series;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 1);
+    BatchModel dots = Scanned(dir);
+    dots.series = "..";  // "..01.jpg" is an ordinary name inside the folder
+    RunResize(dots);
+    EXPECT_TRUE(fs::exists(dir.file("..01.jpg")));
+}
+
+TEST(ResizeRun, AnOutputThatCannotBeCreatedLeavesNothingBehind)
+{
+    ScratchDir dir;
+    WriteJpeg(dir, "a.jpg", 32, 32);
+    fs::create_directory(dir.path() / "RurOdi01.jpg");
+    BatchModel model = Scanned(dir);
+    EXPECT_EQ(ErrorOf([&] { RunResize(model); }), "Cannot create file RurOdi01.jpg");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 2);
+}
+
+TEST(ResizeRun, OneRowPicturesKeepOneRow)
+{
+    ScratchDir dir;
+    WriteJpeg(dir, "a.jpg", 2000, 1);
+    BatchModel model = Scanned(dir, InputFormat::Jpeg, 0);
+    RunResize(model);
+    EXPECT_EQ(JpegSize(dir.file("RurOdi01.jpg")), (Size{1000, 1}));
+}
+
+TEST(ResizeRun, PicturesAreTurnedUprightBeforeSizing)
+{
+    ScratchDir dir;
+    WriteJpeg(dir, "a.jpg", 400, 200, {.app1 = test::ExifWithOrientation(6)});
+    WriteJpeg(dir, "b.jpg", 400, 200, {.app1 = test::ExifWithOrientation(8, true)});
+    WriteJpeg(dir, "c.jpg", 400, 200, {.app1 = test::ExifWithOrientation(3)});
+    WriteJpeg(dir, "d.jpg", 400, 200, {.app1 = test::ExifWithOrientation(1)});
+    WriteJpeg(dir, "e.jpg", 400, 200);
+    BatchModel model = Scanned(dir);
+    RunResize(model);
+    EXPECT_EQ(JpegSize(dir.file("RurOdi01.jpg")), (Size{60, 120}));
+    EXPECT_EQ(JpegSize(dir.file("RurOdi02.jpg")), (Size{60, 120}));
+    EXPECT_EQ(JpegSize(dir.file("RurOdi03.jpg")), (Size{160, 80}));
+    // Orientation 1 and no EXIF at all give the same bytes.
+    EXPECT_EQ(test::ReadBytes(dir.file("RurOdi04.jpg")), test::ReadBytes(dir.file("RurOdi05.jpg")));
+}
+
+TEST(ResizeRun, SharpeningAndJobsChangeNothingButWhatTheyShould)
+{
+    ScratchDir dir;
+    for (int i = 0; i < 6; ++i) WriteJpeg(dir, "p" + std::to_string(i) + ".jpg", 300 + 10 * i, 200);
+    const BatchModel inputs = Scanned(dir);
+    auto run = [&](bool sharpen, int jobs) {
+        BatchModel model = inputs;
+        model.sharpen = sharpen;
+        model.series = "out" + std::to_string(sharpen) + "_" + std::to_string(jobs) + "_";
+        RunResize(model, {}, {.jobs = jobs});
+        std::vector<std::vector<std::uint8_t>> files;
+        for (const std::string& name : model.names) files.push_back(test::ReadBytes(dir.file(name)));
+        return files;
+    };
+    const auto plain = run(false, 1);
+    EXPECT_TRUE(run(false, 4) == plain);
+    const auto sharp = run(true, 1);
+    EXPECT_TRUE(run(true, 3) == sharp);
+    EXPECT_TRUE(sharp != plain);
+}
+
+}  // namespace
+}  // namespace pictavo
