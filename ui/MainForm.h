@@ -1,0 +1,83 @@
+// The main window: a borderless, skinned surface holding the five steps of
+// the job, bound to the batch engine's model.
+#pragma once
+
+#include "batch/Model.h"
+#include "ui/Widgets.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPolygon>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QUrl>
+#include <QWidget>
+
+#include <functional>
+
+namespace pictavo::ui {
+
+class TAbout_Form;
+
+// The window outline: 13 points, the last repeating the first.
+QPolygon WindowOutline();
+
+class TMain_Form : public QWidget {
+    Q_OBJECT
+public:
+    TMain_Form();
+
+    void setAboutForm(TAbout_Form* about) { aboutForm_ = about; }
+
+    // The file-open dialog: the chosen file's full path, or empty when the
+    // user cancels. Tests replace it.
+    std::function<QString(QWidget* parent, InputFormat format)> chooseFile;
+    // How a list entry is opened: the desktop's default application.
+    std::function<void(const QUrl&)> openUrl;
+    // The beep at the end of a run.
+    std::function<void()> beep;
+
+    const BatchModel& model() const { return model_; }
+
+    // The handlers, as the controls raise them.
+    void Button6Click();
+    void Button1Click();
+    void ListBox1DblClick();
+    void Image2Click();
+    void Image3Click();
+    void Image4Click();
+
+    // Controls, by their names.
+    BackgroundPicture* Image1;
+    QLabel* Label1;
+    QLabel* Label2;
+    QLabel* Label3;
+    HotSpot* Image2;
+    HotSpot* Image3;
+    HotSpot* Image4;
+    QLabel* Label7;
+    QLabel* Label8;
+    QLabel* Label9;
+    QLabel* Label11;
+    QLabel* Label4;
+    QPushButton* Button6;
+    QListWidget* ListBox1;
+    QPushButton* Button1;
+    RadioGroup* RadioGroup1;
+    RadioGroup* RadioGroup2;
+    QProgressBar* ProgressBar1;
+    QLineEdit* Edit1;
+    RadioGroup* RadioGroup3;
+    QCheckBox* CheckBox1;
+
+private:
+    void readChoices();     // the controls' choices into the model
+    void showModel();       // the model's state onto the controls
+
+    BatchModel model_;
+    TAbout_Form* aboutForm_ = nullptr;
+};
+
+}  // namespace pictavo::ui
