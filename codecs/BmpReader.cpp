@@ -223,8 +223,9 @@ void Read(Input& in, Raster24& raster)
     } else {
         // The file's rows are the raster's rows: read them straight in. Rows
         // that short data leave out stay black.
-        result.reset(width, rows, format, 0, /*bottomUp=*/height > 0);
-        in.readUpTo(result.pixelBytes(), static_cast<std::size_t>(std::min(available, area)));
+        result.reset(width, rows, format, std::nullopt, /*bottomUp=*/height > 0);
+        const std::size_t got = in.readUpTo(result.pixelBytes(), static_cast<std::size_t>(std::min(available, area)));
+        std::memset(result.pixelBytes() + got, 0, result.pixelByteCount() - got);
         result.setPalette(std::move(palette));
         result.setMasks(masks);
     }

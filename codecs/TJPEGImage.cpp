@@ -4,6 +4,7 @@
 #include "codecs/JpegLibrary.h"
 
 #include <csetjmp>
+#include <cstring>
 
 namespace pictavo {
 namespace {
@@ -159,7 +160,13 @@ void TJPEGImage::decodeInto(Raster24& destination)
 void TJPEGImage::decode()
 {
     Decompressor d;
-    if (setjmp(d.errors.jump)) jpeg::RaiseLibraryError(d.errors.pub.msg_code);
+    if (setjmp(d.errors.jump)) {
+        // Rows the library never reached show black, not stale memory.
+        if (hasRaster_)
+            for (int r = static_cast<int>(d.cinfo.output_scanline); r < raster_.height(); ++r)
+                std::memset(raster_.scanLine(r), 0, static_cast<std::size_t>(raster_.stride()));
+        jpeg::RaiseLibraryError(d.errors.pub.msg_code);
+    }
     d.create(data_.bytes);
     jpeg_read_header(&d.cinfo, TRUE);
     // The library could decode arithmetic coding; this program never has.
@@ -181,7 +188,8 @@ void TJPEGImage::decode()
     CheckPixelMemory(DecodeMemory(d.cinfo, BitsPerPixel(format)));
 
     jpeg_start_decompress(&d.cinfo);
-    raster_.reset(static_cast<int>(d.cinfo.output_width), static_cast<int>(d.cinfo.output_height), format, 0);
+    raster_.reset(static_cast<int>(d.cinfo.output_width), static_cast<int>(d.cinfo.output_height), format,
+                  std::nullopt);  // every row is written below
     hasRaster_ = true;  // a failure from here on leaves the part decoded so far
     if (indexed) {
         std::vector<PaletteEntry> palette(static_cast<std::size_t>(d.cinfo.actual_number_of_colors));

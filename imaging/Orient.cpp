@@ -19,7 +19,7 @@ Raster24 Orient(Raster24& source, int orientation)
     const bool swap = OrientationSwapsSides(orientation);
     const int ow = swap ? sh : sw, oh = swap ? sw : sh;
     Raster24 out;
-    out.reset(ow, oh, PixelFormat::Bgr24, 0);
+    out.reset(ow, oh, PixelFormat::Bgr24, std::nullopt);  // every pixel is written below
     if (ow == 0 || oh == 0) return out;
 
     const Raster24& src = source;

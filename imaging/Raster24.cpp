@@ -26,11 +26,12 @@ std::atomic<std::uint64_t>& MemoryLimit()
     return limit;
 }
 
-std::shared_ptr<std::vector<std::uint8_t>> NewPixels(std::uint64_t bytes, std::uint8_t fill)
+std::shared_ptr<PixelBuffer> NewPixels(std::uint64_t bytes, std::optional<std::uint8_t> fill)
 {
     CheckPixelMemory(bytes);
     try {
-        return std::make_shared<std::vector<std::uint8_t>>(static_cast<std::size_t>(bytes), fill);
+        if (!fill) return std::make_shared<PixelBuffer>(static_cast<std::size_t>(bytes));
+        return std::make_shared<PixelBuffer>(static_cast<std::size_t>(bytes), *fill);
     } catch (const std::bad_alloc&) {
         throw EOutOfMemory();
     } catch (const std::length_error&) {
@@ -147,7 +148,7 @@ void Raster24::resize(int width, int height)
     if (width < 0 || height < 0) throw EInvalidGraphicOperation(msg::InvalidImageSize);
     const int bits = BitsPerPixel(format_);
     const std::int64_t stride = RowBytes(width, bits);
-    std::shared_ptr<std::vector<std::uint8_t>> pixels;
+    std::shared_ptr<PixelBuffer> pixels;
     if (width > 0 && height > 0) {
         pixels = NewPixels(static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(height), 255);
         const int rows = std::min(height, height_);
@@ -179,9 +180,9 @@ void Raster24::make24Bit()
         return;
     }
     const std::int64_t stride = RowBytes(width_, 24);
-    std::shared_ptr<std::vector<std::uint8_t>> pixels;
+    std::shared_ptr<PixelBuffer> pixels;
     if (pixels_) {
-        pixels = NewPixels(static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(height_), 0);
+        pixels = NewPixels(static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(height_), std::nullopt);
         const Channel red(format_ == PixelFormat::Rgb555 ? 0x7C00 : masks_.red);
         const Channel green(format_ == PixelFormat::Rgb555 ? 0x03E0 : masks_.green);
         const Channel blue(format_ == PixelFormat::Rgb555 ? 0x001F : masks_.blue);
@@ -237,7 +238,7 @@ const std::uint8_t* Raster24::scanLine(int row) const
 void Raster24::detach()
 {
     if (pixels_ && pixels_.use_count() > 1) {
-        auto copy = NewPixels(pixels_->size(), 0);
+        auto copy = NewPixels(pixels_->size(), std::nullopt);
         std::memcpy(copy->data(), pixels_->data(), pixels_->size());
         pixels_ = std::move(copy);
     }
@@ -263,11 +264,11 @@ bool Raster24::sharesPixelsWith(const Raster24& other) const
     return pixels_ && pixels_ == other.pixels_;
 }
 
-void Raster24::reset(int width, int height, PixelFormat format, std::uint8_t fill, bool bottomUp)
+void Raster24::reset(int width, int height, PixelFormat format, std::optional<std::uint8_t> fill, bool bottomUp)
 {
     if (width < 0 || height < 0) throw EInvalidGraphicOperation(msg::InvalidImageSize);
     const std::int64_t stride = RowBytes(width, BitsPerPixel(format));
-    std::shared_ptr<std::vector<std::uint8_t>> pixels;
+    std::shared_ptr<PixelBuffer> pixels;
     if (width > 0 && height > 0)
         pixels = NewPixels(static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(height), fill);
     width_ = width;

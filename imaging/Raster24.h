@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace pictavo {
@@ -29,6 +30,28 @@ struct PaletteEntry {
 struct ChannelMasks {
     std::uint32_t red = 0, green = 0, blue = 0;
 };
+
+// Pixel memory is left uninitialised where the code that allocates it
+// writes every byte anyway: a decoder then costs one pass over memory, not two.
+template <class T>
+struct UninitialisedAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = UninitialisedAllocator<U>;
+    };
+    using std::allocator<T>::allocator;
+    template <class U>
+    void construct(U* p) noexcept
+    {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args)
+    {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+using PixelBuffer = std::vector<std::uint8_t, UninitialisedAllocator<std::uint8_t>>;
 
 int BitsPerPixel(PixelFormat format);
 
@@ -72,9 +95,10 @@ public:
     void release();
     bool sharesPixelsWith(const Raster24& other) const;
 
-    // For decoders: a new pixel area in `format`, every byte set to `fill`.
+    // For decoders: a new pixel area in `format`, every byte set to `fill`,
+    // or left unset when there is none (the caller writes every byte).
     // bottomUp stores row 0 last in memory (as a bottom-up file lays it out).
-    void reset(int width, int height, PixelFormat format, std::uint8_t fill, bool bottomUp = false);
+    void reset(int width, int height, PixelFormat format, std::optional<std::uint8_t> fill, bool bottomUp = false);
     // The pixel area in memory order (row height-1 first when bottom-up).
     std::uint8_t* pixelBytes();
     std::size_t pixelByteCount() const;
@@ -94,7 +118,7 @@ private:
     PixelFormat format_ = PixelFormat::Device;
     bool bottomUp_ = false;
     std::ptrdiff_t stride_ = 0;
-    std::shared_ptr<std::vector<std::uint8_t>> pixels_;
+    std::shared_ptr<PixelBuffer> pixels_;
     std::vector<PaletteEntry> palette_;
     ChannelMasks masks_;
 };

@@ -249,11 +249,17 @@ TEST(ReduceBitmap, MatchesPlainVersionOverManySizes)
     if (LDBL_MANT_DIG != 64) GTEST_SKIP() << "the plain version needs 80-bit long double";
     std::mt19937 rng(12345);
     std::uniform_int_distribution<int> byte(0, 255);
-    for (int round = 0; round < 300; ++round) {
-        const int sw = std::uniform_int_distribution<int>(1, 90)(rng);
-        const int sh = std::uniform_int_distribution<int>(1, 90)(rng);
-        const int dw = std::uniform_int_distribution<int>(1, sw)(rng);
-        const int dh = std::uniform_int_distribution<int>(1, sh)(rng);
+    // Random sizes, then bands taller than 257 rows, whose column sums need 32 bits.
+    const int tall[][4] = {{3, 600, 2, 2}, {5, 1000, 4, 3}, {2, 70000, 1, 1}};
+    for (int round = 0; round < 303; ++round) {
+        int sw = std::uniform_int_distribution<int>(1, 90)(rng);
+        int sh = std::uniform_int_distribution<int>(1, 90)(rng);
+        int dw = std::uniform_int_distribution<int>(1, sw)(rng);
+        int dh = std::uniform_int_distribution<int>(1, sh)(rng);
+        if (round >= 300) {
+            const int* t = tall[round - 300];
+            sw = t[0], sh = t[1], dw = t[2], dh = t[3];
+        }
         if (dw == sw && dh == sh) continue;
         std::vector<std::vector<int>> pixels(sh, std::vector<int>(sw));
         for (auto& row : pixels)

@@ -1,0 +1,221 @@
+// Speed of the engine's parts, each beside the reference it is judged by, in
+// one run:
+//   reduction of 6000 x 4000 to 800 x 533   vs  libjpeg decoding 6000 x 4000 (float IDCT)
+//   TJPEGImage decoding a photograph        vs  the same library calls made directly
+//   TJPEGImage encoding 800 x 533           vs  the same library calls made directly
+//   loading a 6000 x 4000 24-bit BMP        vs  reading the file's bytes
+// Run with --benchmark_repetitions=5 and compare medians (bench/ratios.py).
+// PICTAVO_PHOTO names the photograph (default: a Plasma wallpaper, else a
+// made-up picture).
+#include "codecs/BmpReader.h"
+#include "codecs/Files.h"
+#include "codecs/TJPEGImage.h"
+#include "imaging/ReduceBitmap.h"
+
+#include <benchmark/benchmark.h>
+#include <jpeglib.h>
+
+#include <cmath>
+#include <utility>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+
+namespace {
+
+using namespace pictavo;
+
+// A picture with smooth shading and fine noise, roughly as hard to code as a photograph.
+Raster24 MadeUpPhoto(int w, int h)
+{
+    Raster24 r;
+    r.reset(w, h, PixelFormat::Bgr24, 0);
+    std::mt19937 rng(1);
+    for (int y = 0; y < h; ++y) {
+        std::uint8_t* row = r.scanLine(y);
+        for (int x = 0; x < w; ++x) {
+            const int noise = static_cast<int>(rng() % 24);
+            row[3 * x] = static_cast<std::uint8_t>(128 + 100 * std::sin(x / 300.0) * std::cos(y / 500.0) + noise / 2);
+            row[3 * x + 1] = static_cast<std::uint8_t>((x * 255 / w + noise) & 0xFF);
+            row[3 * x + 2] = static_cast<std::uint8_t>((y * 255 / h + noise) & 0xFF);
+        }
+    }
+    return r;
+}
+
+const std::vector<std::uint8_t>& BigJpeg()
+{
+    static const std::vector<std::uint8_t> bytes = [] {
+        TJPEGImage jpeg;
+        jpeg.takeRaster(MadeUpPhoto(6000, 4000));
+        jpeg.setEncodeQuality(90);
+        return jpeg.encodedBytes();
+    }();
+    return bytes;
+}
+
+const std::vector<std::uint8_t>& Photo()
+{
+    static const std::vector<std::uint8_t> bytes = [] {
+        const char* env = std::getenv("PICTAVO_PHOTO");
+        const std::string path = env ? env : "/usr/share/wallpapers/Flow/contents/images/5120x2880.jpg";
+        if (std::filesystem::exists(path)) return ReadWholeFile(path, path);
+        return BigJpeg();
+    }();
+    return bytes;
+}
+
+// libjpeg's own decoding with the float IDCT into one row buffer, as djpeg does.
+void DecodeDirect(const std::vector<std::uint8_t>& bytes)
+{
+    jpeg_decompress_struct cinfo{};
+    jpeg_error_mgr err{};
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, bytes.data(), bytes.size());
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.dct_method = JDCT_FLOAT;
+    cinfo.out_color_space = JCS_EXT_BGR;
+    jpeg_start_decompress(&cinfo);
+    std::vector<JSAMPLE> out(static_cast<std::size_t>(cinfo.output_width) * 3 * cinfo.output_height);
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW row = out.data() + static_cast<std::size_t>(cinfo.output_scanline) * cinfo.output_width * 3;
+        jpeg_read_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    benchmark::DoNotOptimize(out.data());
+}
+
+void BM_LibjpegDecodeFloat6000x4000(benchmark::State& state)
+{
+    for (auto _ : state) DecodeDirect(BigJpeg());
+}
+BENCHMARK(BM_LibjpegDecodeFloat6000x4000)->Unit(benchmark::kMillisecond);
+
+void BM_Reduce6000x4000To800x533(benchmark::State& state)
+{
+    Raster24 source = MadeUpPhoto(6000, 4000);
+    for (auto _ : state) {
+        Raster24 destination;
+        destination.setWidth(800);
+        destination.setHeight(533);
+        ReduceBitmap(source, destination, state.range(0) != 0);
+        benchmark::DoNotOptimize(destination.scanLine(0));
+    }
+}
+BENCHMARK(BM_Reduce6000x4000To800x533)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+void BM_PhotoDecodeDirect(benchmark::State& state)
+{
+    for (auto _ : state) DecodeDirect(Photo());
+}
+BENCHMARK(BM_PhotoDecodeDirect)->Unit(benchmark::kMillisecond);
+
+void BM_PhotoDecodeTJPEGImage(benchmark::State& state)
+{
+    for (auto _ : state) {
+        TJPEGImage jpeg;
+        jpeg.loadFromBytes(Photo());
+        Raster24 r;
+        jpeg.decodeInto(r);
+        benchmark::DoNotOptimize(std::as_const(r).scanLine(0));  // reading shares, writing would copy
+    }
+}
+BENCHMARK(BM_PhotoDecodeTJPEGImage)->Unit(benchmark::kMillisecond);
+
+const Raster24& Small()
+{
+    static const Raster24 r = MadeUpPhoto(800, 533);
+    return r;
+}
+
+void BM_Encode800x533Direct(benchmark::State& state)
+{
+    for (auto _ : state) {
+        jpeg_compress_struct cinfo{};
+        jpeg_error_mgr err{};
+        cinfo.err = jpeg_std_error(&err);
+        jpeg_create_compress(&cinfo);
+        unsigned char* out = nullptr;
+        unsigned long size = 0;
+        jpeg_mem_dest(&cinfo, &out, &size);
+        cinfo.image_width = 800;
+        cinfo.image_height = 533;
+        cinfo.input_components = 3;
+        cinfo.in_color_space = JCS_EXT_BGR;
+        jpeg_set_defaults(&cinfo);
+        cinfo.dct_method = JDCT_FLOAT;
+        jpeg_set_quality(&cinfo, 75, TRUE);
+        jpeg_start_compress(&cinfo, TRUE);
+        while (cinfo.next_scanline < cinfo.image_height) {
+            JSAMPROW row = const_cast<JSAMPROW>(Small().scanLine(static_cast<int>(cinfo.next_scanline)));
+            jpeg_write_scanlines(&cinfo, &row, 1);
+        }
+        jpeg_finish_compress(&cinfo);
+        jpeg_destroy_compress(&cinfo);
+        benchmark::DoNotOptimize(out);
+        std::free(out);
+    }
+}
+BENCHMARK(BM_Encode800x533Direct)->Unit(benchmark::kMillisecond);
+
+void BM_Encode800x533TJPEGImage(benchmark::State& state)
+{
+    for (auto _ : state) {
+        TJPEGImage jpeg;
+        jpeg.takeRaster(Small());
+        jpeg.setEncodeQuality(75);
+        benchmark::DoNotOptimize(jpeg.encodedBytes().data());
+    }
+}
+BENCHMARK(BM_Encode800x533TJPEGImage)->Unit(benchmark::kMillisecond);
+
+const std::string& BigBmp()
+{
+    static const std::string path = [] {
+        const std::string p = (std::filesystem::temp_directory_path() / "pictavo-bench-6000x4000.bmp").string();
+        if (!std::filesystem::exists(p)) {
+            const Raster24 r = MadeUpPhoto(6000, 4000);
+            std::vector<std::uint8_t> file(54, 0);
+            const std::uint32_t rowBytes = 18000, size = rowBytes * 4000;
+            auto put = [&](std::size_t at, std::uint32_t v, int n) {
+                for (int i = 0; i < n; ++i) file[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+            };
+            file[0] = 'B';
+            file[1] = 'M';
+            put(2, 54 + size, 4);
+            put(10, 54, 4);
+            put(14, 40, 4);
+            put(18, 6000, 4);
+            put(22, 4000, 4);
+            put(26, 1, 2);
+            put(28, 24, 2);
+            for (int y = 3999; y >= 0; --y) file.insert(file.end(), r.scanLine(y), r.scanLine(y) + rowBytes);
+            WriteFileAtomically(p, file.data(), file.size(), p);
+        }
+        return p;
+    }();
+    return path;
+}
+
+void BM_BmpReadBytes6000x4000(benchmark::State& state)
+{
+    for (auto _ : state) benchmark::DoNotOptimize(ReadWholeFile(BigBmp(), BigBmp()).data());
+}
+BENCHMARK(BM_BmpReadBytes6000x4000)->Unit(benchmark::kMillisecond);
+
+void BM_BmpLoad6000x4000(benchmark::State& state)
+{
+    for (auto _ : state) {
+        Raster24 r;
+        LoadBitmapFile(r, BigBmp());
+        r.make24Bit();
+        benchmark::DoNotOptimize(r.scanLine(0));
+    }
+}
+BENCHMARK(BM_BmpLoad6000x4000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

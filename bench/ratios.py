@@ -1,0 +1,25 @@
+#!/usr/bin/env python3
+"""Reads pictavo_bench's JSON (--benchmark_format=json with repetitions) and
+prints the medians and the ratios each target is judged by."""
+import json
+import sys
+
+data = json.load(open(sys.argv[1]) if len(sys.argv) > 1 else sys.stdin)
+median = {}
+for b in data["benchmarks"]:
+    if b.get("aggregate_name") == "median":
+        median[b["run_name"]] = b["real_time"]
+for name, ms in sorted(median.items()):
+    print(f"{name:45s} {ms:9.2f} ms")
+
+def ratio(label, a, b, target):
+    if a in median and b in median:
+        r = median[a] / median[b]
+        print(f"{label:60s} {r:6.3f}  (target {target})")
+
+print()
+ratio("reduction / float decode, no sharpening", "BM_Reduce6000x4000To800x533/0", "BM_LibjpegDecodeFloat6000x4000", "<= 0.10")
+ratio("reduction / float decode, sharpening", "BM_Reduce6000x4000To800x533/1", "BM_LibjpegDecodeFloat6000x4000", "<= 0.10")
+ratio("TJPEGImage decode / direct decode", "BM_PhotoDecodeTJPEGImage", "BM_PhotoDecodeDirect", "<= 1.05")
+ratio("TJPEGImage encode / direct encode", "BM_Encode800x533TJPEGImage", "BM_Encode800x533Direct", "<= 1.05")
+ratio("BMP load / reading its bytes", "BM_BmpLoad6000x4000", "BM_BmpReadBytes6000x4000", "<= 2.0")
