@@ -3,17 +3,29 @@
 #include "codecs/BmpReader.h"
 #include "codecs/Files.h"
 #include "codecs/TJPEGImage.h"
+#include "imaging/BoxReducer.h"
 #include "imaging/Extended.h"
 #include "imaging/Orient.h"
 #include "imaging/ReduceBitmap.h"
+#include "imaging/Sharpen.h"
 
 #include <algorithm>
-#include <deque>
-#include <future>
+#include <condition_variable>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <thread>
 #include <unordered_map>
 
 namespace pictavo {
 namespace {
+
+std::vector<std::uint8_t> Finish(TJPEGImage& jpeg, const Raster24& reduced, const BatchModel& model)
+{
+    jpeg.takeRaster(reduced);
+    jpeg.setEncodeQuality(static_cast<std::uint8_t>(model.quality()));
+    return jpeg.encodedBytes();
+}
 
 std::vector<std::uint8_t> Encode(TJPEGImage& jpeg, Raster24& source, OutputSize size, const BatchModel& model)
 {
@@ -22,9 +34,7 @@ std::vector<std::uint8_t> Encode(TJPEGImage& jpeg, Raster24& source, OutputSize 
     destination.setHeight(size.height);
     ReduceBitmap(source, destination, model.sharpen);
     source.release();  // the decoded picture is no longer needed
-    jpeg.takeRaster(destination);
-    jpeg.setEncodeQuality(static_cast<std::uint8_t>(model.quality()));
-    return jpeg.encodedBytes();
+    return Finish(jpeg, destination, model);
 }
 
 void CheckSeries(const std::string& series)
@@ -52,6 +62,107 @@ void CheckCollisions(const std::vector<std::string>& names, const std::vector<st
     }
 }
 
+// Runs process(i) for every picture, on `jobs` threads, and commit(i, bytes)
+// on this thread strictly in list order. Within the window the costliest
+// picture is started first, so a large one late in the list does not run
+// alone at the end. A failure at picture i stops the run there exactly as a
+// one-at-a-time run would: pictures before i are committed, none after, and
+// work already started is waited for and dropped.
+// The window of pictures ahead of the last one written that may be worked
+// on; their results are small encoded files, so memory stays bounded.
+constexpr int Ahead = 32;
+
+void InOrder(int count, int jobs, const std::function<std::vector<std::uint8_t>(int)>& process,
+             const std::function<void(int, const std::vector<std::uint8_t>&)>& commit,
+             const std::vector<std::string>& names, const std::vector<std::uintmax_t>& costs)
+{
+    const auto fail = [&](int i, const std::exception& e) { throw ResizeError(e.what(), names[static_cast<std::size_t>(i)]); };
+    if (jobs == 1 || count <= 1) {
+        for (int i = 0; i < count; ++i) {
+            try {
+                commit(i, process(i));
+            } catch (const std::exception& e) {
+                fail(i, e);
+            }
+        }
+        return;
+    }
+
+    struct Result {
+        bool ready = false;
+        std::vector<std::uint8_t> bytes;
+        std::exception_ptr error;
+    };
+    std::vector<Result> results(static_cast<std::size_t>(count));
+    std::vector<bool> started(static_cast<std::size_t>(count));
+    std::mutex lock;
+    std::condition_variable changed;
+    int committed = 0, remaining = count;
+    bool stop = false;
+    // The costliest picture not yet started within the window, or -1.
+    const auto pick = [&] {
+        int best = -1;
+        for (int i = committed; i < std::min(count, committed + Ahead); ++i)
+            if (!started[static_cast<std::size_t>(i)] && (best < 0 || costs[static_cast<std::size_t>(i)] > costs[static_cast<std::size_t>(best)]))
+                best = i;
+        return best;
+    };
+
+    const auto worker = [&] {
+        for (;;) {
+            std::unique_lock guard(lock);
+            int i = -1;
+            changed.wait(guard, [&] { return stop || remaining == 0 || (i = pick()) >= 0; });
+            if (stop || remaining == 0) return;
+            started[static_cast<std::size_t>(i)] = true;
+            --remaining;
+            guard.unlock();
+            Result r;
+            try {
+                r.bytes = process(i);
+            } catch (...) {
+                r.error = std::current_exception();
+            }
+            r.ready = true;
+            guard.lock();
+            results[static_cast<std::size_t>(i)] = std::move(r);
+            changed.notify_all();
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < std::min(jobs, count); ++t) threads.emplace_back(worker);
+    const auto finish = [&] {
+        {
+            std::lock_guard guard(lock);
+            stop = true;
+        }
+        changed.notify_all();
+        for (std::thread& t : threads) t.join();
+    };
+
+    for (int i = 0; i < count; ++i) {
+        Result r;
+        {
+            std::unique_lock guard(lock);
+            changed.wait(guard, [&] { return results[static_cast<std::size_t>(i)].ready; });
+            r = std::move(results[static_cast<std::size_t>(i)]);
+        }
+        try {
+            if (r.error) std::rethrow_exception(r.error);
+            commit(i, r.bytes);
+        } catch (const std::exception& e) {
+            finish();
+            fail(i, e);
+        }
+        {
+            std::lock_guard guard(lock);
+            committed = i + 1;
+        }
+        changed.notify_all();
+    }
+    finish();
+}
+
 }  // namespace
 
 OutputSize TargetFor(int w, int h, TargetSize target)
@@ -73,9 +184,20 @@ std::vector<std::uint8_t> ResizeOne(const BatchModel& model, const std::string& 
         const bool swap = OrientationSwapsSides(orientation);
         const OutputSize size = TargetFor(swap ? jpeg.height() : jpeg.width(), swap ? jpeg.width() : jpeg.height(),
                                           model.target());
+        // Written through the same object: a progressive input stays progressive.
+        if (orientation == 1 && (jpeg.width() > size.width || jpeg.height() > size.height)) {
+            // Reduced as the rows arrive: the whole picture is never held.
+            Raster24 destination;
+            destination.setWidth(size.width);
+            destination.setHeight(size.height);
+            destination.make24Bit();
+            BoxReducer reducer(destination, jpeg.width(), jpeg.height());
+            jpeg.decodeRows([&reducer](const std::uint8_t* row) { reducer.addRow(row); });
+            if (model.sharpen && size.height >= 3) Sharpen(destination);
+            return Finish(jpeg, destination, model);
+        }
         jpeg.decodeInto(source);
         if (orientation != 1) source = Orient(source, orientation);
-        // Written through the same object: a progressive input stays progressive.
         return Encode(jpeg, source, size, model);
     }
     LoadBitmapFile(source, path, name);
@@ -98,33 +220,23 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
 
     const BatchModel settings = model;  // what every picture is read with
     const auto process = [&settings, &names](int i) {
-        return ResizeOne(settings, settings.imageFolder + names[static_cast<std::size_t>(i)],
-                         names[static_cast<std::size_t>(i)]);
+        const std::string& name = names[static_cast<std::size_t>(i)];
+        return ResizeOne(settings, settings.imageFolder + name, name);
     };
-    const int jobs = std::max(1, options.jobs);
-    std::deque<std::future<std::vector<std::uint8_t>>> running;
-    int next = 0;
-    const auto launch = [&] {
-        while (next < count && static_cast<int>(running.size()) < jobs)
-            running.push_back(jobs == 1 ? std::async(std::launch::deferred, process, next++)
-                                        : std::async(std::launch::async, process, next++));
-    };
-    for (int i = 0; i < count; ++i) {
-        launch();
-        std::vector<std::uint8_t> bytes;
-        try {
-            bytes = running.front().get();
-            running.pop_front();
-            WriteFileAtomically(outputFolder + outputs[static_cast<std::size_t>(i)], bytes.data(), bytes.size(),
-                                outputs[static_cast<std::size_t>(i)]);
-        } catch (const std::exception& e) {
-            running.clear();  // waits for pictures already started, keeps their results unwritten
-            throw ResizeError(e.what(), names[static_cast<std::size_t>(i)]);
-        }
+    const auto commit = [&](int i, const std::vector<std::uint8_t>& bytes) {
+        const std::string& name = outputs[static_cast<std::size_t>(i)];
+        WriteFileAtomically(outputFolder + name, bytes.data(), bytes.size(), name);
         model.progressPosition = i;
         if (hooks.progressChanged) hooks.progressChanged(model);
-        if (hooks.written) hooks.written(i, outputs[static_cast<std::size_t>(i)]);
+        if (hooks.written) hooks.written(i, name);
+    };
+    std::vector<std::uintmax_t> costs;
+    for (const std::string& name : names) {
+        std::error_code ec;
+        const std::uintmax_t size = std::filesystem::file_size(settings.imageFolder + name, ec);
+        costs.push_back(ec ? 0 : size);
     }
+    InOrder(count, std::max(1, options.jobs), process, commit, names, costs);
 
     model.names = outputs;
     model.okVisible = true;

@@ -3,11 +3,14 @@
 #include "codecs/Files.h"
 #include "codecs/JpegLibrary.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstring>
 
 namespace pictavo {
 namespace {
+
+constexpr int RowsPerCall = 8;
 
 // One library object per operation, destroyed however the operation ends.
 // Created only after the operation's setjmp, since creation can fail too.
@@ -15,6 +18,7 @@ struct Decompressor {
     jpeg_decompress_struct cinfo{};
     jpeg::ErrorManager errors{};
     jpeg::MemorySource source{};
+    bool started = false;  // rows are being delivered
 
     Decompressor() { cinfo.err = jpeg::InstallErrorManager(errors); }
     ~Decompressor() { jpeg_destroy_decompress(&cinfo); }
@@ -41,9 +45,10 @@ struct Compressor {
 
 // Memory the decoder needs before it writes the first row: the raster, and
 // for multi-scan files the whole coefficient buffer.
-std::uint64_t DecodeMemory(const jpeg_decompress_struct& cinfo, int bitsPerPixel)
+std::uint64_t DecodeMemory(const jpeg_decompress_struct& cinfo, int bitsPerPixel, bool wholeRaster)
 {
-    std::uint64_t bytes = static_cast<std::uint64_t>(RowBytes(cinfo.image_width, bitsPerPixel)) * cinfo.image_height;
+    const std::uint64_t row = static_cast<std::uint64_t>(RowBytes(cinfo.image_width, bitsPerPixel));
+    std::uint64_t bytes = wholeRaster ? row * cinfo.image_height : row;
     if (jpeg_has_multiple_scans(const_cast<j_decompress_ptr>(&cinfo))) {
         for (int c = 0; c < cinfo.num_components; ++c) {
             const jpeg_component_info& comp = cinfo.comp_info[c];
@@ -77,6 +82,18 @@ void EncodeRows(const Raster24& picture, int quality, bool progressive, std::vec
         jpeg_write_scanlines(&c.cinfo, &row, 1);
     }
     jpeg_finish_compress(&c.cinfo);
+}
+
+// The quantizer's colours as a colour table.
+std::vector<PaletteEntry> Colormap(const jpeg_decompress_struct& cinfo)
+{
+    std::vector<PaletteEntry> palette(static_cast<std::size_t>(cinfo.actual_number_of_colors));
+    const bool gray = cinfo.out_color_components == 1;
+    for (std::size_t i = 0; i < palette.size(); ++i) {
+        const std::uint8_t r = cinfo.colormap[0][i];
+        palette[i] = gray ? PaletteEntry{r, r, r, 0} : PaletteEntry{cinfo.colormap[2][i], cinfo.colormap[1][i], r, 0};
+    }
+    return palette;
 }
 
 }  // namespace
@@ -159,12 +176,65 @@ void TJPEGImage::decodeInto(Raster24& destination)
 
 void TJPEGImage::decode()
 {
+    struct Keep : RowTarget {
+        TJPEGImage& image;
+        explicit Keep(TJPEGImage& i) : image(i) {}
+        void start(int w, int h, PixelFormat format, std::vector<PaletteEntry> palette) override
+        {
+            image.raster_.reset(w, h, format, std::nullopt);  // every row is written
+            image.raster_.setPalette(std::move(palette));
+            image.hasRaster_ = true;  // a failure from here on leaves the part decoded so far
+        }
+        std::uint8_t* row(int r, int) override { return image.raster_.scanLine(r); }
+        void rowDone(int, int) override {}
+        void abandon(int fromRow) override
+        {
+            // Rows the library never reached show black, not stale memory.
+            for (int r = fromRow; r < image.raster_.height(); ++r)
+                std::memset(image.raster_.scanLine(r), 0, static_cast<std::size_t>(image.raster_.stride()));
+        }
+    } keep(*this);
+    run(keep, true);
+}
+
+void TJPEGImage::decodeRows(const std::function<void(const std::uint8_t* row)>& consumer)
+{
+    struct Stream : RowTarget {
+        const std::function<void(const std::uint8_t*)>& consumer;
+        std::vector<std::uint8_t> lines, colours;
+        std::size_t lineBytes = 0;
+        std::vector<PaletteEntry> palette;
+        explicit Stream(const std::function<void(const std::uint8_t*)>& c) : consumer(c) {}
+        void start(int w, int, PixelFormat format, std::vector<PaletteEntry> p) override
+        {
+            lineBytes = static_cast<std::size_t>(RowBytes(w, BitsPerPixel(format)));
+            lines.resize(lineBytes * RowsPerCall);
+            if (format == PixelFormat::Indexed8) colours.resize(3 * static_cast<std::size_t>(w));
+            palette = std::move(p);
+        }
+        std::uint8_t* row(int, int slot) override { return lines.data() + static_cast<std::size_t>(slot) * lineBytes; }
+        void rowDone(int, int slot) override
+        {
+            const std::uint8_t* line = lines.data() + static_cast<std::size_t>(slot) * lineBytes;
+            if (colours.empty()) return consumer(line);
+            for (std::size_t x = 0; x < colours.size() / 3; ++x) {  // the same colours as make24Bit gives
+                const PaletteEntry e = line[x] < palette.size() ? palette[line[x]] : PaletteEntry{};
+                colours[3 * x] = e.blue;
+                colours[3 * x + 1] = e.green;
+                colours[3 * x + 2] = e.red;
+            }
+            consumer(colours.data());
+        }
+        void abandon(int) override {}
+    } stream(consumer);
+    run(stream, false);
+}
+
+void TJPEGImage::run(RowTarget& target, bool wholeRaster)
+{
     Decompressor d;
     if (setjmp(d.errors.jump)) {
-        // Rows the library never reached show black, not stale memory.
-        if (hasRaster_)
-            for (int r = static_cast<int>(d.cinfo.output_scanline); r < raster_.height(); ++r)
-                std::memset(raster_.scanLine(r), 0, static_cast<std::size_t>(raster_.stride()));
+        if (d.started) target.abandon(static_cast<int>(d.cinfo.output_scanline));
         jpeg::RaiseLibraryError(d.errors.pub.msg_code);
     }
     d.create(data_.bytes);
@@ -185,25 +255,22 @@ void TJPEGImage::decode()
         d.cinfo.out_color_space = JCS_EXT_BGR;
     }
     const PixelFormat format = indexed ? PixelFormat::Indexed8 : PixelFormat::Bgr24;
-    CheckPixelMemory(DecodeMemory(d.cinfo, BitsPerPixel(format)));
+    CheckPixelMemory(DecodeMemory(d.cinfo, BitsPerPixel(format), wholeRaster));
 
     jpeg_start_decompress(&d.cinfo);
-    raster_.reset(static_cast<int>(d.cinfo.output_width), static_cast<int>(d.cinfo.output_height), format,
-                  std::nullopt);  // every row is written below
-    hasRaster_ = true;  // a failure from here on leaves the part decoded so far
-    if (indexed) {
-        std::vector<PaletteEntry> palette(static_cast<std::size_t>(d.cinfo.actual_number_of_colors));
-        const bool gray = d.cinfo.out_color_components == 1;
-        for (std::size_t i = 0; i < palette.size(); ++i) {
-            const std::uint8_t r = d.cinfo.colormap[0][i];
-            palette[i] = gray ? PaletteEntry{r, r, r, 0}
-                              : PaletteEntry{d.cinfo.colormap[2][i], d.cinfo.colormap[1][i], r, 0};
-        }
-        raster_.setPalette(std::move(palette));
-    }
+    target.start(static_cast<int>(d.cinfo.output_width), static_cast<int>(d.cinfo.output_height), format,
+                 indexed ? Colormap(d.cinfo) : std::vector<PaletteEntry>());
+    d.started = true;
+    // Several rows a call: the library then upsamples without copying rows
+    // aside. The pixels are the same whatever the count.
+    JSAMPROW rows[RowsPerCall];
     while (d.cinfo.output_scanline < d.cinfo.output_height) {
-        JSAMPROW row = raster_.scanLine(static_cast<int>(d.cinfo.output_scanline));
-        if (jpeg_read_scanlines(&d.cinfo, &row, 1) != 1) break;
+        const int first = static_cast<int>(d.cinfo.output_scanline);
+        const int count = std::min(RowsPerCall, static_cast<int>(d.cinfo.output_height) - first);
+        for (int k = 0; k < count; ++k) rows[k] = target.row(first + k, k);
+        const int got = static_cast<int>(jpeg_read_scanlines(&d.cinfo, rows, static_cast<JDIMENSION>(count)));
+        if (got == 0) break;
+        for (int k = 0; k < got; ++k) target.rowDone(first + k, k);
     }
     jpeg_finish_decompress(&d.cinfo);
 }

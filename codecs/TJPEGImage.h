@@ -9,6 +9,7 @@
 #include "imaging/Raster24.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,9 @@ public:
 
     // Decodes on first use; later calls hand over the same picture.
     void decodeInto(Raster24& destination);
+    // Decodes without keeping the picture: each row, from the top, as
+    // 24-bit blue, green, red bytes, the same as decodeInto's after make24Bit.
+    void decodeRows(const std::function<void(const std::uint8_t* row)>& consumer);
     // Replaces the datastream by an empty one and the picture by `source`.
     void takeRaster(const Raster24& source);
 
@@ -78,8 +82,19 @@ public:
     void saveToFile(const std::string& path, const std::string& shownName = {});
 
 private:
+    // Where the library's rows go.
+    struct RowTarget {
+        virtual ~RowTarget() = default;
+        virtual void start(int width, int height, PixelFormat format, std::vector<PaletteEntry> palette) = 0;
+        // Where row r goes; `slot` counts the rows of one library call.
+        virtual std::uint8_t* row(int r, int slot) = 0;
+        virtual void rowDone(int r, int slot) = 0;
+        virtual void abandon(int fromRow) = 0;  // the library failed at this row
+    };
+
     void readHeader();
     void decode();
+    void run(RowTarget& target, bool wholeRaster);
     void encode();
 
     TJPEGData data_;

@@ -1,5 +1,6 @@
 #include "batch/FolderScan.h"
 #include "batch/ResizeRun.h"
+#include "imaging/ReduceBitmap.h"
 #include "codecs/TJPEGImage.h"
 #include "tests/support/TestSupport.h"
 
@@ -310,6 +311,44 @@ TEST(ResizeRun, SharpeningAndJobsChangeNothingButWhatTheyShould)
     const auto sharp = run(true, 1);
     EXPECT_TRUE(run(true, 3) == sharp);
     EXPECT_TRUE(sharp != plain);
+}
+
+}  // namespace
+}  // namespace pictavo
+
+namespace pictavo {
+namespace {
+
+// Large JPEGs are reduced while their rows stream in; the result must be the
+// bytes the whole-picture path gives.
+TEST(ResizeRun, StreamedReductionMatchesTheWholePicture)
+{
+    test::ScratchDir dir;
+    struct Case { int w, h; test::JpegOptions options; bool sharpen; int sizeIndex; };
+    const Case cases[] = {
+        {1024, 700, {}, false, 1}, {1024, 700, {}, true, 1}, {333, 1001, {.progressive = true}, true, 4},
+        {900, 900, {.gray = true}, false, 2}, {2000, 3, {}, true, 0},
+    };
+    for (const Case& c : cases) {
+        const std::string path = dir.file("in.jpg");
+        test::WriteBytes(path, test::MakeJpeg(c.w, c.h, test::Gradient, c.options));
+        BatchModel model;
+        model.sharpen = c.sharpen;
+        model.sizeIndex = c.sizeIndex;
+        const std::vector<std::uint8_t> streamed = ResizeOne(model, path, "in.jpg");
+
+        TJPEGImage jpeg;
+        jpeg.loadFromFile(path);
+        const OutputSize size = TargetFor(jpeg.width(), jpeg.height(), model.target());
+        Raster24 source, destination;
+        jpeg.decodeInto(source);
+        destination.setWidth(size.width);
+        destination.setHeight(size.height);
+        ReduceBitmap(source, destination, c.sharpen);
+        jpeg.takeRaster(destination);
+        jpeg.setEncodeQuality(75);
+        EXPECT_TRUE(streamed == jpeg.encodedBytes()) << c.w << "x" << c.h;
+    }
 }
 
 }  // namespace

@@ -400,3 +400,42 @@ TEST(TJPEGImage, CorpusFilesBehaveAsExpected)
 
 }  // namespace
 }  // namespace pictavo
+
+namespace pictavo {
+namespace {
+
+TEST(TJPEGImage, DecodingRowByRowGivesTheSamePixels)
+{
+    struct Case { const char* name; test::JpegOptions options; bool palette; bool truncate; };
+    const Case cases[] = {
+        {"baseline", {}, false, false},
+        {"progressive", {.progressive = true}, false, false},
+        {"grayscale", {.gray = true}, false, false},
+        {"palette output", {}, true, false},
+        {"cut short", {}, false, true},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::uint8_t> bytes = test::MakeJpeg(61, 37, test::Gradient, c.options);
+        if (c.truncate) bytes.resize(bytes.size() / 2);
+        TJPEGImage whole;
+        whole.setPaletteOutput(c.palette);
+        whole.loadFromBytes(bytes);
+        Raster24 expected;
+        whole.decodeInto(expected);
+        expected.make24Bit();
+
+        TJPEGImage rows;
+        rows.setPaletteOutput(c.palette);
+        rows.loadFromBytes(bytes);
+        int y = 0;
+        rows.decodeRows([&](const std::uint8_t* row) {
+            ASSERT_LT(y, 37);
+            EXPECT_TRUE(std::equal(row, row + 61 * 3, std::as_const(expected).scanLine(y))) << c.name << " row " << y;
+            ++y;
+        });
+        EXPECT_EQ(y, 37) << c.name;
+    }
+}
+
+}  // namespace
+}  // namespace pictavo
