@@ -44,11 +44,12 @@ PictureOpenDialog::PictureOpenDialog(QWidget* parent, InputFormat format) : QFil
     area_ = new QLabel("(None)", pane);
     area_->setAlignment(Qt::AlignCenter);
     area_->setFrameShape(QFrame::StyledPanel);
-    area_->setMinimumSize(160, 160);
+    area_->setMinimumSize(220, 220);
     column->addLayout(top);
     column->addWidget(area_, 1);
     if (auto* grid = qobject_cast<QGridLayout*>(layout())) grid->addWidget(pane, 0, grid->columnCount(), grid->rowCount(), 1);
 
+    resize(860, 500);
     connect(this, &QFileDialog::currentChanged, this, &PictureOpenDialog::showPicture);
     connect(previewButton_, &QToolButton::clicked, this, &PictureOpenDialog::openPreview);
 }
@@ -87,7 +88,29 @@ void PictureOpenDialog::openPreview()
     preview.exec();
 }
 
-PreviewWindow::PreviewWindow(QWidget* parent, const QImage& picture) : QDialog(parent), picture_(picture)
+namespace {
+
+// The picture stretched proportionally to the widget and centred.
+class StretchedPicture : public QWidget {
+public:
+    StretchedPicture(QWidget* parent, const QImage& picture) : QWidget(parent), picture_(picture) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        const QSize size = picture_.size().scaled(this->size(), Qt::KeepAspectRatio);
+        painter.drawImage(QRect(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size), picture_);
+    }
+
+private:
+    QImage picture_;
+};
+
+}  // namespace
+
+PreviewWindow::PreviewWindow(QWidget* parent, const QImage& picture) : QDialog(parent)
 {
     setWindowTitle("Preview");
     setWindowFlag(Qt::Tool);
@@ -99,23 +122,13 @@ PreviewWindow::PreviewWindow(QWidget* parent, const QImage& picture) : QDialog(p
     panel->setBackgroundRole(QPalette::Window);
     auto* inner = new QVBoxLayout(panel);
     inner->setContentsMargins(5, 5, 5, 5);
-    view_ = new QLabel(panel);
-    view_->setAlignment(Qt::AlignCenter);
-    view_->setMinimumSize(1, 1);
-    inner->addWidget(view_);
+    inner->addWidget(new StretchedPicture(panel, picture));
     layout->addWidget(panel);
 
     const QRect screen = (parent ? parent->screen() : QGuiApplication::primaryScreen())->availableGeometry();
     const QSize wanted = picture.size() + QSize(10, 10);
     resize(std::min(wanted.width(), screen.width() * 3 / 4), std::min(wanted.height(), screen.height() * 3 / 4));
     move(screen.center() - rect().center());
-}
-
-void PreviewWindow::resizeEvent(QResizeEvent* event)
-{
-    QDialog::resizeEvent(event);
-    view_->setPixmap(QPixmap::fromImage(
-        picture_.scaled(view_->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
 }
 
 }  // namespace pictavo::ui

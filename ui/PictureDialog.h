@@ -43,12 +43,6 @@ class PreviewWindow : public QDialog {
 public:
     PreviewWindow(QWidget* parent, const QImage& picture);
 
-protected:
-    void resizeEvent(QResizeEvent* event) override;
-
-private:
-    QImage picture_;
-    QLabel* view_;
 };
 
 }  // namespace pictavo::ui
