@@ -11,6 +11,8 @@
 namespace pictavo {
 namespace {
 
+using test::ErrorOf;
+
 namespace fs = std::filesystem;
 using test::ScratchDir;
 
@@ -24,16 +26,6 @@ Size JpegSize(const std::string& path)
     TJPEGImage jpeg;
     jpeg.loadFromFile(path);
     return {jpeg.width(), jpeg.height()};
-}
-
-std::string ErrorOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "";
 }
 
 void WriteJpeg(const ScratchDir& dir, const std::string& name, int w, int h, test::JpegOptions options = {})

@@ -11,18 +11,10 @@
 namespace pictavo {
 namespace {
 
+using test::ErrorOf;
+
 using test::MakeJpeg;
 using test::ScratchDir;
-
-std::string ErrorOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "";
-}
 
 TJPEGImage Loaded(const std::vector<std::uint8_t>& bytes)
 {

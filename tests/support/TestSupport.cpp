@@ -27,6 +27,16 @@ std::filesystem::path CorpusDir()
     return std::filesystem::is_directory(dir, ec) ? dir : std::filesystem::path();
 }
 
+std::string ErrorOf(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "";
+}
+
 std::vector<std::uint8_t> ReadBytes(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

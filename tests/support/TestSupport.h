@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,9 @@ private:
 std::filesystem::path CorpusDir();
 
 std::vector<std::uint8_t> ReadBytes(const std::string& path);
+
+// The message of what `action` throws, or "" when it throws nothing.
+std::string ErrorOf(const std::function<void()>& action);
 void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
 }  // namespace pictavo::test
