@@ -88,6 +88,10 @@ int main(int argc, char** argv)
         if (bar) bar->finish();
         return Fail("", e.what());
     }
-    if (bar) bar->finish();
+    if (bar) {
+        bar->finish();
+        std::fprintf(stderr, "%d pictures written to %s: %s ... %s\n", total, outputFolder.c_str(),
+                     model.names.front().c_str(), model.names.back().c_str());
+    }
     return 0;
 }
