@@ -1,5 +1,6 @@
 #include "batch/ResizeRun.h"
 
+#include "batch/ListOrderRun.h"
 #include "codecs/BmpReader.h"
 #include "codecs/Files.h"
 #include "codecs/TJPEGImage.h"
@@ -10,11 +11,7 @@
 #include "imaging/Sharpen.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <filesystem>
-#include <functional>
-#include <mutex>
-#include <thread>
 #include <unordered_map>
 
 namespace pictavo {
@@ -27,7 +24,7 @@ std::vector<std::uint8_t> Finish(TJPEGImage& jpeg, const Raster24& reduced, cons
     return jpeg.encodedBytes();
 }
 
-std::vector<std::uint8_t> Encode(TJPEGImage& jpeg, Raster24& source, OutputSize size, const BatchModel& model)
+std::vector<std::uint8_t> ReduceAndEncode(TJPEGImage& jpeg, Raster24& source, OutputSize size, const BatchModel& model)
 {
     Raster24 destination;
     destination.setWidth(size.width);
@@ -60,107 +57,6 @@ void CheckCollisions(const std::vector<std::string>& names, const std::vector<st
                                   names[it->second] + ". Nothing was written; choose another series name.",
                               names[i]);
     }
-}
-
-// Runs process(i) for every picture, on `jobs` threads, and commit(i, bytes)
-// on this thread strictly in list order. Within the window the costliest
-// picture is started first, so a large one late in the list does not run
-// alone at the end. A failure at picture i stops the run there exactly as a
-// one-at-a-time run would: pictures before i are committed, none after, and
-// work already started is waited for and dropped.
-// The window of pictures ahead of the last one written that may be worked
-// on; their results are small encoded files, so memory stays bounded.
-constexpr int Ahead = 32;
-
-void InOrder(int count, int jobs, const std::function<std::vector<std::uint8_t>(int)>& process,
-             const std::function<void(int, const std::vector<std::uint8_t>&)>& commit,
-             const std::vector<std::string>& names, const std::vector<std::uintmax_t>& costs)
-{
-    const auto fail = [&](int i, const std::exception& e) { throw ResizeError(e.what(), names[static_cast<std::size_t>(i)]); };
-    if (jobs == 1 || count <= 1) {
-        for (int i = 0; i < count; ++i) {
-            try {
-                commit(i, process(i));
-            } catch (const std::exception& e) {
-                fail(i, e);
-            }
-        }
-        return;
-    }
-
-    struct Result {
-        bool ready = false;
-        std::vector<std::uint8_t> bytes;
-        std::exception_ptr error;
-    };
-    std::vector<Result> results(static_cast<std::size_t>(count));
-    std::vector<bool> started(static_cast<std::size_t>(count));
-    std::mutex lock;
-    std::condition_variable changed;
-    int committed = 0, remaining = count;
-    bool stop = false;
-    // The costliest picture not yet started within the window, or -1.
-    const auto pick = [&] {
-        int best = -1;
-        for (int i = committed; i < std::min(count, committed + Ahead); ++i)
-            if (!started[static_cast<std::size_t>(i)] && (best < 0 || costs[static_cast<std::size_t>(i)] > costs[static_cast<std::size_t>(best)]))
-                best = i;
-        return best;
-    };
-
-    const auto worker = [&] {
-        for (;;) {
-            std::unique_lock guard(lock);
-            int i = -1;
-            changed.wait(guard, [&] { return stop || remaining == 0 || (i = pick()) >= 0; });
-            if (stop || remaining == 0) return;
-            started[static_cast<std::size_t>(i)] = true;
-            --remaining;
-            guard.unlock();
-            Result r;
-            try {
-                r.bytes = process(i);
-            } catch (...) {
-                r.error = std::current_exception();
-            }
-            r.ready = true;
-            guard.lock();
-            results[static_cast<std::size_t>(i)] = std::move(r);
-            changed.notify_all();
-        }
-    };
-    std::vector<std::thread> threads;
-    for (int t = 0; t < std::min(jobs, count); ++t) threads.emplace_back(worker);
-    const auto finish = [&] {
-        {
-            std::lock_guard guard(lock);
-            stop = true;
-        }
-        changed.notify_all();
-        for (std::thread& t : threads) t.join();
-    };
-
-    for (int i = 0; i < count; ++i) {
-        Result r;
-        {
-            std::unique_lock guard(lock);
-            changed.wait(guard, [&] { return results[static_cast<std::size_t>(i)].ready; });
-            r = std::move(results[static_cast<std::size_t>(i)]);
-        }
-        try {
-            if (r.error) std::rethrow_exception(r.error);
-            commit(i, r.bytes);
-        } catch (const std::exception& e) {
-            finish();
-            fail(i, e);
-        }
-        {
-            std::lock_guard guard(lock);
-            committed = i + 1;
-        }
-        changed.notify_all();
-    }
-    finish();
 }
 
 }  // namespace
@@ -198,12 +94,12 @@ std::vector<std::uint8_t> ResizeOne(const BatchModel& model, const std::string& 
         }
         jpeg.decodeInto(source);
         if (orientation != 1) source = Orient(source, orientation);
-        return Encode(jpeg, source, size, model);
+        return ReduceAndEncode(jpeg, source, size, model);
     }
     LoadBitmapFile(source, path, name);
     const OutputSize size = TargetFor(source.width(), source.height(), model.target());
     TJPEGImage jpeg;
-    return Encode(jpeg, source, size, model);
+    return ReduceAndEncode(jpeg, source, size, model);
 }
 
 void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& options)
@@ -236,7 +132,7 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
         const std::uintmax_t size = std::filesystem::file_size(settings.imageFolder + name, ec);
         costs.push_back(ec ? 0 : size);
     }
-    InOrder(count, std::max(1, options.jobs), process, commit, names, costs);
+    RunInListOrder(count, std::max(1, options.jobs), process, commit, names, costs);
 
     model.names = outputs;
     model.okVisible = true;

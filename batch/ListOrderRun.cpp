@@ -1,0 +1,111 @@
+#include "batch/ListOrderRun.h"
+
+#include "batch/ResizeRun.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace pictavo {
+
+namespace {
+
+// The window of pictures ahead of the last one written that may be worked
+// on; their results are small encoded files, so memory stays bounded.
+constexpr int Ahead = 32;
+
+}  // namespace
+
+void RunInListOrder(int count, int jobs, const std::function<std::vector<std::uint8_t>(int)>& process,
+             const std::function<void(int, const std::vector<std::uint8_t>&)>& commit,
+             const std::vector<std::string>& names, const std::vector<std::uintmax_t>& costs)
+{
+    const auto fail = [&](int i, const std::exception& e) { throw ResizeError(e.what(), names[static_cast<std::size_t>(i)]); };
+    if (jobs == 1 || count <= 1) {
+        for (int i = 0; i < count; ++i) {
+            try {
+                commit(i, process(i));
+            } catch (const std::exception& e) {
+                fail(i, e);
+            }
+        }
+        return;
+    }
+
+    struct Result {
+        bool ready = false;
+        std::vector<std::uint8_t> bytes;
+        std::exception_ptr error;
+    };
+    std::vector<Result> results(static_cast<std::size_t>(count));
+    std::vector<bool> started(static_cast<std::size_t>(count));
+    std::mutex lock;
+    std::condition_variable changed;
+    int committed = 0, remaining = count;
+    bool stop = false;
+    // The costliest picture not yet started within the window, or -1.
+    const auto pick = [&] {
+        int best = -1;
+        for (int i = committed; i < std::min(count, committed + Ahead); ++i)
+            if (!started[static_cast<std::size_t>(i)] && (best < 0 || costs[static_cast<std::size_t>(i)] > costs[static_cast<std::size_t>(best)]))
+                best = i;
+        return best;
+    };
+
+    const auto worker = [&] {
+        for (;;) {
+            std::unique_lock guard(lock);
+            int i = -1;
+            changed.wait(guard, [&] { return stop || remaining == 0 || (i = pick()) >= 0; });
+            if (stop || remaining == 0) return;
+            started[static_cast<std::size_t>(i)] = true;
+            --remaining;
+            guard.unlock();
+            Result r;
+            try {
+                r.bytes = process(i);
+            } catch (...) {
+                r.error = std::current_exception();
+            }
+            r.ready = true;
+            guard.lock();
+            results[static_cast<std::size_t>(i)] = std::move(r);
+            changed.notify_all();
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < std::min(jobs, count); ++t) threads.emplace_back(worker);
+    const auto finish = [&] {
+        {
+            std::lock_guard guard(lock);
+            stop = true;
+        }
+        changed.notify_all();
+        for (std::thread& t : threads) t.join();
+    };
+
+    for (int i = 0; i < count; ++i) {
+        Result r;
+        {
+            std::unique_lock guard(lock);
+            changed.wait(guard, [&] { return results[static_cast<std::size_t>(i)].ready; });
+            r = std::move(results[static_cast<std::size_t>(i)]);
+        }
+        try {
+            if (r.error) std::rethrow_exception(r.error);
+            commit(i, r.bytes);
+        } catch (const std::exception& e) {
+            finish();
+            fail(i, e);
+        }
+        {
+            std::lock_guard guard(lock);
+            committed = i + 1;
+        }
+        changed.notify_all();
+    }
+    finish();
+}
+
+}  // namespace pictavo

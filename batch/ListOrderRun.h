@@ -1,0 +1,23 @@
+// Work on several pictures at once whose results are still committed one by
+// one in list order.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace pictavo {
+
+// Runs process(i) for every picture, on `jobs` threads, and commit(i, bytes)
+// on the calling thread strictly in list order. Within the window the
+// costliest picture (by `costs`) is started first, so a large one late in
+// the list does not run alone at the end. A failure at picture i stops the
+// run there exactly as a one-at-a-time run would: pictures before i are
+// committed, none after, and work already started is waited for and dropped.
+// The failure leaves as a ResizeError naming names[i].
+void RunInListOrder(int count, int jobs, const std::function<std::vector<std::uint8_t>(int)>& process,
+                    const std::function<void(int, const std::vector<std::uint8_t>&)>& commit,
+                    const std::vector<std::string>& names, const std::vector<std::uintmax_t>& costs);
+
+}  // namespace pictavo
