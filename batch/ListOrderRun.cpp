@@ -8,7 +8,6 @@
 #include <thread>
 
 namespace pictavo {
-
 namespace {
 
 // The window of pictures ahead of the last one written that may be worked
@@ -18,10 +17,12 @@ constexpr int Ahead = 32;
 }  // namespace
 
 void RunInListOrder(int count, int jobs, const std::function<std::vector<std::uint8_t>(int)>& process,
-             const std::function<void(int, const std::vector<std::uint8_t>&)>& commit,
-             const std::vector<std::string>& names, const std::vector<std::uintmax_t>& costs)
+                    const std::function<void(int, const std::vector<std::uint8_t>&)>& commit,
+                    const std::vector<std::string>& names, const std::vector<std::uintmax_t>& costs)
 {
-    const auto fail = [&](int i, const std::exception& e) { throw ResizeError(e.what(), names[static_cast<std::size_t>(i)]); };
+    const auto fail = [&](int i, const std::exception& e) {
+        throw ResizeError(e.what(), names[static_cast<std::size_t>(i)]);
+    };
     if (jobs == 1 || count <= 1) {
         for (int i = 0; i < count; ++i) {
             try {
@@ -48,7 +49,8 @@ void RunInListOrder(int count, int jobs, const std::function<std::vector<std::ui
     const auto pick = [&] {
         int best = -1;
         for (int i = committed; i < std::min(count, committed + Ahead); ++i)
-            if (!started[static_cast<std::size_t>(i)] && (best < 0 || costs[static_cast<std::size_t>(i)] > costs[static_cast<std::size_t>(best)]))
+            if (!started[static_cast<std::size_t>(i)] &&
+                (best < 0 || costs[static_cast<std::size_t>(i)] > costs[static_cast<std::size_t>(best)]))
                 best = i;
         return best;
     };
