@@ -35,7 +35,7 @@ void WriteJpeg(const ScratchDir& dir, const std::string& name, int w, int h, tes
 
 std::vector<std::uint8_t> Bmp24(int w, int h)
 {
-    test::BmpSpec s{.width = w, .height = h};
+    test::BmpFields s{.width = w, .height = h};
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             const test::Rgb p = test::Gradient(x, y);

@@ -83,7 +83,7 @@ TEST(PictavoTool, FailuresAndUsage)
 TEST(PictavoTool, OutputFolderAndBitmaps)
 {
     ScratchDir in, out;
-    pictavo::test::BmpSpec s{.width = 2, .height = 2, .pixels = {1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 1, 2, 3, 0, 0}};
+    pictavo::test::BmpFields s{.width = 2, .height = 2, .pixels = {1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 1, 2, 3, 0, 0}};
     pictavo::test::WriteBytes(in.file("a.BMP"), pictavo::test::MakeBmp(s));
     const Result r = Tool("--format bmp --quiet --output " + out.path().string() + " " + in.path().string());
     EXPECT_EQ(r.status, 0) << r.out;

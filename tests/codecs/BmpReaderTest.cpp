@@ -7,7 +7,7 @@
 namespace pictavo {
 namespace {
 
-using test::BmpSpec;
+using test::BmpFields;
 using test::MakeBmp;
 
 Raster24 Load(const std::vector<std::uint8_t>& file)
@@ -45,11 +45,11 @@ std::vector<std::uint32_t> AllPixels(Raster24 r)
 }
 
 // 24-bit rows of a 2 x 2 picture: top row red, green; bottom row blue, white.
-BmpSpec TwoByTwo(bool topDown)
+BmpFields TwoByTwo(bool topDown)
 {
     const std::vector<std::uint8_t> top = {0, 0, 255, 0, 255, 0, 0, 0};
     const std::vector<std::uint8_t> bottom = {255, 0, 0, 255, 255, 255, 0, 0};
-    BmpSpec s{.width = 2, .height = topDown ? -2 : 2};
+    BmpFields s{.width = 2, .height = topDown ? -2 : 2};
     s.pixels = topDown ? top : bottom;
     const auto& second = topDown ? bottom : top;
     s.pixels.insert(s.pixels.end(), second.begin(), second.end());
@@ -68,7 +68,7 @@ TEST(BmpReader, BothRowOrdersGiveTheSamePicture)
 
 TEST(BmpReader, PixelsFollowTheColourTableWhateverTheOffsetField)
 {
-    BmpSpec s{.width = 1, .height = 1, .bits = 8, .colorsUsed = 16};
+    BmpFields s{.width = 1, .height = 1, .bits = 8, .colorsUsed = 16};
     s.palette.assign(16, 0x112233);
     s.palette[5] = 0xABCDEF;
     s.pixels = {5, 0, 0, 0};
@@ -79,10 +79,10 @@ TEST(BmpReader, PixelsFollowTheColourTableWhateverTheOffsetField)
 
 TEST(BmpReader, CoreHeaderEqualsItsInfoHeaderTwin)
 {
-    BmpSpec info{.width = 3, .height = 2, .bits = 8};
+    BmpFields info{.width = 3, .height = 2, .bits = 8};
     for (std::uint32_t i = 0; i < 256; ++i) info.palette.push_back(i * 0x010203u & 0xFFFFFF);
     info.pixels = {1, 2, 3, 0, 250, 251, 252, 0};
-    BmpSpec core = info;
+    BmpFields core = info;
     core.headerSize = 12;
     EXPECT_EQ(AllPixels(Load(MakeBmp(core))), AllPixels(Load(MakeBmp(info))));
     EXPECT_EQ(At(Load(MakeBmp(core)), 0, 1), 0x010203u);
@@ -91,14 +91,14 @@ TEST(BmpReader, CoreHeaderEqualsItsInfoHeaderTwin)
 TEST(BmpReader, MaskLayouts)
 {
     // 16-bit 5-6-5 with a 40-byte header: masks come before the table.
-    BmpSpec s565{.width = 2, .height = 1, .bits = 16, .compression = 3, .colorsUsed = 1};
+    BmpFields s565{.width = 2, .height = 1, .bits = 16, .compression = 3, .colorsUsed = 1};
     s565.masks = {0xF800, 0x07E0, 0x001F};
     s565.palette = {0x123456};
     s565.pixels = {0x00, 0xF8, 0xE0, 0x07};
     EXPECT_EQ(AllPixels(Load(MakeBmp(s565))), (std::vector<std::uint32_t>{0xFF0000, 0x00FF00}));
 
     // A V5 header keeps its masks inside the header.
-    BmpSpec v5{.headerSize = 124, .width = 1, .height = 1, .bits = 32, .compression = 3};
+    BmpFields v5{.headerSize = 124, .width = 1, .height = 1, .bits = 32, .compression = 3};
     v5.masks = {0x000000FF, 0x0000FF00, 0x00FF0000};
     v5.pixels = {0x11, 0x22, 0x33, 0x44};
     EXPECT_EQ(At(Load(MakeBmp(v5)), 0, 0), 0x112233u);  // red is the low byte here
@@ -110,9 +110,9 @@ TEST(BmpReader, MaskLayouts)
 
 TEST(BmpReader, IndexedDepths)
 {
-    BmpSpec one{.width = 3, .height = 1, .bits = 1, .palette = {0x000000, 0xFFFFFF}, .pixels = {0xA0, 0, 0, 0}};
+    BmpFields one{.width = 3, .height = 1, .bits = 1, .palette = {0x000000, 0xFFFFFF}, .pixels = {0xA0, 0, 0, 0}};
     EXPECT_EQ(AllPixels(Load(MakeBmp(one))), (std::vector<std::uint32_t>{0xFFFFFF, 0, 0xFFFFFF}));
-    BmpSpec four{.width = 3, .height = 1, .bits = 4, .pixels = {0x12, 0xF0, 0, 0}};
+    BmpFields four{.width = 3, .height = 1, .bits = 4, .pixels = {0x12, 0xF0, 0, 0}};
     for (std::uint32_t i = 0; i < 16; ++i) four.palette.push_back(i * 0x111111);
     EXPECT_EQ(AllPixels(Load(MakeBmp(four))), (std::vector<std::uint32_t>{0x111111, 0x222222, 0xFFFFFF}));
 }
@@ -127,7 +127,7 @@ TEST(BmpReader, RunLengthEncodings)
     auto c = [&](int i) { return palette[i]; };
 
     // RLE8, 4 x 3: bottom row a run; then a delta; an absolute run with padding.
-    BmpSpec rle8{.width = 4, .height = 3, .bits = 8, .compression = 1, .colorsUsed = 16, .palette = palette};
+    BmpFields rle8{.width = 4, .height = 3, .bits = 8, .compression = 1, .colorsUsed = 16, .palette = palette};
     rle8.pixels = {
         3, 7,            // bottom row: 7 7 7
         0, 0,            // end of line
@@ -145,19 +145,19 @@ TEST(BmpReader, RunLengthEncodings)
                                  c(7), c(7), c(7), black}));
 
     // RLE4: nibbles alternate; absolute runs are padded to 16 bits.
-    BmpSpec rle4{.width = 5, .height = 1, .bits = 4, .compression = 2, .palette = palette};
+    BmpFields rle4{.width = 5, .height = 1, .bits = 4, .compression = 2, .palette = palette};
     rle4.pixels = {3, 0x12, 0, 3, 0x45, 0x60, 0, 1};
     rle4.imageSize = 8;
     EXPECT_EQ(AllPixels(Load(MakeBmp(rle4))), (std::vector<std::uint32_t>{c(1), c(2), c(1), c(4), c(5)}));
 
     // Deltas far outside and indices past the table never write outside.
-    BmpSpec wild = rle8;
+    BmpFields wild = rle8;
     wild.colorsUsed = 2;
     wild.palette = {0x010101, 0x020202};
     wild.pixels = {0, 2, 255, 255, 200, 1, 0, 2, 0, 200, 0, 0, 2, 9, 0, 1};
     wild.imageSize = 16;
     EXPECT_EQ(Load(MakeBmp(wild)).width(), 4);
-    BmpSpec beyond{.width = 2, .height = 1, .bits = 8, .compression = 1, .colorsUsed = 1, .palette = {0x0A0B0C}};
+    BmpFields beyond{.width = 2, .height = 1, .bits = 8, .compression = 1, .colorsUsed = 1, .palette = {0x0A0B0C}};
     beyond.pixels = {1, 0, 1, 9};
     beyond.imageSize = 4;
     EXPECT_EQ(AllPixels(Load(MakeBmp(beyond))), (std::vector<std::uint32_t>{0x0A0B0C, black}));
@@ -166,10 +166,10 @@ TEST(BmpReader, RunLengthEncodings)
 TEST(BmpReader, FailuresAndTheirMessages)
 {
     const std::vector<std::uint8_t> good = MakeBmp(TwoByTwo(false));
-    auto with = [&](BmpSpec s) { return MakeBmp(s); };
-    BmpSpec base = TwoByTwo(false);
+    auto with = [&](BmpFields s) { return MakeBmp(s); };
+    BmpFields base = TwoByTwo(false);
     auto changed = [&](auto change) {
-        BmpSpec s = base;
+        BmpFields s = base;
         change(s);
         return MakeBmp(s);
     };
@@ -187,14 +187,14 @@ TEST(BmpReader, FailuresAndTheirMessages)
         {"colour table past the end", with({.width = 1, .height = 1, .bits = 8, .palette = {1, 2}}), "Stream read error"},
         {"masks past the end", with({.width = 1, .height = 1, .bits = 16, .compression = 3}), "Stream read error"},
         {"signature", badSignature, "Bitmap image is not valid"},
-        {"planes 2", changed([](BmpSpec& s) { s.planes = 2; }), "Bitmap image is not valid"},
-        {"width 0", changed([](BmpSpec& s) { s.width = 0; }), "Bitmap image is not valid"},
-        {"negative width", changed([](BmpSpec& s) { s.width = -2; }), "Bitmap image is not valid"},
-        {"height 0", changed([](BmpSpec& s) { s.height = 0; }), "Bitmap image is not valid"},
-        {"2 bits", changed([](BmpSpec& s) { s.bits = 2; }), "Bitmap image is not valid"},
-        {"header size 8", changed([](BmpSpec& s) { s.headerSize = 8; }), "Bitmap image is not valid"},
-        {"24-bit RLE", changed([](BmpSpec& s) { s.compression = 4; }), "Bitmap image is not valid"},
-        {"masks on 24 bits", changed([](BmpSpec& s) { s.compression = 3; }), "Bitmap image is not valid"},
+        {"planes 2", changed([](BmpFields& s) { s.planes = 2; }), "Bitmap image is not valid"},
+        {"width 0", changed([](BmpFields& s) { s.width = 0; }), "Bitmap image is not valid"},
+        {"negative width", changed([](BmpFields& s) { s.width = -2; }), "Bitmap image is not valid"},
+        {"height 0", changed([](BmpFields& s) { s.height = 0; }), "Bitmap image is not valid"},
+        {"2 bits", changed([](BmpFields& s) { s.bits = 2; }), "Bitmap image is not valid"},
+        {"header size 8", changed([](BmpFields& s) { s.headerSize = 8; }), "Bitmap image is not valid"},
+        {"24-bit RLE", changed([](BmpFields& s) { s.compression = 4; }), "Bitmap image is not valid"},
+        {"masks on 24 bits", changed([](BmpFields& s) { s.compression = 3; }), "Bitmap image is not valid"},
         {"top-down RLE", with({.width = 1, .height = -1, .bits = 8, .compression = 1, .colorsUsed = 1, .palette = {0}, .pixels = {1, 0}}), "Bitmap image is not valid"},
         {"split mask", with({.width = 1, .height = 1, .bits = 16, .compression = 3, .masks = {0xF00F, 0x00F0, 0x0F00}, .pixels = {0, 0, 0, 0}}), "Bitmap image is not valid"},
     };
@@ -218,7 +218,7 @@ TEST(BmpReader, FailureLeavesTheRasterAsItWas)
 
 TEST(BmpReader, ShortPixelDataLeavesTheTopRowsBlack)
 {
-    BmpSpec s{.width = 2, .height = 4};
+    BmpFields s{.width = 2, .height = 4};
     for (int row = 0; row < 4; ++row) s.pixels.insert(s.pixels.end(), {1, 2, 3, 1, 2, 3, 0, 0});
     s.pixels.resize(s.pixels.size() / 2);
     const Raster24 r = Load(MakeBmp(s));
@@ -231,13 +231,13 @@ TEST(BmpReader, ShortPixelDataLeavesTheTopRowsBlack)
 TEST(BmpReader, ArguableHeadersAndTables)
 {
     // More than 256 colours: read through, the first 256 kept.
-    BmpSpec big{.width = 1, .height = 1, .bits = 8, .colorsUsed = 300};
+    BmpFields big{.width = 1, .height = 1, .bits = 8, .colorsUsed = 300};
     big.palette.assign(300, 0);
     big.palette[255] = 0xFEDCBA;
     big.pixels = {255, 0, 0, 0};
     EXPECT_EQ(At(Load(MakeBmp(big)), 0, 0), 0xFEDCBAu);
     // An OS/2 2.x header of 16 bytes: the omitted fields are 0.
-    BmpSpec os2{.headerSize = 16, .width = 1, .height = 1, .bits = 24, .pixels = {7, 8, 9, 0}};
+    BmpFields os2{.headerSize = 16, .width = 1, .height = 1, .bits = 24, .pixels = {7, 8, 9, 0}};
     std::vector<std::uint8_t> file = MakeBmp(os2);
     // MakeBmp always writes 40 bytes of fields; cut the header down to 16.
     file.erase(file.begin() + 14 + 16, file.begin() + 14 + 40);

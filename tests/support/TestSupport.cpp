@@ -147,7 +147,7 @@ int FrameMarker(const std::vector<std::uint8_t>& jpeg)
     return 0;
 }
 
-std::vector<std::uint8_t> MakeBmp(const BmpSpec& spec)
+std::vector<std::uint8_t> MakeBmp(const BmpFields& fields)
 {
     std::vector<std::uint8_t> b;
     auto u16 = [&](unsigned v) { b.insert(b.end(), {std::uint8_t(v), std::uint8_t(v >> 8)}); };
@@ -157,44 +157,44 @@ std::vector<std::uint8_t> MakeBmp(const BmpSpec& spec)
     u32(0);
     u32(0);
     u32(0xDEAD);  // pixel data offset: deliberately wrong, the reader ignores it
-    u32(spec.headerSize);
-    if (spec.headerSize == 12) {
-        u16(static_cast<unsigned>(spec.width));
-        u16(static_cast<unsigned>(spec.height));
-        u16(spec.planes);
-        u16(spec.bits);
+    u32(fields.headerSize);
+    if (fields.headerSize == 12) {
+        u16(static_cast<unsigned>(fields.width));
+        u16(static_cast<unsigned>(fields.height));
+        u16(fields.planes);
+        u16(fields.bits);
     } else {
-        u32(static_cast<std::uint32_t>(spec.width));
-        u32(static_cast<std::uint32_t>(spec.height));
-        u16(spec.planes);
-        u16(spec.bits);
-        u32(spec.compression);
-        u32(spec.imageSize);
+        u32(static_cast<std::uint32_t>(fields.width));
+        u32(static_cast<std::uint32_t>(fields.height));
+        u16(fields.planes);
+        u16(fields.bits);
+        u32(fields.compression);
+        u32(fields.imageSize);
         u32(2835);
         u32(2835);
-        u32(spec.colorsUsed);
+        u32(fields.colorsUsed);
         u32(0);
         std::size_t written = 40;
-        if (spec.headerSize > 40)
-            for (std::uint32_t m : spec.masks) {
+        if (fields.headerSize > 40)
+            for (std::uint32_t m : fields.masks) {
                 u32(m);
                 written += 4;
             }
-        while (written < spec.headerSize) {
+        while (written < fields.headerSize) {
             b.push_back(0);
             ++written;
         }
-        if (spec.headerSize == 40)
-            for (std::uint32_t m : spec.masks) u32(m);
+        if (fields.headerSize == 40)
+            for (std::uint32_t m : fields.masks) u32(m);
     }
-    for (std::uint32_t c : spec.palette) {
+    for (std::uint32_t c : fields.palette) {
         b.push_back(std::uint8_t(c));
         b.push_back(std::uint8_t(c >> 8));
         b.push_back(std::uint8_t(c >> 16));
-        if (spec.headerSize != 12) b.push_back(0);
+        if (fields.headerSize != 12) b.push_back(0);
     }
-    b.insert(b.end(), spec.gapAfterTable, 0xEE);
-    b.insert(b.end(), spec.pixels.begin(), spec.pixels.end());
+    b.insert(b.end(), fields.gapAfterTable, 0xEE);
+    b.insert(b.end(), fields.pixels.begin(), fields.pixels.end());
     return b;
 }
 

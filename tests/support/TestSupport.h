@@ -65,7 +65,7 @@ std::vector<std::uint8_t> ExifWithOrientation(int orientation, bool bigEndian = 
 int FrameMarker(const std::vector<std::uint8_t>& jpeg);
 
 // A bitmap file assembled field by field, for the reader's tests.
-struct BmpSpec {
+struct BmpFields {
     std::uint32_t headerSize = 40;
     std::int32_t width = 0, height = 0;
     std::uint16_t planes = 1, bits = 24;
@@ -77,6 +77,6 @@ struct BmpSpec {
     std::vector<std::uint8_t> pixels;      // as stored
     std::uint32_t gapAfterTable = 0;       // bytes between the table and the pixels
 };
-std::vector<std::uint8_t> MakeBmp(const BmpSpec& spec);
+std::vector<std::uint8_t> MakeBmp(const BmpFields& fields);
 
 }  // namespace pictavo::test
