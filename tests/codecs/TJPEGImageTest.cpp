@@ -355,6 +355,12 @@ TEST(TJPEGImage, ExifOrientationIsReadAndDamageMeansUpright)
         {"wrong type", broken(6 + 8 + 2 + 2, 4)},
         {"entry count past the end", broken(6 + 8, 200)},
         {"not EXIF", broken(0, 'e')},
+        // Another tag, and the next directory pointing back at this one.
+        {"a loop of directories", [&] {
+             std::vector<std::uint8_t> b = broken(6 + 8 + 2, 0x10);  // tag 0x0110 instead of 0x0112
+             b[6 + 8 + 2 + 12] = 8;  // next directory: offset 8, itself
+             return b;
+         }()},
     };
     for (const auto& [name, block] : cases) {
         EXPECT_EQ(ExifOrientation(block.data(), block.size()), 1) << name;
