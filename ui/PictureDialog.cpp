@@ -4,6 +4,7 @@
 #include "ui/Artwork.h"
 
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -26,8 +27,16 @@ PictureOpenDialog::PictureOpenDialog(QWidget* parent, InputFormat format) : QFil
     setFileMode(QFileDialog::ExistingFile);
     setAcceptMode(QFileDialog::AcceptOpen);
     setSizeGripEnabled(true);
-    // Qt matches the patterns without regard to letter case.
+    // Qt matches the patterns without regard to letter case. The JPEG
+    // filters show "*.jpg", but .jpeg files are listed too, as the scan lists them.
     setNameFilters(DialogFilters(format));
+    if (format == InputFormat::Jpeg) {
+        const auto widen = [this] {
+            if (auto* files = findChild<QFileSystemModel*>()) files->setNameFilters({"*.jpg", "*.jpeg"});
+        };
+        widen();
+        connect(this, &QFileDialog::filterSelected, this, widen);
+    }
 
     auto* pane = new QWidget(this);
     pane->setObjectName("previewPane");

@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <filesystem>
 
+#include <QFileSystemModel>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QRadioButton>
@@ -275,6 +276,8 @@ TEST(PictureDialog, PreviewPaneShowsSizeOrNone)
     test::WriteBytes(dir.file("broken.jpg"), {1, 2, 3});
     PictureOpenDialog dialog(nullptr, InputFormat::Jpeg);
     EXPECT_EQ(dialog.nameFilters(), QStringList({"JPEG Files (*.jpg)", "JPEG Files (*.JPG)"}));
+    ASSERT_NE(dialog.findChild<QFileSystemModel*>(), nullptr);
+    EXPECT_EQ(dialog.findChild<QFileSystemModel*>()->nameFilters(), QStringList({"*.jpg", "*.jpeg"}));
     EXPECT_EQ(DialogFilters(InputFormat::Bitmap), QStringList({"BMP Files (*.bmp)", "BMP Files (*.BMP)"}));
     dialog.showPicture(QString::fromStdString(dir.file("p.JPG")));
     EXPECT_EQ(dialog.pictureLabel()->text(), " (40x20)");
