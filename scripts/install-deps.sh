@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation
-  libjpeg-turbo-progs xvfb x11-utils imagemagick
+  libjpeg-turbo-progs xvfb xauth x11-utils imagemagick
 )
 
 missing=()
