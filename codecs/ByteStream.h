@@ -11,7 +11,6 @@ public:
     ByteStream(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
 
     std::size_t remaining() const { return size_ - position_; }
-    std::size_t position() const { return position_; }
     // Copies `count` bytes or raises "Stream read error" when fewer are left
     // (then nothing is consumed).
     void readExactly(void* target, std::size_t count);
