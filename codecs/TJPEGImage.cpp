@@ -217,12 +217,7 @@ void TJPEGImage::decodeRows(const std::function<void(const std::uint8_t* row)>& 
         {
             const std::uint8_t* line = lines.data() + static_cast<std::size_t>(slot) * lineBytes;
             if (colours.empty()) return consumer(line);
-            for (std::size_t x = 0; x < colours.size() / 3; ++x) {  // the same colours as make24Bit gives
-                const PaletteEntry e = line[x] < palette.size() ? palette[line[x]] : PaletteEntry{};
-                colours[3 * x] = e.blue;
-                colours[3 * x + 1] = e.green;
-                colours[3 * x + 2] = e.red;
-            }
+            IndexedRowToBgr(line, colours.data(), static_cast<int>(colours.size() / 3), 8, palette);
             consumer(colours.data());
         }
         void abandon(int) override {}

@@ -67,8 +67,24 @@ struct Channel {
     }
 };
 
-void ConvertIndexedRow(const std::uint8_t* src, std::uint8_t* dst, int width, int bits,
-                       const std::vector<PaletteEntry>& palette)
+void ConvertMaskedRow(const std::uint8_t* src, std::uint8_t* dst, int width, int bytesPerPixel,
+                      const Channel& red, const Channel& green, const Channel& blue)
+{
+    for (int x = 0; x < width; ++x) {
+        std::uint32_t pixel = 0;
+        for (int b = bytesPerPixel - 1; b >= 0; --b) pixel = (pixel << 8) | src[b];
+        dst[0] = blue(pixel);
+        dst[1] = green(pixel);
+        dst[2] = red(pixel);
+        src += bytesPerPixel;
+        dst += 3;
+    }
+}
+
+}  // namespace
+
+void IndexedRowToBgr(const std::uint8_t* src, std::uint8_t* dst, int width, int bits,
+                     const std::vector<PaletteEntry>& palette)
 {
     const int perByte = 8 / bits;
     const unsigned valueMask = (1u << bits) - 1;
@@ -87,22 +103,6 @@ void ConvertIndexedRow(const std::uint8_t* src, std::uint8_t* dst, int width, in
         dst += 3;
     }
 }
-
-void ConvertMaskedRow(const std::uint8_t* src, std::uint8_t* dst, int width, int bytesPerPixel,
-                      const Channel& red, const Channel& green, const Channel& blue)
-{
-    for (int x = 0; x < width; ++x) {
-        std::uint32_t pixel = 0;
-        for (int b = bytesPerPixel - 1; b >= 0; --b) pixel = (pixel << 8) | src[b];
-        dst[0] = blue(pixel);
-        dst[1] = green(pixel);
-        dst[2] = red(pixel);
-        src += bytesPerPixel;
-        dst += 3;
-    }
-}
-
-}  // namespace
 
 int BitsPerPixel(PixelFormat format)
 {
@@ -190,9 +190,9 @@ void Raster24::make24Bit()
             const std::uint8_t* src = rowAddress(r);
             std::uint8_t* dst = pixels->data() + r * stride;
             switch (format_) {
-            case PixelFormat::Indexed1: ConvertIndexedRow(src, dst, width_, 1, palette_); break;
-            case PixelFormat::Indexed4: ConvertIndexedRow(src, dst, width_, 4, palette_); break;
-            case PixelFormat::Indexed8: ConvertIndexedRow(src, dst, width_, 8, palette_); break;
+            case PixelFormat::Indexed1: IndexedRowToBgr(src, dst, width_, 1, palette_); break;
+            case PixelFormat::Indexed4: IndexedRowToBgr(src, dst, width_, 4, palette_); break;
+            case PixelFormat::Indexed8: IndexedRowToBgr(src, dst, width_, 8, palette_); break;
             case PixelFormat::Rgb555:
             case PixelFormat::Masked16: ConvertMaskedRow(src, dst, width_, 2, red, green, blue); break;
             case PixelFormat::Masked32: ConvertMaskedRow(src, dst, width_, 4, red, green, blue); break;

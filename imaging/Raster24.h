@@ -55,6 +55,11 @@ using PixelBuffer = std::vector<std::uint8_t, UninitialisedAllocator<std::uint8_
 
 int BitsPerPixel(PixelFormat format);
 
+// One row of 1, 4 or 8-bit indices (leftmost in the high bits) as blue,
+// green, red bytes; indices beyond the table show black.
+void IndexedRowToBgr(const std::uint8_t* src, std::uint8_t* dst, int width, int bits,
+                     const std::vector<PaletteEntry>& palette);
+
 // Bytes of one row: ((width * bits + 31) and not 31) div 8.
 std::int64_t RowBytes(std::int64_t width, int bitsPerPixel);
 

@@ -73,6 +73,18 @@ void DrawBird(QPainter& p, const QRectF& box)
     p.restore();
 }
 
+// The part of the panel between two heights, shaded from top to bottom.
+void FillPanelBand(QPainter& p, const QPainterPath& panel, double top, double bottom, const QColor& from,
+                   const QColor& to)
+{
+    QPainterPath band;
+    band.addRect(QRectF(0, top, 435, bottom - top));
+    QLinearGradient shade(0, top, 0, bottom);
+    shade.setColorAt(0, from);
+    shade.setColorAt(1, to);
+    p.fillPath(panel.intersected(band), shade);
+}
+
 QImage Skin()
 {
     QImage img(435, 287, QImage::Format_RGB888);
@@ -89,14 +101,7 @@ QImage Skin()
     p.fillPath(inner, QColor(192, 192, 192));
 
     // Title strip: lighter, with a soft gradient and a hairline below.
-    QPainterPath strip;
-    strip.addRoundedRect(QRectF(1.5, 1.5, 432, 40), 6, 6);
-    QPainterPath stripClip;
-    stripClip.addRect(QRectF(0, 0, 435, 25));
-    QLinearGradient sky(0, 0, 0, 25);
-    sky.setColorAt(0, QColor(246, 246, 246));
-    sky.setColorAt(1, QColor(218, 218, 218));
-    p.fillPath(strip.intersected(stripClip), sky);
+    FillPanelBand(p, inner, 0, 25, QColor(246, 246, 246), QColor(218, 218, 218));
     p.setPen(QPen(QColor(160, 160, 160), 1));
     p.drawLine(QPointF(2, 25.5), QPointF(433, 25.5));
     p.setPen(QPen(QColor(232, 232, 232), 1));
@@ -132,14 +137,7 @@ QImage Skin()
     p.drawLine(QPointF(422.5, 9), QPointF(415.5, 16));
 
     // Bottom band.
-    QPainterPath band;
-    band.addRoundedRect(QRectF(1.5, 250, 432, 35), 6, 6);
-    QPainterPath bandClip;
-    bandClip.addRect(QRectF(0, 281, 435, 6));
-    QLinearGradient ground(0, 281, 0, 287);
-    ground.setColorAt(0, QColor(150, 150, 150));
-    ground.setColorAt(1, QColor(118, 118, 118));
-    p.fillPath(band.intersected(bandClip), ground);
+    FillPanelBand(p, inner, 281, 287, QColor(150, 150, 150), QColor(118, 118, 118));
     p.end();
     return img;
 }
