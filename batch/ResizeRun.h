@@ -3,7 +3,7 @@
 #pragma once
 
 #include "batch/Model.h"
-#include "imaging/Errors.h"
+#include "base/Errors.h"
 #include "imaging/Raster24.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "codecs/BmpReader.h"
 
-#include "imaging/Errors.h"
+#include "base/Errors.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,6 +1,6 @@
 #include "codecs/ByteStream.h"
 
-#include "imaging/Errors.h"
+#include "base/Errors.h"
 
 #include <cstring>
 

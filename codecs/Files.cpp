@@ -1,6 +1,6 @@
 #include "codecs/Files.h"
 
-#include "imaging/Errors.h"
+#include "base/Errors.h"
 #include "imaging/Raster24.h"
 
 #include <cerrno>
@@ -63,7 +63,7 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& path, const std::stri
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat info {};
     if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) throw EFOpenError(shownName);
-    CheckPixelMemory(static_cast<std::uint64_t>(info.st_size));
+    CheckMemoryBudget(static_cast<std::uint64_t>(info.st_size));
     std::vector<std::uint8_t> bytes;
     try {
         bytes.resize(static_cast<std::size_t>(info.st_size));

@@ -1,7 +1,7 @@
 #include "codecs/JpegLibrary.h"
 
 #include "codecs/TJPEGImage.h"
-#include "imaging/Errors.h"
+#include "base/Errors.h"
 
 #include <algorithm>
 #include <new>

@@ -250,7 +250,7 @@ void TJPEGImage::run(RowTarget& target, bool wholeRaster)
         d.cinfo.out_color_space = JCS_EXT_BGR;
     }
     const PixelFormat format = indexed ? PixelFormat::Indexed8 : PixelFormat::Bgr24;
-    CheckPixelMemory(DecodeMemory(d.cinfo, BitsPerPixel(format), wholeRaster));
+    CheckMemoryBudget(DecodeMemory(d.cinfo, BitsPerPixel(format), wholeRaster));
 
     jpeg_start_decompress(&d.cinfo);
     target.start(static_cast<int>(d.cinfo.output_width), static_cast<int>(d.cinfo.output_height), format,

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "codecs/ByteStream.h"
-#include "imaging/Errors.h"
+#include "base/Errors.h"
 #include "imaging/Raster24.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Arbitrary bytes as a bitmap file: must load or fail with an exception.
 #include "codecs/BmpReader.h"
-#include "imaging/Errors.h"
+#include "base/Errors.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -8,7 +8,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     static const bool limited = [] {
-        pictavo::SetPixelMemoryLimit(std::uint64_t(64) << 20);
+        pictavo::SetMemoryBudget(std::uint64_t(64) << 20);
         return true;
     }();
     (void)limited;

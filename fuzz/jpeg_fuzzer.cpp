@@ -1,7 +1,7 @@
 // Arbitrary bytes as a JPEG datastream: load, decode, turn upright and encode
 // again; and the same bytes as an EXIF block.
 #include "codecs/TJPEGImage.h"
-#include "imaging/Errors.h"
+#include "base/Errors.h"
 #include "imaging/Orient.h"
 
 #include <cstddef>
@@ -10,7 +10,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     static const bool limited = [] {
-        pictavo::SetPixelMemoryLimit(std::uint64_t(16) << 20);
+        pictavo::SetMemoryBudget(std::uint64_t(16) << 20);
         return true;
     }();
     (void)limited;

@@ -1,6 +1,6 @@
 #include "imaging/BoxReducer.h"
 
-#include "imaging/Errors.h"
+#include "base/Errors.h"
 #include "imaging/Extended.h"
 
 #include <algorithm>

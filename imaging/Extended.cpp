@@ -1,6 +1,6 @@
 #include "imaging/Extended.h"
 
-#include "imaging/Errors.h"
+#include "base/Errors.h"
 
 #include <bit>
 #include <cmath>

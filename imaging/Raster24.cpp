@@ -1,34 +1,18 @@
 #include "imaging/Raster24.h"
 
-#include "imaging/Errors.h"
+#include "base/Errors.h"
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <cstring>
 #include <new>
-#include <unistd.h>
 
 namespace pictavo {
 namespace {
 
-std::uint64_t DefaultMemoryLimit()
-{
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long pageSize = sysconf(_SC_PAGESIZE);
-    if (pages <= 0 || pageSize <= 0) return std::uint64_t(1) << 32;
-    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize) / 2;
-}
-
-std::atomic<std::uint64_t>& MemoryLimit()
-{
-    static std::atomic<std::uint64_t> limit{DefaultMemoryLimit()};
-    return limit;
-}
-
 std::shared_ptr<PixelBuffer> NewPixels(std::uint64_t bytes, std::optional<std::uint8_t> fill)
 {
-    CheckPixelMemory(bytes);
+    CheckMemoryBudget(bytes);
     try {
         if (!fill) return std::make_shared<PixelBuffer>(static_cast<std::size_t>(bytes));
         return std::make_shared<PixelBuffer>(static_cast<std::size_t>(bytes), *fill);
@@ -125,13 +109,6 @@ std::int64_t RowBytes(std::int64_t width, int bitsPerPixel)
     return ((width * bitsPerPixel + 31) & ~std::int64_t(31)) / 8;
 }
 
-std::uint64_t PixelMemoryLimit() { return MemoryLimit().load(); }
-void SetPixelMemoryLimit(std::uint64_t bytes) { MemoryLimit().store(bytes); }
-
-void CheckPixelMemory(std::uint64_t bytes)
-{
-    if (bytes > PixelMemoryLimit()) throw EOutOfMemory();
-}
 
 void Raster24::setWidth(int width)
 {

@@ -3,6 +3,8 @@
 // layout first; make24Bit() turns any of them into 24-bit pixels.
 #pragma once
 
+#include "base/MemoryBudget.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -63,12 +65,6 @@ void IndexedRowToBgr(const std::uint8_t* src, std::uint8_t* dst, int width, int 
 // Bytes of one row: ((width * bits + 31) and not 31) div 8.
 std::int64_t RowBytes(std::int64_t width, int bitsPerPixel);
 
-// Pixel buffers larger than this fail with "Out of memory" before anything is
-// allocated. Defaults to half the physical memory; fuzzers lower it.
-std::uint64_t PixelMemoryLimit();
-void SetPixelMemoryLimit(std::uint64_t bytes);
-// Raises "Out of memory" when `bytes` exceeds the limit.
-void CheckPixelMemory(std::uint64_t bytes);
 
 class Raster24 {
 public:

@@ -1,6 +1,6 @@
 #include "ui/Application.h"
 
-#include "imaging/Errors.h"
+#include "base/Errors.h"
 
 #include <QFileInfo>
 #include <QWidget>

@@ -1,5 +1,5 @@
 #include "codecs/BmpReader.h"
-#include "imaging/Errors.h"
+#include "base/Errors.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -246,11 +246,9 @@ TEST(BmpReader, ArguableHeadersAndTables)
 
 TEST(BmpReader, OversizedPicturesFailBeforeAllocating)
 {
-    const std::uint64_t limit = PixelMemoryLimit();
-    SetPixelMemoryLimit(std::uint64_t(64) << 20);
+    const ScopedMemoryBudget budget(std::uint64_t(64) << 20);
     EXPECT_EQ(ErrorOf(MakeBmp({.width = 30000, .height = 30000, .pixels = {1, 2, 3}})), "Out of memory");
     EXPECT_EQ(ErrorOf(MakeBmp({.width = 0x7FFFFFFF, .height = -0x7FFFFFFF, .bits = 32})), "Out of memory");
-    SetPixelMemoryLimit(limit);
 }
 
 }  // namespace

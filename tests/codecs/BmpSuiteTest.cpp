@@ -87,8 +87,7 @@ TEST(BmpSuite, QuestionableAndBadFilesLoadOrFailCleanly)
     if (Suite().empty()) GTEST_SKIP() << "no shared corpus";
     const std::set<std::string> messages = {"Stream read error", "Bitmap image is not valid", "Out of memory"};
     // No file here may need more than this; declared sizes beyond it fail.
-    const std::uint64_t limit = PixelMemoryLimit();
-    SetPixelMemoryLimit(std::uint64_t(64) << 20);
+    const ScopedMemoryBudget budget(std::uint64_t(64) << 20);
     for (const std::string group : {"q", "b"}) {
         for (const fs::path& file : Files(group)) {
             Raster24 r;
@@ -104,7 +103,6 @@ TEST(BmpSuite, QuestionableAndBadFilesLoadOrFailCleanly)
                 std::printf("%s/%s: %s\n", group.c_str(), file.filename().c_str(), outcome.c_str());
         }
     }
-    SetPixelMemoryLimit(limit);
 }
 
 }  // namespace

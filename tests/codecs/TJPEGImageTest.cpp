@@ -309,13 +309,11 @@ TEST(TJPEGImage, HugeDeclaredSizesFailWithOutOfMemory)
                 bytes[i + 8] = 0xDC;
                 break;
             }
-        const std::uint64_t limit = PixelMemoryLimit();
-        SetPixelMemoryLimit(std::uint64_t(1) << 30);
+        const ScopedMemoryBudget budget(std::uint64_t(1) << 30);
         TJPEGImage jpeg = Loaded(bytes);
         EXPECT_EQ(jpeg.width(), 65500);
         Raster24 r;
         EXPECT_EQ(ErrorOf([&] { jpeg.decodeInto(r); }), "Out of memory");
-        SetPixelMemoryLimit(limit);
     }
 }
 

@@ -1,4 +1,4 @@
-#include "imaging/Errors.h"
+#include "base/Errors.h"
 #include "imaging/Extended.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "imaging/Errors.h"
+#include "base/Errors.h"
 #include "imaging/Raster24.h"
 
 #include <gtest/gtest.h>
@@ -170,13 +170,11 @@ TEST(Raster24, MakeTwentyFourBitOnTwentyFourBitTouchesNothing)
 
 TEST(Raster24, OversizedAreasFailWithOutOfMemoryBeforeAllocating)
 {
-    const std::uint64_t old = PixelMemoryLimit();
-    SetPixelMemoryLimit(1000);
+    const ScopedMemoryBudget budget(1000);
     Raster24 r;
     r.setWidth(100);
     EXPECT_THROW(r.setHeight(100), EOutOfMemory);
     EXPECT_EQ(r.height(), 0);
-    SetPixelMemoryLimit(old);
     Raster24 huge;
     huge.setWidth(2000000000);
     try {

@@ -1,4 +1,4 @@
-#include "imaging/Errors.h"
+#include "base/Errors.h"
 #include "imaging/ReduceBitmap.h"
 #include "imaging/Sharpen.h"
 

@@ -1,4 +1,4 @@
-#include "imaging/Errors.h"
+#include "base/Errors.h"
 
 namespace pictavo {
 

@@ -1,0 +1,50 @@
+// A decoder as the resize pipeline sees it: first the facts of the header,
+// known before any pixel is decoded and before memory is taken, then the
+// rows one at a time, so the picture streams through the reducer.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace pictavo {
+
+struct PictureHeader {
+    int width = 0;  // as stored, before the orientation is applied
+    int height = 0;
+    int orientation = 1;    // EXIF orientation 1 ... 8 of the stored picture
+    bool bottomUp = false;  // rows arrive from the bottom row up
+    bool gray = false;      // every delivered row has blue = green = red
+    // The ICC profile the delivered rows are in; empty for sRGB.
+    std::vector<std::uint8_t> iccProfile;
+    // Memory the decode itself needs besides one delivered row: library
+    // buffers, file bytes held, whole pictures of formats that cannot stream.
+    // Reserved from the memory budget before readRows.
+    std::uint64_t decodeMemory = 0;
+};
+
+// Damage a decoder read past: the library's text of the first warning and
+// how many there were.
+struct DecodeWarnings {
+    int count = 0;
+    std::string text;
+};
+
+// One row: 3 * width bytes of blue, green, red, transparency already
+// composited over white.
+using RowSink = std::function<void(const std::uint8_t* row)>;
+
+class PictureSource {
+public:
+    virtual ~PictureSource() = default;
+    virtual const PictureHeader& header() const = 0;
+    // Decodes once, handing every row to `sink` in order: the top row first,
+    // or the bottom row first when header().bottomUp. Errors are exceptions
+    // carrying the message the user sees.
+    virtual void readRows(const RowSink& sink) = 0;
+    virtual DecodeWarnings warnings() const { return {}; }
+};
+
+}  // namespace pictavo
