@@ -8,27 +8,6 @@
 namespace pictavo {
 namespace {
 
-// Where box k starts: trunc(k * scale), never past the source.
-std::int64_t TruncatedBoundary(int k, float scale, int sourceSize)
-{
-    return std::min<std::int64_t>(TruncatedProduct(k, scale), sourceSize);
-}
-
-// Box sizes along one axis: box i covers source[start(i) .. start(i + 1) - 1].
-// The last source column or row is left out whenever the single-precision
-// scale lies below the exact ratio.
-std::vector<int> BoxSizes(int sourceSize, int destinationSize, float scale)
-{
-    std::vector<int> sizes(static_cast<std::size_t>(destinationSize));
-    std::int64_t previous = 0;
-    for (int k = 1; k <= destinationSize; ++k) {
-        const std::int64_t boundary = TruncatedBoundary(k, scale, sourceSize);
-        sizes[static_cast<std::size_t>(k - 1)] = static_cast<int>(boundary - previous);
-        previous = boundary;
-    }
-    return sizes;
-}
-
 // One destination row from the column sums of its band: each box's sum
 // times 65535 div n, shifted right by 16 bits.
 template <class Sum>
@@ -54,24 +33,74 @@ void AverageBoxes(const Sum* columnSums, const std::vector<int>& columnWidths, i
 
 }  // namespace
 
+BoxAxis BoxesFromStart(int sourceSize, int destinationSize)
+{
+    const float scale = ReductionScale(sourceSize, destinationSize);
+    BoxAxis axis;
+    axis.sizes.resize(static_cast<std::size_t>(destinationSize));
+    std::int64_t previous = 0;
+    for (int k = 1; k <= destinationSize; ++k) {
+        // Never past the source, whatever the scale says.
+        const std::int64_t boundary = std::min<std::int64_t>(TruncatedProduct(k, scale), sourceSize);
+        if (boundary == previous) throw EDivByZero();  // an empty box; no pixel is written yet
+        axis.sizes[static_cast<std::size_t>(k - 1)] = static_cast<int>(boundary - previous);
+        previous = boundary;
+    }
+    return axis;
+}
+
+BoxAxis Reversed(const BoxAxis& axis, int sourceSize)
+{
+    std::int64_t covered = axis.skip;
+    for (const int size : axis.sizes) covered += size;
+    return {static_cast<int>(sourceSize - covered), std::vector<int>(axis.sizes.rbegin(), axis.sizes.rend())};
+}
+
 BoxReducer::BoxReducer(Raster24& destination, int sourceWidth, int sourceHeight) : destination_(destination)
 {
     const int dw = destination.width(), dh = destination.height();
-    const float xs = ReductionScale(sourceWidth, dw);
-    const float ys = ReductionScale(sourceHeight, dh);
-    columnWidths_ = BoxSizes(sourceWidth, dw, xs);
-    rowHeights_ = BoxSizes(sourceHeight, dh, ys);
-    // An empty box would divide by zero; say so before any pixel is written.
-    const auto empty = [](const std::vector<int>& v) { return std::find(v.begin(), v.end(), 0) != v.end(); };
-    if (empty(columnWidths_) || empty(rowHeights_)) throw EDivByZero();
-    usedBytes_ = 3 * static_cast<std::size_t>(TruncatedBoundary(dw, xs, sourceWidth));
+    // Both scales are checked before either axis can report an empty box.
+    ReductionScale(sourceWidth, dw);
+    ReductionScale(sourceHeight, dh);
+    BoxAxis columns = BoxesFromStart(sourceWidth, dw);
+    BoxAxis rows = BoxesFromStart(sourceHeight, dh);
+    columnWidths_ = std::move(columns.sizes);
+    rowHeights_ = std::move(rows.sizes);
+    start();
+}
+
+BoxReducer::BoxReducer(Raster24& destination, BoxAxis columns, BoxAxis rows) : destination_(destination)
+{
+    skipBytes_ = 3 * static_cast<std::size_t>(columns.skip);
+    rowsToSkip_ = rows.skip;
+    columnWidths_ = std::move(columns.sizes);
+    rowHeights_ = std::move(rows.sizes);
+    start();
+}
+
+void BoxReducer::start()
+{
+    std::size_t used = 0;
+    for (const int w : columnWidths_) used += static_cast<std::size_t>(w);
+    usedBytes_ = 3 * used;
+    if (rowHeights_.empty()) return;
     if (rowHeights_[0] <= 257) narrow_.assign(usedBytes_, 0);
     else wide_.assign(usedBytes_, 0);
+}
+
+std::uint64_t BoxReducer::MemoryFor(int sourceWidth)
+{
+    return 3 * static_cast<std::uint64_t>(sourceWidth) * sizeof(std::uint32_t);
 }
 
 void BoxReducer::addRow(const std::uint8_t* row)
 {
     if (done()) return;
+    if (rowsToSkip_ > 0) {
+        --rowsToSkip_;
+        return;
+    }
+    row += skipBytes_;
     // A plain pass down the columns that the compiler vectorises.
     if (!narrow_.empty()) {
         std::uint16_t* sums = narrow_.data();

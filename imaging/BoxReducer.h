@@ -9,6 +9,22 @@
 
 namespace pictavo {
 
+// The boxes along one axis of the rows as they arrive: `skip` source pixels
+// that fall in no box, then each box's size in arrival order.
+struct BoxAxis {
+    int skip = 0;
+    std::vector<int> sizes;
+};
+
+// The boxes of `destinationSize` over `sourceSize` pixels counted from the
+// start: box k starts at trunc(k * scale). The last pixels fall in no box
+// whenever the single-precision scale lies below the exact ratio. Raises
+// "Floating point division by zero" for a destination of 0 and "Division by
+// zero" when some box would be empty.
+BoxAxis BoxesFromStart(int sourceSize, int destinationSize);
+// The same boxes for pixels that arrive from the far end.
+BoxAxis Reversed(const BoxAxis& axis, int sourceSize);
+
 class BoxReducer {
 public:
     // `destination` is a 24-bit raster already sized to the reduced picture;
@@ -16,6 +32,13 @@ public:
     // division by zero" for a destination side of 0 and "Division by zero"
     // when some box would be empty, before any pixel is written.
     BoxReducer(Raster24& destination, int sourceWidth, int sourceHeight);
+    // Boxes given per axis, for rows that arrive mirrored or transposed with
+    // respect to the picture the boxes were laid over. `destination` is sized
+    // to columns.sizes x rows.sizes.
+    BoxReducer(Raster24& destination, BoxAxis columns, BoxAxis rows);
+
+    // Memory the reducer itself holds for a source row of `sourceWidth`.
+    static std::uint64_t MemoryFor(int sourceWidth);
 
     // Source rows from the top, 3 * sourceWidth bytes of blue, green, red.
     // Rows past the last box are ignored.
@@ -27,9 +50,13 @@ private:
     void finishBand();
 
     Raster24& destination_;
+    void start();
+
     std::vector<int> columnWidths_;
     std::vector<int> rowHeights_;
-    std::size_t usedBytes_;  // the source bytes of a row that fall into a box
+    std::size_t skipBytes_ = 0;  // leading bytes of a row that fall in no box
+    std::size_t usedBytes_ = 0;  // the bytes after them that fall into a box
+    int rowsToSkip_ = 0;
     std::size_t band_ = 0;
     int rowsInBand_ = 0;
     // Column sums of the band so far: sixteen bits hold up to 257 rows.

@@ -1,7 +1,6 @@
 #include "imaging/ReduceBitmap.h"
 
-#include "imaging/BoxReducer.h"
-#include "imaging/Sharpen.h"
+#include "imaging/Reduction.h"
 
 namespace pictavo {
 
@@ -9,18 +8,18 @@ void ReduceBitmap(Raster24& source, Raster24& destination, bool sharpen)
 {
     source.make24Bit();
     destination.make24Bit();
-    const int sw = source.width(), sh = source.height();
-    const int dw = destination.width(), dh = destination.height();
-
-    if (sw <= dw && sh <= dh) {  // never enlarge
-        destination.assign(&source);
+    Reduction reduction({.width = source.width(),
+                         .height = source.height(),
+                         .targetWidth = destination.width(),
+                         .targetHeight = destination.height(),
+                         .sharpen = sharpen});
+    if (reduction.copies()) {
+        destination.assign(&source);  // shares the pixels until either is written
         return;
     }
-
-    BoxReducer reducer(destination, sw, sh);
     const Raster24& src = source;  // read without taking a private copy
-    for (int r = 0; r < sh && !reducer.done(); ++r) reducer.addRow(src.scanLine(r));
-    if (sharpen && dh >= 3) Sharpen(destination);
+    for (int r = 0; r < src.height() && !reduction.done(); ++r) reduction.addRow(src.scanLine(r));
+    destination = reduction.finish();
 }
 
 }  // namespace pictavo

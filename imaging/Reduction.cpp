@@ -1,0 +1,105 @@
+#include "imaging/Reduction.h"
+
+#include "imaging/Extended.h"
+#include "imaging/Orient.h"
+#include "imaging/Sharpen.h"
+
+#include <cstring>
+
+namespace pictavo {
+namespace {
+
+int Normalised(int orientation)
+{
+    return orientation >= 1 && orientation <= 8 ? orientation : 1;
+}
+
+// Rows that arrive from the bottom are the stored picture mirrored top to
+// bottom; this is the orientation that turns them upright in one step.
+int EffectiveOrientation(const ReductionPlan& plan)
+{
+    static constexpr int AfterFlip[9] = {0, 4, 3, 2, 1, 6, 5, 8, 7};
+    const int o = Normalised(plan.orientation);
+    return plan.bottomUp ? AfterFlip[o] : o;
+}
+
+}  // namespace
+
+int Reduction::UprightWidth(const ReductionPlan& plan)
+{
+    return OrientationSwapsSides(Normalised(plan.orientation)) ? plan.height : plan.width;
+}
+
+int Reduction::UprightHeight(const ReductionPlan& plan)
+{
+    return OrientationSwapsSides(Normalised(plan.orientation)) ? plan.width : plan.height;
+}
+
+std::uint64_t Reduction::MemoryFor(const ReductionPlan& plan)
+{
+    const auto raster = [](int w, int h) {
+        return static_cast<std::uint64_t>(RowBytes(w, 24)) * static_cast<std::uint64_t>(h < 0 ? 0 : h);
+    };
+    const bool copies = UprightWidth(plan) <= plan.targetWidth && UprightHeight(plan) <= plan.targetHeight;
+    // The picture as collected or reduced, its turned copy, and sharpening's copy.
+    if (copies) return 2 * raster(plan.width, plan.height);
+    return BoxReducer::MemoryFor(plan.width) + 3 * raster(plan.targetWidth, plan.targetHeight);
+}
+
+Reduction::Reduction(const ReductionPlan& plan) : plan_(plan), effectiveOrientation_(EffectiveOrientation(plan))
+{
+    const int uw = UprightWidth(plan), uh = UprightHeight(plan);
+    copies_ = uw <= plan.targetWidth && uh <= plan.targetHeight;  // never enlarge
+    if (copies_) {
+        collected_.reset(plan.width, plan.height, PixelFormat::Bgr24, std::nullopt);  // every row arrives
+        return;
+    }
+    // Both scales are checked before either axis can report an empty box.
+    ReductionScale(uw, plan.targetWidth);
+    ReductionScale(uh, plan.targetHeight);
+    const BoxAxis across = BoxesFromStart(uw, plan.targetWidth);
+    const BoxAxis down = BoxesFromStart(uh, plan.targetHeight);
+
+    // Sums do not depend on the order pixels arrive in: lay the upright
+    // boxes over the rows as they arrive, turn the small result afterwards.
+    const int e = effectiveOrientation_;
+    const bool swap = OrientationSwapsSides(e);
+    const bool columnsReversed = swap ? (e == 7 || e == 8) : (e == 2 || e == 3);
+    const bool rowsReversed = swap ? (e == 6 || e == 7) : (e == 3 || e == 4);
+    const BoxAxis& columnsFrom = swap ? down : across;
+    const BoxAxis& rowsFrom = swap ? across : down;
+    BoxAxis columns = columnsReversed ? Reversed(columnsFrom, plan.width) : columnsFrom;
+    BoxAxis rows = rowsReversed ? Reversed(rowsFrom, plan.height) : rowsFrom;
+    // Black where rows never arrive.
+    reduced_.reset(static_cast<int>(columns.sizes.size()), static_cast<int>(rows.sizes.size()), PixelFormat::Bgr24, 0);
+    reducer_.emplace(reduced_, std::move(columns), std::move(rows));
+}
+
+void Reduction::addRow(const std::uint8_t* row)
+{
+    if (!copies_) return reducer_->addRow(row);
+    if (rowsIn_ >= plan_.height) return;
+    std::memcpy(collected_.scanLine(rowsIn_++), row, 3 * static_cast<std::size_t>(plan_.width));
+}
+
+bool Reduction::done() const
+{
+    return copies_ ? rowsIn_ >= plan_.height : reducer_->done();
+}
+
+Raster24 Reduction::finish()
+{
+    if (copies_) {
+        // Rows that never arrived stay black rather than show stale memory.
+        for (int r = rowsIn_; r < plan_.height; ++r)
+            std::memset(collected_.scanLine(r), 0, 3 * static_cast<std::size_t>(plan_.width));
+        rowsIn_ = plan_.height;
+        return Orient(collected_, effectiveOrientation_);
+    }
+    Raster24 upright = Orient(reduced_, effectiveOrientation_);
+    reduced_.release();
+    if (plan_.sharpen && plan_.targetHeight >= 3) Sharpen(upright);
+    return upright;
+}
+
+}  // namespace pictavo
