@@ -11,27 +11,6 @@
 namespace pictavo {
 namespace {
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor()
-    {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    int release()
-    {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
-
 mode_t CreationMode()
 {
     static const mode_t mode = [] {
@@ -58,27 +37,57 @@ bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t size)
 
 }  // namespace
 
-std::vector<std::uint8_t> ReadWholeFile(const std::string& path, const std::string& shownName)
+FileDescriptor::~FileDescriptor()
 {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd_ >= 0) ::close(fd_);
+}
+
+FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept
+{
+    if (this != &other) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = other.release();
+    }
+    return *this;
+}
+
+FileDescriptor OpenRegularFile(const std::string& path, const std::string& shownName, std::uint64_t* size)
+{
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     struct stat info {};
     if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) throw EFOpenError(shownName);
-    CheckMemoryBudget(static_cast<std::uint64_t>(info.st_size));
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) throw EFOpenError(shownName);
+    if (size) *size = static_cast<std::uint64_t>(info.st_size);
+    return fd;
+}
+
+std::size_t ReadUpTo(int fd, void* target, std::size_t count)
+{
+    auto* p = static_cast<std::uint8_t*>(target);
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::read(fd, p + done, count - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw EReadError();
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
+std::vector<std::uint8_t> ReadWholeFile(const std::string& path, const std::string& shownName)
+{
+    std::uint64_t size = 0;
+    const FileDescriptor fd = OpenRegularFile(path, shownName, &size);
+    CheckMemoryBudget(size);
     std::vector<std::uint8_t> bytes;
     try {
-        bytes.resize(static_cast<std::size_t>(info.st_size));
+        bytes.resize(static_cast<std::size_t>(size));
     } catch (const std::bad_alloc&) {
         throw EOutOfMemory();
     }
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::read(fd.get(), bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) throw EReadError();
-        if (n == 0) break;  // the file shrank while we read it
-        done += static_cast<std::size_t>(n);
-    }
-    bytes.resize(done);
+    bytes.resize(ReadUpTo(fd.get(), bytes.data(), bytes.size()));  // shorter if the file shrank meanwhile
     return bytes;
 }
 

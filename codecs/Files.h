@@ -7,6 +7,36 @@
 
 namespace pictavo {
 
+// An open file, closed when the object goes.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+    ~FileDescriptor();
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.release()) {}
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+    int release()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+private:
+    int fd_;
+};
+
+// Opens a regular file for reading. A FIFO or device put where a picture
+// was must not block the run, so the open does not wait, and anything but a
+// regular file is "Cannot open file <shownName>".
+FileDescriptor OpenRegularFile(const std::string& path, const std::string& shownName, std::uint64_t* size = nullptr);
+
+// Up to `count` bytes, fewer only at the end of the file; "Stream read
+// error" when reading fails.
+std::size_t ReadUpTo(int fd, void* target, std::size_t count);
+
 // The file's bytes. "Cannot open file <shownName>" when it cannot be opened
 // or is not a regular file; "Stream read error" when reading fails.
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path, const std::string& shownName);

@@ -1,9 +1,14 @@
 #include "codecs/JpegLibrary.h"
 
-#include "codecs/TJPEGImage.h"
+#include "codecs/JpegError.h"
 #include "base/Errors.h"
 
+#include "codecs/Files.h"
+
 #include <algorithm>
+#include <climits>
+#include <string>
+#include <unistd.h>
 #include <new>
 
 #include <jerror.h>
@@ -12,6 +17,8 @@ namespace pictavo::jpeg {
 namespace {
 
 constexpr std::size_t BlockSize = 4096;
+constexpr std::size_t FileBlockSize = 65536;
+constexpr int TooManyScans = -2;  // our own code, beside the library's
 
 void ErrorExit(j_common_ptr cinfo)
 {
@@ -31,16 +38,43 @@ void ResetErrorManager(j_common_ptr cinfo)
 
 void InitSource(j_decompress_ptr) {}
 
+void SupplyEndOfImage(j_decompress_ptr cinfo, MemorySource* src)
+{
+    WARNMS(cinfo, JWRN_JPEG_EOF);
+    src->eoi[0] = 0xFF;
+    src->eoi[1] = JPEG_EOI;
+    src->pub.next_input_byte = src->eoi;
+    src->pub.bytes_in_buffer = 2;
+}
+
+boolean FillFromFile(j_decompress_ptr cinfo, MemorySource* src)
+{
+    std::size_t n = 0;
+    bool failed = false;
+    try {
+        n = ReadUpTo(src->fd, src->block.data(), src->block.size());
+    } catch (const EReadError&) {
+        failed = true;
+    }
+    if (failed) ERREXIT(cinfo, JERR_FILE_READ);
+    if (n == 0) {
+        if (src->offset == 0) ERREXIT(cinfo, JERR_INPUT_EMPTY);
+        SupplyEndOfImage(cinfo, src);
+        return TRUE;
+    }
+    src->offset += n;
+    src->pub.next_input_byte = src->block.data();
+    src->pub.bytes_in_buffer = n;
+    return TRUE;
+}
+
 boolean FillInputBuffer(j_decompress_ptr cinfo)
 {
     auto* src = reinterpret_cast<MemorySource*>(cinfo->src);
+    if (src->fd >= 0) return FillFromFile(cinfo, src);
     if (src->offset >= src->size) {
         if (src->offset == 0) ERREXIT(cinfo, JERR_INPUT_EMPTY);
-        WARNMS(cinfo, JWRN_JPEG_EOF);
-        src->eoi[0] = 0xFF;
-        src->eoi[1] = JPEG_EOI;
-        src->pub.next_input_byte = src->eoi;
-        src->pub.bytes_in_buffer = 2;
+        SupplyEndOfImage(cinfo, src);
         return TRUE;
     }
     const std::size_t n = std::min(BlockSize, src->size - src->offset);
@@ -63,6 +97,15 @@ void SkipInputData(j_decompress_ptr cinfo, long count)
 }
 
 void TermSource(j_decompress_ptr) {}
+
+void CheckScanCount(j_common_ptr cinfo)
+{
+    if (!cinfo->is_decompressor) return;
+    if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > MaxScans) {
+        cinfo->err->msg_code = TooManyScans;
+        (*cinfo->err->error_exit)(cinfo);
+    }
+}
 
 void InitDestination(j_compress_ptr cinfo)
 {
@@ -131,7 +174,11 @@ int MessageNumber(int libraryCode)
 
 void RaiseLibraryError(int libraryCode)
 {
-    if (libraryCode == JERR_OUT_OF_MEMORY) throw EOutOfMemory();
+    if (libraryCode == JERR_OUT_OF_MEMORY || libraryCode == JERR_NO_BACKING_STORE ||
+        libraryCode == JERR_TFILE_CREATE || libraryCode == JERR_VIRTUAL_BUG)
+        throw EOutOfMemory();
+    if (libraryCode == TooManyScans)
+        throw EInvalidGraphic("JPEG file has more than " + std::to_string(MaxScans) + " scans");
     throw EJPEG(MessageNumber(libraryCode));
 }
 
@@ -148,6 +195,26 @@ void AttachSource(j_decompress_ptr cinfo, MemorySource& source, const std::uint8
     source.size = size;
     source.offset = 0;
     cinfo->src = &source.pub;
+}
+
+void AttachFileSource(j_decompress_ptr cinfo, MemorySource& source, int fd)
+{
+    AttachSource(cinfo, source, nullptr, 0);
+    // Every operation reads the file from its start.
+    if (::lseek(fd, 0, SEEK_SET) != 0) ERREXIT(cinfo, JERR_FILE_READ);
+    source.fd = fd;
+    source.block.resize(FileBlockSize);
+}
+
+void LimitScans(j_decompress_ptr cinfo, jpeg_progress_mgr& progress)
+{
+    progress.progress_monitor = CheckScanCount;
+    cinfo->progress = &progress;
+}
+
+void LimitMemory(j_decompress_ptr cinfo, std::uint64_t bytes)
+{
+    cinfo->mem->max_memory_to_use = static_cast<long>(std::min<std::uint64_t>(bytes, LONG_MAX));
 }
 
 void AttachDestination(j_compress_ptr cinfo, MemoryDestination& destination, std::vector<std::uint8_t>& out)

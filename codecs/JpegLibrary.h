@@ -28,19 +28,33 @@ jpeg_error_mgr* InstallErrorManager(ErrorManager& manager);
 // library's own code for any other.
 int MessageNumber(int libraryCode);
 
-// Raises EJPEG (or "Out of memory" for the library's allocation failures).
+// Raises EJPEG ("Out of memory" for the library's allocation failures and
+// for arrays past its memory limit, which has no backing store here).
 [[noreturn]] void RaiseLibraryError(int libraryCode);
 
-// Reads `size` bytes in 4096-byte blocks. At a premature end the library's
-// warning is dropped and an end-of-image marker supplied.
+// Reads `size` bytes in 4096-byte blocks, or an open file from its start in
+// larger blocks, so a large file is never held whole. At a premature end the
+// library's warning is raised and an end-of-image marker supplied.
 struct MemorySource {
     jpeg_source_mgr pub;
     const std::uint8_t* data;
     std::size_t size;
     std::size_t offset;
+    int fd = -1;  // the file read when not negative
+    std::vector<JOCTET> block;
     JOCTET eoi[2];
 };
 void AttachSource(j_decompress_ptr cinfo, MemorySource& source, const std::uint8_t* data, std::size_t size);
+void AttachFileSource(j_decompress_ptr cinfo, MemorySource& source, int fd);
+
+// Real encoders write at most a few dozen scans; a file with thousands of
+// them costs minutes of decoding for nothing. More than this is refused.
+inline constexpr int MaxScans = 100;
+// Refuses, while a multi-scan file is read, a scan past MaxScans.
+void LimitScans(j_decompress_ptr cinfo, jpeg_progress_mgr& progress);
+// The library's own arrays count against the memory budget: past `bytes`
+// it reports the failure that becomes "Out of memory".
+void LimitMemory(j_decompress_ptr cinfo, std::uint64_t bytes);
 
 // Appends to `out` in 4096-byte blocks.
 struct MemoryDestination {

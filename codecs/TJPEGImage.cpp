@@ -7,6 +7,8 @@
 #include <csetjmp>
 #include <cstring>
 
+#include <jerror.h>
+
 namespace pictavo {
 namespace {
 
@@ -25,11 +27,6 @@ struct Decompressor {
     Decompressor(const Decompressor&) = delete;
     Decompressor& operator=(const Decompressor&) = delete;
 
-    void create(const std::vector<std::uint8_t>& bytes)
-    {
-        jpeg_create_decompress(&cinfo);
-        jpeg::AttachSource(&cinfo, source, bytes.data(), bytes.size());
-    }
 };
 
 struct Compressor {
@@ -113,7 +110,42 @@ TJPEGImage::TJPEGImage()
 
 void TJPEGImage::loadFromFile(const std::string& path, const std::string& shownName)
 {
-    loadFromBytes(ReadWholeFile(path, shownName.empty() ? path : shownName));
+    const std::string& shown = shownName.empty() ? path : shownName;
+    {
+        const FileDescriptor fd = OpenRegularFile(path, shown);
+        std::uint8_t start[2];
+        if (ReadUpTo(fd.get(), start, 2) == 2 && !(start[0] == 0xFF && start[1] == 0xD8))
+            throw EJPEG(jpeg::MessageNumber(JERR_NO_SOI));
+    }
+    loadFromBytes(ReadWholeFile(path, shown));
+}
+
+void TJPEGImage::streamFromFile(const std::string& path, const std::string& shownName)
+{
+    data_ = TJPEGData{};
+    file_ = std::make_shared<FileDescriptor>(OpenRegularFile(path, shownName.empty() ? path : shownName));
+    raster_.release();
+    hasRaster_ = false;
+    readHeader();
+}
+
+template <class D>
+void TJPEGImage::attachSource(D& d) const
+{
+    jpeg_create_decompress(&d.cinfo);
+    if (file_) jpeg::AttachFileSource(&d.cinfo, d.source, file_->get());
+    else jpeg::AttachSource(&d.cinfo, d.source, data_.bytes.data(), data_.bytes.size());
+}
+
+std::uint64_t TJPEGImage::decodeMemory(bool wholeRaster) const
+{
+    if (!file_ && data_.bytes.empty()) return 0;
+    Decompressor d;
+    if (setjmp(d.errors.jump)) jpeg::RaiseLibraryError(d.errors.pub.msg_code);
+    attachSource(d);
+    jpeg_read_header(&d.cinfo, TRUE);
+    const bool indexed = palette_ || d.cinfo.out_color_space == JCS_GRAYSCALE;
+    return DecodeMemory(d.cinfo, indexed ? 8 : 24, wholeRaster);
 }
 
 void TJPEGImage::readEmbedded(ByteStream& stream)
@@ -133,6 +165,7 @@ void TJPEGImage::loadFromBytes(std::vector<std::uint8_t> bytes)
     data_ = TJPEGData{};
     data_.bytes = std::move(bytes);
     data_.hasBytes = true;
+    file_.reset();
     raster_.release();
     hasRaster_ = false;
     readHeader();
@@ -140,10 +173,10 @@ void TJPEGImage::loadFromBytes(std::vector<std::uint8_t> bytes)
 
 void TJPEGImage::readHeader()
 {
-    if (data_.bytes.empty()) return;
+    if (!file_ && data_.bytes.empty()) return;
     Decompressor d;
     if (setjmp(d.errors.jump)) jpeg::RaiseLibraryError(d.errors.pub.msg_code);
-    d.create(data_.bytes);
+    attachSource(d);
     jpeg_save_markers(&d.cinfo, JPEG_APP0 + 1, 0xFFFF);
     jpeg_read_header(&d.cinfo, TRUE);
     data_.width = static_cast<int>(d.cinfo.image_width);
@@ -232,7 +265,10 @@ void TJPEGImage::run(RowTarget& target, bool wholeRaster)
         if (d.started) target.abandon(static_cast<int>(d.cinfo.output_scanline));
         jpeg::RaiseLibraryError(d.errors.pub.msg_code);
     }
-    d.create(data_.bytes);
+    attachSource(d);
+    jpeg_progress_mgr progress{};
+    jpeg::LimitScans(&d.cinfo, progress);
+    jpeg::LimitMemory(&d.cinfo, memoryLimit_ ? memoryLimit_ : MemoryBudget());
     jpeg_read_header(&d.cinfo, TRUE);
     // The library could decode arithmetic coding; this program never has.
     if (d.cinfo.arith_code) throw EJPEG(1);
@@ -273,6 +309,7 @@ void TJPEGImage::run(RowTarget& target, bool wholeRaster)
 void TJPEGImage::takeRaster(const Raster24& source)
 {
     data_ = TJPEGData{};
+    file_.reset();
     raster_.assign(&source);
     hasRaster_ = true;
 }

@@ -5,25 +5,18 @@
 #pragma once
 
 #include "codecs/ByteStream.h"
+#include "codecs/Files.h"
+#include "codecs/JpegError.h"
 #include "base/Errors.h"
 #include "imaging/Raster24.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace pictavo {
-
-// Any error of the JPEG library: "JPEG error #<number>".
-class EJPEG : public EInvalidGraphic {
-public:
-    explicit EJPEG(int number) : EInvalidGraphic("JPEG error #" + std::to_string(number)), number_(number) {}
-    int number() const { return number_; }
-
-private:
-    int number_;
-};
 
 // The datastream and what its header says.
 struct TJPEGData {
@@ -49,8 +42,19 @@ public:
     TJPEGImage();
 
     // Reads the whole file and its header. Errors name the file as
-    // `shownName` (the path itself when empty).
+    // `shownName` (the path itself when empty). A file that does not start
+    // as a JPEG datastream is refused before the rest of it is read.
     void loadFromFile(const std::string& path, const std::string& shownName = {});
+    // Reads the header now and the pixels when decoded, straight from the
+    // open file: its bytes are never held, so the datastream is not kept
+    // (encodedBytes() encodes a picture handed in later).
+    void streamFromFile(const std::string& path, const std::string& shownName = {});
+    // The most memory the library may take for its arrays while decoding;
+    // the whole memory budget unless set.
+    void setDecodeMemoryLimit(std::uint64_t bytes) { memoryLimit_ = bytes; }
+    // Memory a decode needs before its first row: for multi-scan files the
+    // whole coefficient buffer, and the raster when decoded whole.
+    std::uint64_t decodeMemory(bool wholeRaster) const;
     // A payload: a 32-bit little-endian count, then that many JPEG bytes.
     void readEmbedded(ByteStream& stream);
     // Takes the datastream as it is and reads its header.
@@ -97,7 +101,13 @@ private:
     void run(RowTarget& target, bool wholeRaster);
     void encode();
 
+    // The library reads the datastream from memory or from the streamed file.
+    template <class D>
+    void attachSource(D& decompressor) const;
+
     TJPEGData data_;
+    std::shared_ptr<FileDescriptor> file_;
+    std::uint64_t memoryLimit_ = 0;  // 0: the whole budget
     Raster24 raster_;
     bool hasRaster_ = false;
     std::uint8_t quality_;
