@@ -21,12 +21,19 @@ inline constexpr const char* InvalidImageSize = "Invalid image size";
 
 class Exception : public std::exception {
 public:
-    explicit Exception(std::string message) : message_(std::move(message)) {}
+    // `detail` is the cause the system or a library gave: the command line
+    // adds it after the message, the window's error box keeps its own text.
+    explicit Exception(std::string message, std::string detail = {})
+        : message_(std::move(message)), detail_(std::move(detail))
+    {
+    }
     const char* what() const noexcept override { return message_.c_str(); }
     const std::string& message() const noexcept { return message_; }
+    const std::string& detail() const noexcept { return detail_; }
 
 private:
     std::string message_;
+    std::string detail_;
 };
 
 // Raster operations used wrongly (row index out of range).
@@ -69,7 +76,10 @@ public:
 };
 class EFCreateError : public EStreamError {
 public:
-    explicit EFCreateError(const std::string& name) : EStreamError("Cannot create file " + name) {}
+    explicit EFCreateError(const std::string& name, std::string detail = {})
+        : EStreamError("Cannot create file " + name, std::move(detail))
+    {
+    }
 };
 class EReadError : public EStreamError {
 public:
@@ -77,7 +87,7 @@ public:
 };
 class EWriteError : public EStreamError {
 public:
-    EWriteError() : EStreamError(msg::StreamWrite) {}
+    explicit EWriteError(std::string detail = {}) : EStreamError(msg::StreamWrite, std::move(detail)) {}
 };
 
 // The text an error box shows: a full stop is added when the message ends in

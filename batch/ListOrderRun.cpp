@@ -1,6 +1,6 @@
 #include "batch/ListOrderRun.h"
 
-#include "batch/ResizeRun.h"
+#include "batch/ResizeError.h"
 
 #include <algorithm>
 #include <condition_variable>

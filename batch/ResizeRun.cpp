@@ -1,38 +1,18 @@
 #include "batch/ResizeRun.h"
 
+#include "base/MemoryBudget.h"
 #include "batch/ListOrderRun.h"
-#include "codecs/BmpReader.h"
+#include "batch/Pipeline.h"
 #include "codecs/Files.h"
-#include "codecs/TJPEGImage.h"
-#include "imaging/BoxReducer.h"
 #include "imaging/Extended.h"
-#include "imaging/Orient.h"
-#include "imaging/ReduceBitmap.h"
-#include "imaging/Sharpen.h"
 
 #include <algorithm>
+#include <map>
+#include <sys/stat.h>
 #include <filesystem>
-#include <unordered_map>
 
 namespace pictavo {
 namespace {
-
-std::vector<std::uint8_t> Finish(TJPEGImage& jpeg, const Raster24& reduced, const BatchModel& model)
-{
-    jpeg.takeRaster(reduced);
-    jpeg.setEncodeQuality(static_cast<std::uint8_t>(model.quality()));
-    return jpeg.encodedBytes();
-}
-
-std::vector<std::uint8_t> ReduceAndEncode(TJPEGImage& jpeg, Raster24& source, OutputSize size, const BatchModel& model)
-{
-    Raster24 destination;
-    destination.setWidth(size.width);
-    destination.setHeight(size.height);
-    ReduceBitmap(source, destination, model.sharpen);
-    source.release();  // the decoded picture is no longer needed
-    return Finish(jpeg, destination, model);
-}
 
 void CheckSeries(const std::string& series)
 {
@@ -43,18 +23,23 @@ void CheckSeries(const std::string& series)
                           "");
 }
 
-// No output may replace another listed input: it could be overwritten before
-// its turn. An output with its own input's name is fine; that input is read
-// whole before it is replaced.
-void CheckCollisions(const std::vector<std::string>& names, const std::vector<std::string>& outputs)
+// No output may replace a listed input, its own included: that photo would
+// be lost. Files are compared by identity, not by name, so no spelling of
+// the folders (a trailing slash, "./.", a symbolic link) slips past.
+void CheckCollisions(const std::string& inputFolder, const std::vector<std::string>& names,
+                     const std::string& outputFolder, const std::vector<std::string>& outputs)
 {
-    std::unordered_map<std::string, std::size_t> index;
-    for (std::size_t i = 0; i < names.size(); ++i) index.emplace(names[i], i);
+    std::map<std::pair<dev_t, ino_t>, std::size_t> inputs;
+    struct stat info {};
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (::stat((inputFolder + names[i]).c_str(), &info) == 0) inputs.emplace(std::pair(info.st_dev, info.st_ino), i);
     for (std::size_t i = 0; i < outputs.size(); ++i) {
-        const auto it = index.find(outputs[i]);
-        if (it != index.end() && it->second != i)
-            throw ResizeError("The output " + outputs[i] + " of " + names[i] + " would overwrite the listed picture " +
-                                  names[it->second] + ". Nothing was written; choose another series name.",
+        if (::stat((outputFolder + outputs[i]).c_str(), &info) != 0) continue;
+        const auto it = inputs.find(std::pair(info.st_dev, info.st_ino));
+        if (it != inputs.end())
+            throw ResizeError("The output " + outputFolder + outputs[i] + " of " + names[i] +
+                                  " would replace the listed picture " + names[it->second] +
+                                  ". Nothing was written; choose another series name or output folder.",
                               names[i]);
     }
 }
@@ -70,36 +55,11 @@ OutputSize TargetFor(int w, int h, TargetSize target)
 
 std::vector<std::uint8_t> ResizeOne(const BatchModel& model, const std::string& path, const std::string& name)
 {
-    Raster24 source;
-    if (model.format == InputFormat::Jpeg) {
-        TJPEGImage jpeg;
-        jpeg.loadFromFile(path, name);
-        // Cameras store pictures sideways and say so: size and reduce the
-        // upright picture. The size comes from the header, before decoding.
-        const int orientation = jpeg.orientation();
-        const bool swap = OrientationSwapsSides(orientation);
-        const OutputSize size = TargetFor(swap ? jpeg.height() : jpeg.width(), swap ? jpeg.width() : jpeg.height(),
-                                          model.target());
-        // Written through the same object: a progressive input stays progressive.
-        if (orientation == 1 && (jpeg.width() > size.width || jpeg.height() > size.height)) {
-            // Reduced as the rows arrive: the whole picture is never held.
-            Raster24 destination;
-            destination.setWidth(size.width);
-            destination.setHeight(size.height);
-            destination.make24Bit();
-            BoxReducer reducer(destination, jpeg.width(), jpeg.height());
-            jpeg.decodeRows([&reducer](const std::uint8_t* row) { reducer.addRow(row); });
-            if (model.sharpen && size.height >= 3) Sharpen(destination);
-            return Finish(jpeg, destination, model);
-        }
-        jpeg.decodeInto(source);
-        if (orientation != 1) source = Orient(source, orientation);
-        return ReduceAndEncode(jpeg, source, size, model);
-    }
-    LoadBitmapFile(source, path, name);
-    const OutputSize size = TargetFor(source.width(), source.height(), model.target());
-    TJPEGImage jpeg;
-    return ReduceAndEncode(jpeg, source, size, model);
+    const std::unique_ptr<PictureSource> source = OpenPicture(path, name, model.format);
+    const ReductionPlan plan = PlanFor(source->header(), model.target(), model.sharpen);
+    const MemoryReservation memory(MemoryFor(source->header(), plan));  // waits for other jobs to free enough
+    const Raster24 reduced = Reduce(*source, plan);
+    return Encode(reduced, source->header(), model.quality());
 }
 
 void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& options)
@@ -112,7 +72,7 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
     std::vector<std::string> outputs;
     for (int i = 0; i < count; ++i) outputs.push_back(OutputName(series, i));
     const std::string outputFolder = options.outputFolder.empty() ? model.imageFolder : options.outputFolder;
-    if (outputFolder == model.imageFolder) CheckCollisions(names, outputs);
+    CheckCollisions(model.imageFolder, names, outputFolder, outputs);
 
     const BatchModel settings = model;  // what every picture is read with
     const auto process = [&settings, &names](int i) {
@@ -133,6 +93,7 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
         costs.push_back(ec ? 0 : size);
     }
     RunInListOrder(count, std::max(1, options.jobs), process, commit, names, costs);
+    if (count > 0) SyncFileSystemOf(outputFolder, outputs.back());
 
     model.names = outputs;
     model.okVisible = true;

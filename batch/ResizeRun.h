@@ -3,7 +3,7 @@
 #pragma once
 
 #include "batch/Model.h"
-#include "base/Errors.h"
+#include "batch/ResizeError.h"
 #include "imaging/Raster24.h"
 
 #include <cstdint>
@@ -12,18 +12,6 @@
 #include <vector>
 
 namespace pictavo {
-
-// A failure of the run. what() is the message the error box shows; input
-// names the listed file the run stopped at, empty when it stopped before
-// reading any.
-class ResizeError : public Exception {
-public:
-    ResizeError(std::string message, std::string input) : Exception(std::move(message)), input_(std::move(input)) {}
-    const std::string& input() const { return input_; }
-
-private:
-    std::string input_;
-};
 
 struct RunHooks {
     std::function<void()> beep;

@@ -1,6 +1,7 @@
 #include "codecs/BmpReader.h"
 
 #include "base/Errors.h"
+#include "codecs/Files.h"
 
 #include <algorithm>
 #include <bit>
@@ -86,36 +87,18 @@ private:
 
 class FileInput : public Input {
 public:
-    FileInput(const std::string& path, const std::string& shownName) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC))
+    FileInput(const std::string& path, const std::string& shownName)
     {
-        struct stat info {};
-        if (fd_ < 0 || ::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
-            if (fd_ >= 0) ::close(fd_);
-            throw EFOpenError(shownName);
-        }
-        left = static_cast<std::uint64_t>(info.st_size);
+        std::uint64_t size = 0;
+        fd_ = OpenRegularFile(path, shownName, &size);
+        left = size;
     }
-    ~FileInput() override { ::close(fd_); }
-    FileInput(const FileInput&) = delete;
-    FileInput& operator=(const FileInput&) = delete;
 
 protected:
-    std::size_t readSome(void* target, std::size_t count) override
-    {
-        auto* p = static_cast<std::uint8_t*>(target);
-        std::size_t done = 0;
-        while (done < count) {
-            const ssize_t n = ::read(fd_, p + done, count - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) throw EReadError();
-            if (n == 0) break;
-            done += static_cast<std::size_t>(n);
-        }
-        return done;
-    }
+    std::size_t readSome(void* target, std::size_t count) override { return ReadUpTo(fd_.get(), target, count); }
 
 private:
-    int fd_;
+    FileDescriptor fd_;
 };
 
 bool Contiguous(std::uint32_t mask)
@@ -125,12 +108,22 @@ bool Contiguous(std::uint32_t mask)
     return (run & (run + 1)) == 0;
 }
 
-void Read(Input& in, Raster24& raster)
+// What the headers and the colour table say, read up to the pixel data.
+struct Layout {
+    int width = 0;
+    int rows = 0;
+    bool bottomUp = false;
+    int bits = 0;
+    PixelFormat format = PixelFormat::Bgr24;
+    bool rle = false;
+    std::vector<PaletteEntry> palette;
+    ChannelMasks masks;
+    std::uint64_t area = 0;       // bytes of uncompressed rows
+    std::uint64_t available = 0;  // pixel bytes the file holds, at most what the header says
+};
+
+Layout ReadLayout(Input& in)
 {
-    if (in.left == 0) {  // an empty file is an empty picture
-        raster.release();
-        return;
-    }
     std::uint8_t fileHeader[FileHeaderSize];
     in.readExactly(fileHeader, FileHeaderSize);
     if (U16(fileHeader) != Signature) NotValid();
@@ -207,30 +200,103 @@ void Read(Input& in, Raster24& raster)
     if (masked && !(Contiguous(masks.red) && Contiguous(masks.green) && Contiguous(masks.blue))) NotValid();
     if (rle && height < 0) NotValid();  // encoded data is always stored bottom-up
 
-    const int rows = height < 0 ? -height : height;
-    const std::uint64_t area = static_cast<std::uint64_t>(RowBytes(width, bits)) * static_cast<std::uint64_t>(rows);
+    Layout layout;
+    layout.width = width;
+    layout.rows = height < 0 ? -height : height;
+    layout.bottomUp = height > 0;
+    layout.bits = bits;
+    layout.format = format;
+    layout.rle = rle;
+    layout.palette = std::move(palette);
+    layout.masks = masks;
+    layout.area = static_cast<std::uint64_t>(RowBytes(width, bits)) * static_cast<std::uint64_t>(layout.rows);
     std::uint64_t imageSize = U32(header + ImageSizeAt);
-    if (imageSize == 0) imageSize = area;
-    const std::uint64_t available = std::min(in.left, imageSize);
+    if (imageSize == 0) imageSize = layout.area;
+    layout.available = std::min(in.left, imageSize);
+    return layout;
+}
+
+// Run-length data are read whole: they are never larger than the file.
+std::vector<std::uint8_t> ReadRleData(Input& in, const Layout& layout)
+{
+    CheckMemoryBudget(layout.available);
+    std::vector<std::uint8_t> data(static_cast<std::size_t>(layout.available));
+    data.resize(in.readUpTo(data.data(), data.size()));
+    return data;
+}
+
+void Read(Input& in, Raster24& raster)
+{
+    if (in.left == 0) {  // an empty file is an empty picture
+        raster.release();
+        return;
+    }
+    Layout layout = ReadLayout(in);
 
     Raster24 result;
-    if (rle) {
+    if (layout.rle) {
         // Pixels the data leave out stay black.
-        result.reset(width, rows, PixelFormat::Device, 0);
-        std::vector<std::uint8_t> data(static_cast<std::size_t>(available));
-        data.resize(in.readUpTo(data.data(), data.size()));
-        DecodeBitmapRle(data.data(), data.size(), bits, palette, result);
+        result.reset(layout.width, layout.rows, PixelFormat::Device, 0);
+        const std::vector<std::uint8_t> data = ReadRleData(in, layout);
+        DecodeBitmapRle(data.data(), data.size(), layout.bits, layout.palette, result);
     } else {
         // The file's rows are the raster's rows: read them straight in. Rows
-        // that short data leave out stay black.
-        result.reset(width, rows, format, std::nullopt, /*bottomUp=*/height > 0);
-        const std::size_t got = in.readUpTo(result.pixelBytes(), static_cast<std::size_t>(std::min(available, area)));
+        // that short data leave out hold zero bytes.
+        result.reset(layout.width, layout.rows, layout.format, std::nullopt, layout.bottomUp);
+        const std::size_t got = in.readUpTo(result.pixelBytes(),
+                                            static_cast<std::size_t>(std::min(layout.available, layout.area)));
         std::memset(result.pixelBytes() + got, 0, result.pixelByteCount() - got);
-        result.setPalette(std::move(palette));
-        result.setMasks(masks);
+        result.setPalette(std::move(layout.palette));
+        result.setMasks(layout.masks);
     }
     raster = std::move(result);
 }
+
+class BitmapSource : public PictureSource {
+public:
+    BitmapSource(const std::string& path, const std::string& shownName) : in_(path, shownName)
+    {
+        if (in_.left == 0) return;  // an empty picture, as the whole-file reader gives
+        layout_ = ReadLayout(in_);
+        header_.width = layout_.width;
+        header_.height = layout_.rows;
+        header_.bottomUp = layout_.bottomUp;
+        const std::uint64_t row = static_cast<std::uint64_t>(RowBytes(layout_.width, layout_.bits));
+        header_.decodeMemory = layout_.rle ? layout_.available + 3 * static_cast<std::uint64_t>(layout_.width) : row;
+    }
+
+    const PictureHeader& header() const override { return header_; }
+
+    void readRows(const RowSink& sink) override
+    {
+        if (header_.height == 0) return;
+        if (layout_.rle) {
+            const std::vector<std::uint8_t> data = ReadRleData(in_, layout_);
+            return DecodeBitmapRleRows(data.data(), data.size(), layout_.bits, layout_.palette, layout_.width,
+                                       layout_.rows, sink);
+        }
+        const std::size_t rowBytes = static_cast<std::size_t>(RowBytes(layout_.width, layout_.bits));
+        CheckMemoryBudget(rowBytes + 3 * static_cast<std::uint64_t>(layout_.width));
+        std::vector<std::uint8_t> stored(rowBytes), colours(3 * static_cast<std::size_t>(layout_.width));
+        std::uint64_t left = std::min(layout_.available, layout_.area);
+        for (int r = 0; r < layout_.rows; ++r) {
+            // Rows that short data leave out hold zero bytes, as in the whole picture.
+            const std::size_t got = left == 0 ? 0 : in_.readUpTo(stored.data(), std::min<std::uint64_t>(left, rowBytes));
+            left -= got;
+            if (got < rowBytes) {
+                std::memset(stored.data() + got, 0, rowBytes - got);
+                left = 0;
+            }
+            RowToBgr(stored.data(), colours.data(), layout_.width, layout_.format, layout_.palette, layout_.masks);
+            sink(colours.data());
+        }
+    }
+
+private:
+    FileInput in_;
+    Layout layout_;
+    PictureHeader header_;
+};
 
 }  // namespace
 
@@ -238,6 +304,11 @@ void LoadBitmapFile(Raster24& raster, const std::string& path, const std::string
 {
     FileInput in(path, shownName.empty() ? path : shownName);
     Read(in, raster);
+}
+
+std::unique_ptr<PictureSource> OpenBitmapSource(const std::string& path, const std::string& shownName)
+{
+    return std::make_unique<BitmapSource>(path, shownName.empty() ? path : shownName);
 }
 
 void LoadBitmapBytes(Raster24& raster, const std::uint8_t* data, std::size_t size)

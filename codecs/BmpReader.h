@@ -3,10 +3,13 @@
 // and the 8 and 4-bit run-length encodings.
 #pragma once
 
+#include "codecs/PictureSource.h"
 #include "imaging/Raster24.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 
 namespace pictavo {
@@ -20,10 +23,20 @@ void LoadBitmapFile(Raster24& raster, const std::string& path, const std::string
 // The same reading over bytes already in memory.
 void LoadBitmapBytes(Raster24& raster, const std::uint8_t* data, std::size_t size);
 
+// Opens a bitmap file for the resize pipeline: its rows stream from the
+// file, bottom row first for bottom-up files, whatever the layout. The
+// errors are those of LoadBitmapFile.
+std::unique_ptr<PictureSource> OpenBitmapSource(const std::string& path, const std::string& shownName);
+
 // Decodes run-length data (bits 8: encoding 1, bits 4: encoding 2) into
 // `picture`, a raster of 24-bit colours whose pixels start black. Rows run
 // from the bottom up; runs and deltas that leave the picture write nothing.
 void DecodeBitmapRle(const std::uint8_t* data, std::size_t size, int bits,
                      const std::vector<PaletteEntry>& palette, Raster24& picture);
+// The same rows handed on one at a time as blue, green, red bytes, in
+// stored order (the bottom row first).
+using RleRowSink = std::function<void(const std::uint8_t* row)>;
+void DecodeBitmapRleRows(const std::uint8_t* data, std::size_t size, int bits,
+                         const std::vector<PaletteEntry>& palette, int width, int rows, const RleRowSink& sink);
 
 }  // namespace pictavo

@@ -1,5 +1,7 @@
 #include "codecs/BmpReader.h"
 
+#include <algorithm>
+
 namespace pictavo {
 namespace {
 
@@ -8,43 +10,70 @@ constexpr std::uint8_t EndOfLine = 0;
 constexpr std::uint8_t EndOfBitmap = 1;
 constexpr std::uint8_t Delta = 2;
 
+// Paints one stored row at a time. Stored rows run bottom-up and only ever
+// move up, so each row is handed on once the data leave it.
 class Painter {
 public:
-    Painter(Raster24& picture, const std::vector<PaletteEntry>& palette)
-        : picture_(picture), palette_(palette), width_(picture.width()), height_(picture.height())
+    Painter(int width, int rows, const std::vector<PaletteEntry>& palette, const RleRowSink& sink)
+        : palette_(palette), sink_(sink), width_(width), rows_(rows), row_(3 * static_cast<std::size_t>(width), 0)
     {
     }
-
-    bool done() const { return y >= height_; }
-
+    bool done() const { return y >= rows_; }
     void put(unsigned index)
     {
-        if (x < width_ && y < height_) {
-            // Stored rows run bottom-up; row 0 of the picture is the top.
-            std::uint8_t* p = picture_.scanLine(static_cast<int>(height_ - 1 - y)) + 3 * x;
-            if (index < palette_.size()) {
-                p[0] = palette_[index].blue;
-                p[1] = palette_[index].green;
-                p[2] = palette_[index].red;
-            }  // indices beyond the table stay black
+        if (x < width_ && y < rows_ && index < palette_.size()) {  // indices beyond the table stay black
+            std::uint8_t* p = row_.data() + 3 * x;
+            p[0] = palette_[index].blue;
+            p[1] = palette_[index].green;
+            p[2] = palette_[index].red;
         }
         ++x;
     }
-
+    // Moves down the stored rows to `target`, handing on every row passed.
+    void moveTo(std::int64_t target)
+    {
+        for (; y < target && y < rows_; ++y) {
+            sink_(row_.data());
+            std::fill(row_.begin(), row_.end(), 0);
+        }
+        y = target;
+    }
+    void finish() { moveTo(rows_); }
     std::int64_t x = 0, y = 0;
 
 private:
-    Raster24& picture_;
     const std::vector<PaletteEntry>& palette_;
-    std::int64_t width_, height_;
+    const RleRowSink& sink_;
+    std::int64_t width_, rows_;
+    std::vector<std::uint8_t> row_;  // blue, green, red of the row being painted
 };
+
+void Decode(const std::uint8_t* data, std::size_t size, int bits, Painter& paint);
 
 }  // namespace
 
 void DecodeBitmapRle(const std::uint8_t* data, std::size_t size, int bits,
                      const std::vector<PaletteEntry>& palette, Raster24& picture)
 {
-    Painter paint(picture, palette);
+    int stored = 0;
+    const std::size_t bytes = 3 * static_cast<std::size_t>(picture.width());
+    DecodeBitmapRleRows(data, size, bits, palette, picture.width(), picture.height(), [&](const std::uint8_t* row) {
+        std::copy(row, row + bytes, picture.scanLine(picture.height() - 1 - stored++));
+    });
+}
+
+void DecodeBitmapRleRows(const std::uint8_t* data, std::size_t size, int bits,
+                         const std::vector<PaletteEntry>& palette, int width, int rows, const RleRowSink& sink)
+{
+    Painter paint(width, rows, palette, sink);
+    Decode(data, size, bits, paint);
+    paint.finish();
+}
+
+namespace {
+
+void Decode(const std::uint8_t* data, std::size_t size, int bits, Painter& paint)
+{
     std::size_t pos = 0;
     while (pos + 2 <= size && !paint.done()) {
         const std::uint8_t count = data[pos], value = data[pos + 1];
@@ -56,13 +85,13 @@ void DecodeBitmapRle(const std::uint8_t* data, std::size_t size, int bits,
         }
         if (value == EndOfLine) {
             paint.x = 0;
-            ++paint.y;
+            paint.moveTo(paint.y + 1);
         } else if (value == EndOfBitmap) {
             return;
         } else if (value == Delta) {
             if (pos + 2 > size) return;
             paint.x += data[pos];
-            paint.y += data[pos + 1];
+            paint.moveTo(paint.y + data[pos + 1]);
             pos += 2;
         } else {  // `value` literal indices, padded to a 16-bit boundary
             const std::size_t bytes = bits == 8 ? value : (value + 1u) / 2;
@@ -76,4 +105,5 @@ void DecodeBitmapRle(const std::uint8_t* data, std::size_t size, int bits,
     }
 }
 
+}  // namespace
 }  // namespace pictavo

@@ -4,6 +4,9 @@
 #include "imaging/Raster24.h"
 
 #include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <set>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -91,6 +94,24 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& path, const std::stri
     return bytes;
 }
 
+namespace {
+
+// Temporaries being written, so that a run that is stopped can take them
+// away: once abandoned, no new one is made and none is renamed into place.
+struct Temporaries {
+    std::mutex mutex;
+    std::set<std::string> paths;
+    bool abandoned = false;
+};
+
+Temporaries& InFlight()
+{
+    static Temporaries temporaries;
+    return temporaries;
+}
+
+}  // namespace
+
 void WriteFileAtomically(const std::string& path, const std::uint8_t* bytes, std::size_t size,
                          const std::string& shownName)
 {
@@ -98,18 +119,51 @@ void WriteFileAtomically(const std::string& path, const std::uint8_t* bytes, std
     const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
     // A short hidden name, so that any name that fits the folder fits here too.
     std::string temp = folder + ".pictavo-XXXXXX";
-    FileDescriptor fd(::mkstemp(temp.data()));
-    if (fd.get() < 0) throw EFCreateError(shownName);
+    Temporaries& inFlight = InFlight();
+    FileDescriptor fd;
+    {
+        std::lock_guard lock(inFlight.mutex);
+        if (inFlight.abandoned) throw EFCreateError(shownName);
+        fd = FileDescriptor(::mkstemp(temp.data()));
+        if (fd.get() < 0) throw EFCreateError(shownName, std::strerror(errno));
+        inFlight.paths.insert(temp);
+    }
+    const auto forget = [&] {
+        ::unlink(temp.c_str());
+        inFlight.paths.erase(temp);
+    };
     const bool written = ::fchmod(fd.get(), CreationMode()) == 0 && WriteAll(fd.get(), bytes, size);
+    const int writeError = errno;
     const bool closed = ::close(fd.release()) == 0;
+    const int closeError = errno;
+    std::lock_guard lock(inFlight.mutex);
     if (!written || !closed) {
-        ::unlink(temp.c_str());
-        throw EWriteError();
+        forget();
+        throw EWriteError(std::strerror(!written ? writeError : closeError));
     }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        throw EFCreateError(shownName);
+    if (inFlight.abandoned || ::rename(temp.c_str(), path.c_str()) != 0) {
+        const int renameError = errno;
+        const bool abandoned = inFlight.abandoned;
+        forget();
+        if (abandoned) throw EFCreateError(shownName);
+        throw EFCreateError(shownName, std::strerror(renameError));
     }
+    inFlight.paths.erase(temp);
+}
+
+void AbandonTemporaryFiles()
+{
+    Temporaries& inFlight = InFlight();
+    std::lock_guard lock(inFlight.mutex);
+    inFlight.abandoned = true;
+    for (const std::string& temp : inFlight.paths) ::unlink(temp.c_str());
+    inFlight.paths.clear();
+}
+
+void SyncFileSystemOf(const std::string& folder, const std::string& shownName)
+{
+    const FileDescriptor fd(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0 || ::syncfs(fd.get()) != 0) throw EWriteError(std::strerror(errno) + (": " + shownName));
 }
 
 }  // namespace pictavo

@@ -48,4 +48,13 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& path, const std::stri
 void WriteFileAtomically(const std::string& path, const std::uint8_t* bytes, std::size_t size,
                          const std::string& shownName);
 
+// Removes every temporary file being written and makes later writes fail,
+// so that a stopped run leaves only whole outputs behind.
+void AbandonTemporaryFiles();
+
+// Waits until everything written to the file system holding `folder` is on
+// disk: once per run, so success means the outputs survive a power cut.
+// "Stream write error" when the system reports a failed write.
+void SyncFileSystemOf(const std::string& folder, const std::string& shownName);
+
 }  // namespace pictavo

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,9 @@ struct PictureHeader {
     bool gray = false;      // every delivered row has blue = green = red
     // The ICC profile the delivered rows are in; empty for sRGB.
     std::vector<std::uint8_t> iccProfile;
+    // How the output is written when the picture was a JPEG: a progressive
+    // one stays progressive. Other formats leave it to the defaults.
+    std::optional<bool> progressive;
     // Memory the decode itself needs besides one delivered row: library
     // buffers, file bytes held, whole pictures of formats that cannot stream.
     // Reserved from the memory budget before readRows.

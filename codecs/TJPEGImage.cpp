@@ -40,12 +40,14 @@ struct Compressor {
     Compressor& operator=(const Compressor&) = delete;
 };
 
-// Memory the decoder needs before it writes the first row: the raster, and
-// for multi-scan files the whole coefficient buffer.
+// Memory the decoder needs before it writes the first row: the raster, for
+// multi-scan files the whole coefficient buffer, and the library's own row
+// buffers (a few block rows of every component, for upsampling and smoothing).
 std::uint64_t DecodeMemory(const jpeg_decompress_struct& cinfo, int bitsPerPixel, bool wholeRaster)
 {
     const std::uint64_t row = static_cast<std::uint64_t>(RowBytes(cinfo.image_width, bitsPerPixel));
-    std::uint64_t bytes = wholeRaster ? row * cinfo.image_height : row;
+    std::uint64_t bytes = wholeRaster ? row * cinfo.image_height : row * RowsPerCall;
+    bytes += std::uint64_t(cinfo.image_width) * static_cast<std::uint64_t>(cinfo.num_components) * 128 + (1u << 20);
     if (jpeg_has_multiple_scans(const_cast<j_decompress_ptr>(&cinfo))) {
         for (int c = 0; c < cinfo.num_components; ++c) {
             const jpeg_component_info& comp = cinfo.comp_info[c];

@@ -88,6 +88,37 @@ void IndexedRowToBgr(const std::uint8_t* src, std::uint8_t* dst, int width, int 
     }
 }
 
+void RowToBgr(const std::uint8_t* src, std::uint8_t* dst, int width, PixelFormat format,
+              const std::vector<PaletteEntry>& palette, ChannelMasks masks)
+{
+    const bool rgb555 = format == PixelFormat::Rgb555;
+    switch (format) {
+    case PixelFormat::Indexed1: IndexedRowToBgr(src, dst, width, 1, palette); break;
+    case PixelFormat::Indexed4: IndexedRowToBgr(src, dst, width, 4, palette); break;
+    case PixelFormat::Indexed8: IndexedRowToBgr(src, dst, width, 8, palette); break;
+    case PixelFormat::Rgb555:
+    case PixelFormat::Masked16:
+    case PixelFormat::Masked32: {
+        const Channel red(rgb555 ? 0x7C00 : masks.red);
+        const Channel green(rgb555 ? 0x03E0 : masks.green);
+        const Channel blue(rgb555 ? 0x001F : masks.blue);
+        ConvertMaskedRow(src, dst, width, format == PixelFormat::Masked32 ? 4 : 2, red, green, blue);
+        break;
+    }
+    case PixelFormat::Bgrx32:
+        for (int x = 0; x < width; ++x) {
+            dst[3 * x] = src[4 * x];
+            dst[3 * x + 1] = src[4 * x + 1];
+            dst[3 * x + 2] = src[4 * x + 2];
+        }
+        break;
+    case PixelFormat::Device:
+    case PixelFormat::Bgr24:
+        if (dst != src) std::memcpy(dst, src, 3 * static_cast<std::size_t>(width));
+        break;
+    }
+}
+
 int BitsPerPixel(PixelFormat format)
 {
     switch (format) {
@@ -160,30 +191,8 @@ void Raster24::make24Bit()
     std::shared_ptr<PixelBuffer> pixels;
     if (pixels_) {
         pixels = NewPixels(static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(height_), std::nullopt);
-        const Channel red(format_ == PixelFormat::Rgb555 ? 0x7C00 : masks_.red);
-        const Channel green(format_ == PixelFormat::Rgb555 ? 0x03E0 : masks_.green);
-        const Channel blue(format_ == PixelFormat::Rgb555 ? 0x001F : masks_.blue);
-        for (int r = 0; r < height_; ++r) {
-            const std::uint8_t* src = rowAddress(r);
-            std::uint8_t* dst = pixels->data() + r * stride;
-            switch (format_) {
-            case PixelFormat::Indexed1: IndexedRowToBgr(src, dst, width_, 1, palette_); break;
-            case PixelFormat::Indexed4: IndexedRowToBgr(src, dst, width_, 4, palette_); break;
-            case PixelFormat::Indexed8: IndexedRowToBgr(src, dst, width_, 8, palette_); break;
-            case PixelFormat::Rgb555:
-            case PixelFormat::Masked16: ConvertMaskedRow(src, dst, width_, 2, red, green, blue); break;
-            case PixelFormat::Masked32: ConvertMaskedRow(src, dst, width_, 4, red, green, blue); break;
-            case PixelFormat::Bgrx32:
-                for (int x = 0; x < width_; ++x) {
-                    dst[3 * x] = src[4 * x];
-                    dst[3 * x + 1] = src[4 * x + 1];
-                    dst[3 * x + 2] = src[4 * x + 2];
-                }
-                break;
-            case PixelFormat::Device:
-            case PixelFormat::Bgr24: break;
-            }
-        }
+        for (int r = 0; r < height_; ++r)
+            RowToBgr(rowAddress(r), pixels->data() + r * stride, width_, format_, palette_, masks_);
     }
     format_ = PixelFormat::Bgr24;
     stride_ = static_cast<std::ptrdiff_t>(stride);

@@ -62,6 +62,10 @@ int BitsPerPixel(PixelFormat format);
 void IndexedRowToBgr(const std::uint8_t* src, std::uint8_t* dst, int width, int bits,
                      const std::vector<PaletteEntry>& palette);
 
+// One row in `format` as blue, green, red bytes.
+void RowToBgr(const std::uint8_t* src, std::uint8_t* dst, int width, PixelFormat format,
+              const std::vector<PaletteEntry>& palette, ChannelMasks masks);
+
 // Bytes of one row: ((width * bits + 31) and not 31) div 8.
 std::int64_t RowBytes(std::int64_t width, int bitsPerPixel);
 

@@ -206,9 +206,10 @@ TEST(ResizeRun, NoOutputMayReplaceAnotherListedInput)
     const std::vector<std::uint8_t> before = test::ReadBytes(dir.file("RurOdi02.jpg"));
     BatchModel model = Scanned(dir);
     ASSERT_EQ(model.names, (std::vector<std::string>{"a.jpg", "RurOdi02.jpg"}));
-    // a.jpg -> RurOdi01.jpg, RurOdi02.jpg -> RurOdi02.jpg: its own name, allowed.
-    RunResize(model);
-    EXPECT_NE(test::ReadBytes(dir.file("RurOdi02.jpg")), before);
+    // RurOdi02.jpg -> RurOdi02.jpg would replace its own original.
+    EXPECT_NE(ErrorOf([&] { RunResize(model); }).find("RurOdi02.jpg would replace"), std::string::npos);
+    EXPECT_EQ(test::ReadBytes(dir.file("RurOdi02.jpg")), before);
+    EXPECT_FALSE(fs::exists(dir.file("RurOdi01.jpg")));
 
     ScratchDir clash;
     WriteJpeg(clash, "RurOdi01.jpg", 320, 200);

@@ -1,0 +1,55 @@
+#include "batch/Pipeline.h"
+
+#include "batch/ResizeRun.h"
+#include "codecs/BmpReader.h"
+#include "codecs/JpegSource.h"
+#include "codecs/TJPEGImage.h"
+
+namespace pictavo {
+
+std::unique_ptr<PictureSource> OpenPicture(const std::string& path, const std::string& name, InputFormat format)
+{
+    if (format == InputFormat::Jpeg) return OpenJpegSource(path, name);
+    return OpenBitmapSource(path, name);
+}
+
+ReductionPlan PlanFor(const PictureHeader& header, TargetSize target, bool sharpen)
+{
+    ReductionPlan plan{.width = header.width,
+                       .height = header.height,
+                       .bottomUp = header.bottomUp,
+                       .orientation = header.orientation,
+                       .sharpen = sharpen};
+    // Cameras store pictures sideways and say so: size the upright picture.
+    const OutputSize size = TargetFor(Reduction::UprightWidth(plan), Reduction::UprightHeight(plan), target);
+    plan.targetWidth = size.width;
+    plan.targetHeight = size.height;
+    return plan;
+}
+
+std::uint64_t MemoryFor(const PictureHeader& header, const ReductionPlan& plan)
+{
+    const std::uint64_t row = 3 * static_cast<std::uint64_t>(header.width);
+    // The encoder's output and its own buffers stay below the raw picture's size.
+    const std::uint64_t output = static_cast<std::uint64_t>(RowBytes(plan.targetWidth, 24)) *
+                                 static_cast<std::uint64_t>(plan.targetHeight);
+    return header.decodeMemory + row + Reduction::MemoryFor(plan) + output;
+}
+
+Raster24 Reduce(PictureSource& source, const ReductionPlan& plan)
+{
+    Reduction reduction(plan);
+    source.readRows([&reduction](const std::uint8_t* row) { reduction.addRow(row); });
+    return reduction.finish();
+}
+
+std::vector<std::uint8_t> Encode(const Raster24& picture, const PictureHeader& header, int quality)
+{
+    TJPEGImage jpeg;
+    if (header.progressive) jpeg.setProgressiveOutput(*header.progressive);
+    jpeg.takeRaster(picture);
+    jpeg.setEncodeQuality(static_cast<std::uint8_t>(quality));
+    return jpeg.encodedBytes();
+}
+
+}  // namespace pictavo

@@ -1,0 +1,35 @@
+// The one flow every picture takes: decoder rows -> box reducer -> orient ->
+// sharpen -> encoder. Each step is a function, so a resize reads as
+// open -> size -> reduce -> encode.
+#pragma once
+
+#include "batch/Model.h"
+#include "codecs/PictureSource.h"
+#include "imaging/Raster24.h"
+#include "imaging/Reduction.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace pictavo {
+
+// Opens `path` as the model's format reads it and reads its header only.
+// Errors name the file as `name`.
+std::unique_ptr<PictureSource> OpenPicture(const std::string& path, const std::string& name, InputFormat format);
+
+// How the picture is reduced: its upright size fitted to the target.
+ReductionPlan PlanFor(const PictureHeader& header, TargetSize target, bool sharpen);
+
+// All the memory a picture's resize holds at once: the decoder's, one row,
+// the reduction's and the output's.
+std::uint64_t MemoryFor(const PictureHeader& header, const ReductionPlan& plan);
+
+// Streams the rows through the reduction: the small, upright picture.
+Raster24 Reduce(PictureSource& source, const ReductionPlan& plan);
+
+// The output file's bytes.
+std::vector<std::uint8_t> Encode(const Raster24& picture, const PictureHeader& header, int quality);
+
+}  // namespace pictavo
