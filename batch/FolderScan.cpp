@@ -1,5 +1,7 @@
 #include "batch/FolderScan.h"
 
+#include "base/Errors.h"
+
 #include <algorithm>
 #include <filesystem>
 
@@ -39,7 +41,11 @@ bool ListOrder(const std::string& a, const std::string& b)
 void ScanFolder(BatchModel& model, const std::string& chosenFile)
 {
     const std::size_t slash = chosenFile.rfind('/');
-    ScanFolderPath(model, Trim(slash == std::string::npos ? std::string() : chosenFile.substr(0, slash + 1)));
+    // The window lists what it can: a folder it cannot read lists nothing.
+    try {
+        ScanFolderPath(model, Trim(slash == std::string::npos ? std::string() : chosenFile.substr(0, slash + 1)));
+    } catch (const EStreamError&) {
+    }
 }
 
 void ScanFolderPath(BatchModel& model, std::string folder)
@@ -51,12 +57,12 @@ void ScanFolderPath(BatchModel& model, std::string folder)
 
     std::error_code ec;
     std::filesystem::directory_iterator it(folder, ec);
-    // An entry that cannot be read ends the listing quietly; what was found stays.
     for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
         const std::string name = it->path().filename().string();
         std::error_code typeError;
         if (Matches(name, model.format) && it->is_regular_file(typeError)) model.names.push_back(name);
     }
+    if (ec) model.names.clear();
     std::sort(model.names.begin(), model.names.end(), ListOrder);
 
     const int n = static_cast<int>(model.names.size());
@@ -64,6 +70,8 @@ void ScanFolderPath(BatchModel& model, std::string folder)
     model.okVisible = false;
     model.progressMax = n;
     model.progressPosition = 0;
+    // A folder that cannot be listed is not an empty one: say why.
+    if (ec) throw EStreamError("Cannot read folder " + folder, ec.message());
 }
 
 }  // namespace pictavo

@@ -8,13 +8,15 @@
 namespace pictavo {
 
 // The folder of `chosenFile` (its full path) becomes imageFolder; the list
-// is filled from that folder (ScanFolderPath).
+// is filled from that folder (ScanFolderPath); one that cannot be listed
+// gives an empty list.
 void ScanFolder(BatchModel& model, const std::string& chosenFile);
 
 // Lists the regular files of `folder` whose extension fits the format
 // (".jpg" and ".jpeg", or ".bmp", in any letter case), sorted without regard
 // to letter case; enables Resize when it found any, hides "Ok!" and resets
-// the progress bar to 0 of the count.
+// the progress bar to 0 of the count. A folder that cannot be listed ends
+// with an empty list and "Cannot read folder <folder>" with the reason.
 void ScanFolderPath(BatchModel& model, std::string folder);
 
 // The order in which the list shows names: ASCII letters compared as

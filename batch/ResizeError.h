@@ -11,7 +11,10 @@ namespace pictavo {
 // the run stopped at, empty when it stopped before reading any.
 class ResizeError : public Exception {
 public:
-    ResizeError(std::string message, std::string input) : Exception(std::move(message)), input_(std::move(input)) {}
+    ResizeError(std::string message, std::string input, std::string detail = {})
+        : Exception(std::move(message), std::move(detail)), input_(std::move(input))
+    {
+    }
     const std::string& input() const { return input_; }
 
 private:

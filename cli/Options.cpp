@@ -1,5 +1,7 @@
 #include "cli/Options.h"
 
+#include "base/MemoryBudget.h"
+
 #include <algorithm>
 #include <charconv>
 
@@ -90,6 +92,10 @@ std::optional<Options> Parse(const std::vector<std::string>& args, std::string& 
         } else if (arg == "--output") {
             if (!take() || value.empty()) return error = "--output takes a folder", std::nullopt;
             o.outputFolder = value;
+        } else if (arg == "--memory-limit") {
+            const std::optional<std::uint64_t> bytes = take() ? ParseMemorySize(value) : std::nullopt;
+            if (!bytes) return error = "--memory-limit takes a size such as 512M or 2G", std::nullopt;
+            o.memoryLimit = *bytes;
         } else if (arg == "--jobs" || arg == "-j") {
             if (!take() || !ParseInt(value, 1, 256, o.jobs)) return error = "--jobs takes 1 to 256", std::nullopt;
         } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {

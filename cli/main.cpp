@@ -3,6 +3,7 @@
 #include "batch/ResizeRun.h"
 #include "cli/Options.h"
 #include "cli/ProgressBar.h"
+#include "cli/Signals.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -14,9 +15,10 @@ using namespace pictavo;
 
 namespace {
 
-int Fail(const std::string& name, const std::string& message)
+int Fail(const std::string& name, const std::string& message, const std::string& detail = {})
 {
-    const std::string shown = DisplayMessage(message);
+    // The system's own text first, then the cause the system or a library gave.
+    const std::string shown = DisplayMessage(detail.empty() ? message : message + ": " + detail);
     if (name.empty()) std::fprintf(stderr, "pictavo: %s\n", shown.c_str());
     else std::fprintf(stderr, "pictavo: %s: %s\n", name.c_str(), shown.c_str());
     return 1;
@@ -42,7 +44,11 @@ int main(int argc, char** argv)
         std::printf("%s\n\n"
                     "Shrinks every JPEG (or BMP) picture in FOLDER so that its longer side meets the\n"
                     "chosen size and writes them as a numbered JPEG series: RurOdi01.jpg, RurOdi02.jpg...\n"
-                    "Defaults: --format jpg --size 800x600 --quality 75 --series RurOdi, outputs into FOLDER.\n",
+                    "Defaults: --format jpg --size 800x600 --quality 75 --series RurOdi, outputs into FOLDER\n"
+                    "(--output DIR is made when missing). No output ever replaces a listed picture.\n"
+                    "--memory-limit caps the memory of the whole run (K, M or G; default the smaller of\n"
+                    "2G and half the physical memory): a picture that needs more than is free waits for\n"
+                    "the others, one that needs more than the whole limit fails with \"Out of memory\".\n",
                     cli::Usage);
         return 0;
     }
@@ -83,7 +89,7 @@ int main(int argc, char** argv)
         RunResize(model, hooks, run);
     } catch (const ResizeError& e) {
         if (bar) bar->finish();
-        return Fail(e.input(), e.what());
+        return Fail(e.input(), e.what(), e.detail());
     } catch (const std::exception& e) {
         if (bar) bar->finish();
         return Fail("", e.what());
