@@ -1,7 +1,8 @@
 # The hardening Debian builds with: fortified libc calls, stack protector,
 # PIE, and a read-only relocation table resolved at start-up. Left out of the
 # sanitizer and fuzzer builds, whose run-time libraries do this checking.
-if(PICTAVO_SANITIZE OR PICTAVO_FUZZ)
+option(PICTAVO_HARDENING "Build with the hardening flags of Debian packages" ON)
+if(NOT PICTAVO_HARDENING OR PICTAVO_SANITIZE OR PICTAVO_FUZZ)
   return()
 endif()
 
