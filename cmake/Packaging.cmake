@@ -3,7 +3,9 @@
 # sets up `cpack -G DEB`.
 include(GNUInstallDirs)
 
+# Moves with the project() version; the Debian revision counts packagings of it.
 set(PICTAVO_RELEASE_DATE "2026-12-08")
+set(PICTAVO_DEB_RELEASE 1)
 set(PICTAVO_MAINTAINER "The Pictavo authors <authors@pictavo.org>" CACHE STRING "Maintainer of the Debian package")
 set(PICTAVO_SUMMARY "shrink a folder of photographs for the web")
 set(pkg ${PROJECT_SOURCE_DIR}/packaging)
@@ -15,8 +17,7 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 # Generated files carry the release date, not the build's, so that two builds
-# of one release give the same package.
-set(PICTAVO_DEB_RELEASE 1)
+# of one release give the same files.
 execute_process(COMMAND date -u -R -d "${PICTAVO_RELEASE_DATE} 12:00" OUTPUT_VARIABLE PICTAVO_RELEASE_RFC2822
                 OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
 execute_process(COMMAND date -u +%s -d "${PICTAVO_RELEASE_DATE} 12:00" OUTPUT_VARIABLE release_epoch
