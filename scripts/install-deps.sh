@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation
   libjpeg-turbo-progs xvfb xauth x11-utils imagemagick
+  dpkg-dev file help2man lintian appstream desktop-file-utils
 )
 
 missing=()

@@ -1,14 +1,18 @@
 // Draws the main window's skin, the About window's photograph and the
 // application icon, and writes them in the forms the program stores them:
 // the two pictures as stored JPEG payloads, the icon as a 16-colour bitmap.
+// Also writes the desktop's icon theme: the logo as PNG in each hicolor size
+// and as SVG, drawn by the same code through a vector paint engine.
 #include "codecs/TJPEGImage.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFont>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
+#include <QPaintEngine>
 #include <QPainterPath>
 #include <QRadialGradient>
 
@@ -206,16 +210,6 @@ const QRgb Palette16[16] = {
     0xff808080, 0xffff0000, 0xff00ff00, 0xffffff00, 0xff0000ff, 0xffff00ff, 0xff00ffff, 0xffffffff,
 };
 
-QImage Icon()
-{
-    QImage img(32, 32, QImage::Format_ARGB32);
-    img.fill(Qt::transparent);
-    QPainter p(&img);
-    DrawBird(p, QRectF(0, 0, 32, 32));
-    p.end();
-    return img;
-}
-
 pictavo::Raster24 ToRaster(const QImage& image)
 {
     const QImage rgb = image.convertToFormat(QImage::Format_BGR888);
@@ -268,6 +262,149 @@ QByteArray IconBitmap(const QImage& icon)
     return b;
 }
 
+// A paint engine that records fills and strokes as SVG elements in device
+// coordinates; enough for the logo's paths, ellipses, lines and gradients.
+class SvgEngine final : public QPaintEngine {
+public:
+    SvgEngine() : QPaintEngine(AllFeatures) {}
+    bool begin(QPaintDevice*) override { return true; }
+    bool end() override { return true; }
+    Type type() const override { return User; }
+    void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override {}
+
+    void updateState(const QPaintEngineState& state) override
+    {
+        if (state.state() & DirtyPen) pen_ = state.pen();
+        if (state.state() & DirtyBrush) brush_ = state.brush();
+        if (state.state() & DirtyTransform) transform_ = state.transform();
+    }
+
+    void drawPath(const QPainterPath& path) override { Emit(path, true); }
+
+    void drawPolygon(const QPointF* points, int count, PolygonDrawMode mode) override
+    {
+        QPainterPath path;
+        path.moveTo(points[0]);
+        for (int i = 1; i < count; ++i) path.lineTo(points[i]);
+        if (mode != PolylineMode) path.closeSubpath();
+        path.setFillRule(mode == WindingMode ? Qt::WindingFill : Qt::OddEvenFill);
+        Emit(path, mode != PolylineMode);
+    }
+
+    QByteArray body;
+
+private:
+    static QString Num(double v) { return QString::number(v, 'g', 6); }
+    static QString Colour(const QColor& c) { return c.name(QColor::HexRgb); }
+
+    QString Paint(const QBrush& brush, const char* what)
+    {
+        if (const QGradient* g = brush.gradient(); g && g->type() == QGradient::RadialGradient) {
+            const auto* radial = static_cast<const QRadialGradient*>(g);
+            const QString id = QStringLiteral("g%1").arg(++gradients_);
+            const QPointF centre = transform_.map(radial->center());
+            const QPointF focus = transform_.map(radial->focalPoint());
+            body += QStringLiteral("<defs><radialGradient id=\"%1\" gradientUnits=\"userSpaceOnUse\" cx=\"%2\" cy=\"%3\" "
+                                   "fx=\"%4\" fy=\"%5\" r=\"%6\">")
+                        .arg(id, Num(centre.x()), Num(centre.y()), Num(focus.x()), Num(focus.y()),
+                             Num(radial->radius() * Scale()))
+                        .toUtf8();
+            for (const auto& [at, colour] : g->stops())
+                body += QStringLiteral("<stop offset=\"%1\" stop-color=\"%2\"/>").arg(Num(at), Colour(colour)).toUtf8();
+            body += "</radialGradient></defs>\n";
+            return QStringLiteral("%1=\"url(#%2)\"").arg(what, id);
+        }
+        QString paint = QStringLiteral("%1=\"%2\"").arg(what, Colour(brush.color()));
+        if (brush.color().alpha() != 255) paint += QStringLiteral(" %1-opacity=\"%2\"").arg(what, Num(brush.color().alphaF()));
+        return paint;
+    }
+
+    double Scale() const { return std::sqrt(std::abs(transform_.determinant())); }
+
+    void Emit(const QPainterPath& logical, bool fill)
+    {
+        const QPainterPath path = transform_.map(logical);
+        QString d;
+        for (int i = 0; i < path.elementCount(); ++i) {
+            const QPainterPath::Element e = path.elementAt(i);
+            if (e.isMoveTo()) d += QStringLiteral("M%1 %2").arg(Num(e.x), Num(e.y));
+            else if (e.isLineTo()) d += QStringLiteral("L%1 %2").arg(Num(e.x), Num(e.y));
+            else if (e.isCurveTo()) {
+                const auto c2 = path.elementAt(i + 1), end = path.elementAt(i + 2);
+                d += QStringLiteral("C%1 %2 %3 %4 %5 %6")
+                         .arg(Num(e.x), Num(e.y), Num(c2.x), Num(c2.y), Num(end.x), Num(end.y));
+                i += 2;
+            }
+        }
+        QString element = QStringLiteral("<path d=\"%1\"").arg(d);
+        element += ' ' + (fill && brush_.style() != Qt::NoBrush ? Paint(brush_, "fill") : QStringLiteral("fill=\"none\""));
+        if (path.fillRule() == Qt::OddEvenFill) element += QStringLiteral(" fill-rule=\"evenodd\"");
+        if (pen_.style() != Qt::NoPen) {
+            element += ' ' + Paint(pen_.brush(), "stroke");
+            element += QStringLiteral(" stroke-width=\"%1\"").arg(Num(pen_.widthF() * Scale()));
+            element += pen_.capStyle() == Qt::RoundCap ? " stroke-linecap=\"round\"" : pen_.capStyle() == Qt::FlatCap ? "" : " stroke-linecap=\"square\"";
+            element += pen_.joinStyle() == Qt::RoundJoin ? " stroke-linejoin=\"round\"" : pen_.joinStyle() == Qt::BevelJoin ? " stroke-linejoin=\"bevel\"" : "";
+        }
+        body += element.toUtf8() + "/>\n";
+    }
+
+    QBrush brush_;
+    QPen pen_;
+    QTransform transform_;
+    int gradients_ = 0;
+};
+
+class SvgDevice final : public QPaintDevice {
+public:
+    explicit SvgDevice(int size) : size_(size) {}
+    QPaintEngine* paintEngine() const override { return &engine_; }
+    QByteArray document() const
+    {
+        return QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%1\" height=\"%1\" viewBox=\"0 0 %1 %1\">\n")
+                   .arg(size_)
+                   .toUtf8() +
+               engine_.body + "</svg>\n";
+    }
+
+protected:
+    int metric(PaintDeviceMetric m) const override
+    {
+        switch (m) {
+        case PdmWidth: case PdmHeight: return size_;
+        case PdmWidthMM: case PdmHeightMM: return size_ * 254 / 960;
+        case PdmDpiX: case PdmDpiY: case PdmPhysicalDpiX: case PdmPhysicalDpiY: return 96;
+        case PdmDepth: return 32;
+        case PdmNumColors: return 0x7fffffff;
+        case PdmDevicePixelRatio: return 1;
+        case PdmDevicePixelRatioScaled: return static_cast<int>(devicePixelRatioFScale());
+        default: return 0;
+        }
+    }
+
+private:
+    int size_;
+    mutable SvgEngine engine_;
+};
+
+QImage Logo(int size)
+{
+    QImage img(size, size, QImage::Format_ARGB32);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    DrawBird(p, QRectF(0, 0, size, size));
+    p.end();
+    return img;
+}
+
+QByteArray LogoSvg()
+{
+    SvgDevice svg(128);
+    QPainter p(&svg);
+    DrawBird(p, QRectF(0, 0, 128, 128));
+    p.end();
+    return svg.document();
+}
+
 bool Write(const QString& path, const QByteArray& bytes)
 {
     QFile f(path);
@@ -284,15 +421,15 @@ int main(int argc, char** argv)
 {
     QGuiApplication app(argc, argv);
     const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
-    const QImage icon = Icon();
-    QImage big(128, 128, QImage::Format_ARGB32);
-    big.fill(Qt::transparent);
-    QPainter p(&big);
-    DrawBird(p, QRectF(0, 0, 128, 128));
-    p.end();
     bool ok = Write(folder + "/main_skin.bin", StoredJpeg(Skin(), 92)) &&
               Write(folder + "/about_photo.bin", StoredJpeg(Photo(), 90)) &&
-              Write(folder + "/mainicon.bmp", IconBitmap(icon)) && big.save(folder + "/pictavo.png");
+              Write(folder + "/mainicon.bmp", IconBitmap(Logo(32)));
+    const QString theme = folder + "/icons/hicolor/";
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const QString apps = theme + QStringLiteral("%1x%1/apps").arg(size);
+        ok = ok && QDir().mkpath(apps) && Logo(size).save(apps + "/pictavo.png");
+    }
+    ok = ok && QDir().mkpath(theme + "scalable/apps") && Write(theme + "scalable/apps/pictavo.svg", LogoSvg());
     if (ok) {
         Skin().save(folder + "/preview_skin.png");
         Photo().save(folder + "/preview_photo.png");

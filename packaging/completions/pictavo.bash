@@ -1,0 +1,37 @@
+# bash completion for pictavo
+
+_pictavo()
+{
+    local cur prev words cword split
+    _init_completion -s || return
+
+    case $prev in
+        --format)
+            COMPREPLY=($(compgen -W 'jpg bmp' -- "$cur"))
+            return ;;
+        --size)
+            COMPREPLY=($(compgen -W '999x750 800x600 640x480 480x360 320x240 160x120' -- "$cur"))
+            return ;;
+        --quality)
+            COMPREPLY=($(compgen -W '90 75 60 50 30' -- "$cur"))
+            return ;;
+        --jobs | -j)
+            COMPREPLY=($(compgen -W "$(seq 1 "$(_ncpus)")" -- "$cur"))
+            return ;;
+        --output)
+            _filedir -d
+            return ;;
+        --series | --help | -h | --version)
+            return ;;
+    esac
+    $split && return
+
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W '--format --size --quality --sharpen --series --output --jobs --quiet
+            --help --version' -- "$cur"))
+        [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
+        return
+    fi
+    _filedir -d
+} &&
+    complete -F _pictavo pictavo

@@ -1,0 +1,12 @@
+# fish completion for pictavo
+complete -c pictavo -f -a '(__fish_complete_directories)'
+complete -c pictavo -s h -l help -d 'Show the help and exit'
+complete -c pictavo -l version -d 'Show the version and exit'
+complete -c pictavo -l format -x -a 'jpg bmp' -d 'Format of the input pictures'
+complete -c pictavo -l size -x -a '999x750 800x600 640x480 480x360 320x240 160x120' -d 'Size the longer side must meet'
+complete -c pictavo -l quality -x -a '90 75 60 50 30' -d 'JPEG quality of the outputs'
+complete -c pictavo -l sharpen -d 'Sharpen each reduced picture'
+complete -c pictavo -l series -x -d 'Name the outputs are numbered after'
+complete -c pictavo -l output -x -a '(__fish_complete_directories)' -d 'Folder to write into'
+complete -c pictavo -s j -l jobs -x -d 'Pictures worked on at once'
+complete -c pictavo -s q -l quiet -d 'Print nothing but errors'
