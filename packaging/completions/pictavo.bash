@@ -21,13 +21,13 @@ _pictavo()
         --output)
             _filedir -d
             return ;;
-        --series | --help | -h | --version)
+        --series | --memory-limit | --help | -h | --version)
             return ;;
     esac
     $split && return
 
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W '--format --size --quality --sharpen --series --output --jobs --quiet
+        COMPREPLY=($(compgen -W '--format --size --quality --sharpen --series --output --jobs --memory-limit --quiet
             --help --version' -- "$cur"))
         [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
         return
