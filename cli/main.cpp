@@ -1,8 +1,10 @@
 // pictavo: the resize run of the desktop program, for scripts and large folders.
+#include "base/MemoryBudget.h"
 #include "batch/FolderScan.h"
 #include "batch/ResizeRun.h"
 #include "cli/Options.h"
 #include "cli/ProgressBar.h"
+#include "cli/Signals.h"
 #include "cli/Signals.h"
 
 #include <cstdio>
@@ -57,18 +59,26 @@ int main(int argc, char** argv)
         return 0;
     }
 
+    cli::StopCleanlyOnSignals();
+    if (options->memoryLimit) SetMemoryBudget(options->memoryLimit);
     std::error_code ec;
     if (!std::filesystem::is_directory(options->folder, ec)) return Fail(options->folder, "No such folder");
     RunOptions run;
     run.jobs = options->jobs > 0 ? options->jobs : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     if (!options->outputFolder.empty()) {
-        if (!std::filesystem::is_directory(options->outputFolder, ec))
-            return Fail(options->outputFolder, "No such folder");
+        // Made with its parents, as other tools' output folders are.
+        std::filesystem::create_directories(options->outputFolder, ec);
+        if (!std::filesystem::is_directory(options->outputFolder))
+            return Fail(options->outputFolder, "Cannot create folder", ec.message());
         run.outputFolder = WithSlash(options->outputFolder);
     }
 
     BatchModel model = options->model;
-    ScanFolderPath(model, WithSlash(options->folder));
+    try {
+        ScanFolderPath(model, WithSlash(options->folder));
+    } catch (const Exception& e) {
+        return Fail(options->folder, e.what(), e.detail());
+    }
     const int total = static_cast<int>(model.names.size());
     if (total == 0) {
         if (!options->quiet)
