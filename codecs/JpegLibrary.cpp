@@ -18,7 +18,6 @@ namespace {
 
 constexpr std::size_t BlockSize = 4096;
 constexpr std::size_t FileBlockSize = 65536;
-constexpr int TooManyScans = -2;  // our own code, beside the library's
 
 void ErrorExit(j_common_ptr cinfo)
 {
@@ -98,15 +97,6 @@ void SkipInputData(j_decompress_ptr cinfo, long count)
 
 void TermSource(j_decompress_ptr) {}
 
-void CheckScanCount(j_common_ptr cinfo)
-{
-    if (!cinfo->is_decompressor) return;
-    if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > MaxScans) {
-        cinfo->err->msg_code = TooManyScans;
-        (*cinfo->err->error_exit)(cinfo);
-    }
-}
-
 void InitDestination(j_compress_ptr cinfo)
 {
     auto* dest = reinterpret_cast<MemoryDestination*>(cinfo->dest);
@@ -177,8 +167,6 @@ void RaiseLibraryError(int libraryCode)
     if (libraryCode == JERR_OUT_OF_MEMORY || libraryCode == JERR_NO_BACKING_STORE ||
         libraryCode == JERR_TFILE_CREATE || libraryCode == JERR_VIRTUAL_BUG)
         throw EOutOfMemory();
-    if (libraryCode == TooManyScans)
-        throw EInvalidGraphic("JPEG file has more than " + std::to_string(MaxScans) + " scans");
     throw EJPEG(MessageNumber(libraryCode));
 }
 
@@ -206,10 +194,29 @@ void AttachFileSource(j_decompress_ptr cinfo, MemorySource& source, int fd)
     source.block.resize(FileBlockSize);
 }
 
-void LimitScans(j_decompress_ptr cinfo, jpeg_progress_mgr& progress)
+void CheckScanCount(const MemorySource& source)
 {
-    progress.progress_monitor = CheckScanCount;
-    cinfo->progress = &progress;
+    int scans = 0;
+    bool afterFF = false;
+    const auto count = [&](const std::uint8_t* bytes, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            if (afterFF && bytes[i] == 0xDA) ++scans;
+            afterFF = bytes[i] == 0xFF;
+        }
+    };
+    if (source.fd < 0) {
+        count(source.data, source.size);
+    } else {
+        std::vector<std::uint8_t> block(FileBlockSize);
+        off_t offset = 0;
+        for (;;) {
+            const ssize_t n = ::pread(source.fd, block.data(), block.size(), offset);
+            if (n <= 0 || scans > MaxScans) break;
+            count(block.data(), static_cast<std::size_t>(n));
+            offset += n;
+        }
+    }
+    if (scans > MaxScans) throw EInvalidGraphic("JPEG file has more than " + std::to_string(MaxScans) + " scans");
 }
 
 void LimitMemory(j_decompress_ptr cinfo, std::uint64_t bytes)

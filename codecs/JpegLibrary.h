@@ -50,8 +50,10 @@ void AttachFileSource(j_decompress_ptr cinfo, MemorySource& source, int fd);
 // Real encoders write at most a few dozen scans; a file with thousands of
 // them costs minutes of decoding for nothing. More than this is refused.
 inline constexpr int MaxScans = 100;
-// Refuses, while a multi-scan file is read, a scan past MaxScans.
-void LimitScans(j_decompress_ptr cinfo, jpeg_progress_mgr& progress);
+// Raises the refusal when the datastream holds more than MaxScans scans.
+// Counted before decoding, so such a file costs one quick pass, not minutes:
+// entropy-coded data never holds 0xFF 0xDA (every 0xFF in it is stuffed).
+void CheckScanCount(const MemorySource& source);
 // The library's own arrays count against the memory budget: past `bytes`
 // it reports the failure that becomes "Out of memory".
 void LimitMemory(j_decompress_ptr cinfo, std::uint64_t bytes);

@@ -268,12 +268,11 @@ void TJPEGImage::run(RowTarget& target, bool wholeRaster)
         jpeg::RaiseLibraryError(d.errors.pub.msg_code);
     }
     attachSource(d);
-    jpeg_progress_mgr progress{};
-    jpeg::LimitScans(&d.cinfo, progress);
     jpeg::LimitMemory(&d.cinfo, memoryLimit_ ? memoryLimit_ : MemoryBudget());
     jpeg_read_header(&d.cinfo, TRUE);
     // The library could decode arithmetic coding; this program never has.
     if (d.cinfo.arith_code) throw EJPEG(1);
+    if (jpeg_has_multiple_scans(&d.cinfo)) jpeg::CheckScanCount(d.source);
 
     d.cinfo.scale_num = 1;
     d.cinfo.scale_denom = 1;
