@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Both cores at work: the tool at --jobs 1 and 2 beside the floor (every file
+# decoded exactly, rows thrown away, by build/bench/decode_floor), measured
+# side by side in one run on two sets of real wallpapers of uneven cost.
+# Targets: --jobs 1 <= 1.05 x floor, --jobs 2 <= 0.58 x floor on both sets;
+# peak memory at --jobs 2 no more than 197 MiB on the second set.
+# Needs hyperfine, GNU time and plasma-workspace-wallpapers.
+#   bench/parallel.sh [RUNS]
+set -euo pipefail
+here="$(cd "$(dirname "$0")/.." && pwd)"
+tool="$here/build/cli/pictavo"
+floor="$here/build/bench/decode_floor"
+runs=${1:-7}
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+
+# The largest picture of each wallpaper: the first 12 make one set, the next 17 the other.
+mapfile -t largest < <(for d in $(ls -d /usr/share/wallpapers/*/contents/images | sort); do
+  ls -S "$d"/*.jpg | head -1; done)
+mkdir -p "$work/set12" "$work/set17"
+for i in "${!largest[@]}"; do
+  if [ "$i" -lt 12 ]; then cp "${largest[$i]}" "$work/set12/w$i.jpg"
+  elif [ "$i" -lt 29 ]; then cp "${largest[$i]}" "$work/set17/w$i.jpg"; fi
+done
+
+for set in set12 set17; do
+  photos="$work/$set"
+  out="$work/out-$set"
+  mkdir -p "$out"
+  echo "== $set: $(ls "$photos" | wc -l) photographs, $(identify -format '%w %h\n' "$photos"/*.jpg | awk '{s += $1 * $2} END {printf "%.0f", s / 1e6}') MP"
+  hyperfine --style basic --warmup 1 --runs "$runs" --export-json "$work/$set.json" \
+    -n floor "$floor $photos/*.jpg" \
+    -n floor-x2 "$floor $photos/*.jpg & $floor $photos/*.jpg; wait" \
+    -n jobs1 "$tool --quiet --jobs 1 --output $out $photos" \
+    -n jobs2 "$tool --quiet --jobs 2 --output $out $photos" >/dev/null
+  python3 - "$work/$set.json" <<'PY'
+import json, statistics, sys
+runs = {r["command"]: statistics.median(r["times"]) for r in json.load(open(sys.argv[1]))["results"]}
+floor = runs["floor"]
+for name, t in runs.items():
+    per = t / 2 if name == "floor-x2" else t
+    print(f"{name:9s} median {t:6.3f} s   {per / floor:5.2f} x floor" + ("  (per set of files)" if name == "floor-x2" else ""))
+PY
+  for jobs in 1 2; do
+    /usr/bin/time -f "--jobs $jobs: peak %M KiB, %F major + %R minor faults, user %U s, sys %S s" \
+      "$tool" --quiet --jobs $jobs --output "$out" "$photos"
+  done
+  /usr/bin/time -f "floor:   peak %M KiB, %F major + %R minor faults, user %U s, sys %S s" "$floor" "$photos"/*.jpg
+done
