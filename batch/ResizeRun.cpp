@@ -5,6 +5,7 @@
 #include "codecs/Files.h"
 #include "codecs/TJPEGImage.h"
 #include "imaging/BoxReducer.h"
+#include "imaging/ColourProfile.h"
 #include "imaging/Extended.h"
 #include "imaging/Orient.h"
 #include "imaging/ReduceBitmap.h"
@@ -24,13 +25,25 @@ std::vector<std::uint8_t> Finish(TJPEGImage& jpeg, const Raster24& reduced, cons
     return jpeg.encodedBytes();
 }
 
-std::vector<std::uint8_t> ReduceAndEncode(TJPEGImage& jpeg, Raster24& source, OutputSize size, const BatchModel& model)
+// The reduced picture in sRGB, then sharpened: sharpening then works on the
+// values that will be shown, with the same strength on every picture.
+void Polish(Raster24& reduced, const std::vector<std::uint8_t>& icc, bool sharpen)
+{
+    ConvertToSrgb(reduced, icc);
+    if (sharpen && reduced.height() >= 3) Sharpen(reduced);
+}
+
+std::vector<std::uint8_t> ReduceAndEncode(TJPEGImage& jpeg, Raster24& source, OutputSize size, const BatchModel& model,
+                                          const std::vector<std::uint8_t>& icc)
 {
     Raster24 destination;
     destination.setWidth(size.width);
     destination.setHeight(size.height);
-    ReduceBitmap(source, destination, model.sharpen);
+    // A picture that is only copied is never sharpened.
+    const bool reduces = source.width() > size.width || source.height() > size.height;
+    ReduceBitmap(source, destination, false);
     source.release();  // the decoded picture is no longer needed
+    Polish(destination, icc, model.sharpen && reduces);
     return Finish(jpeg, destination, model);
 }
 
@@ -68,12 +81,21 @@ OutputSize TargetFor(int w, int h, TargetSize target)
     return {side(w), side(h)};
 }
 
-std::vector<std::uint8_t> ResizeOne(const BatchModel& model, const std::string& path, const std::string& name)
+std::vector<std::uint8_t> ResizeOne(const BatchModel& model, const std::string& path, const std::string& name,
+                                    DecodeWarnings* warnings)
 {
     Raster24 source;
     if (model.format == InputFormat::Jpeg) {
         TJPEGImage jpeg;
         jpeg.loadFromFile(path, name);
+        // The window keeps the message it always showed; the command line says why.
+        if (jpeg.encodedBytes().empty()) {
+            EZeroDivide empty;
+            empty.setHeadline("The file is empty");
+            throw empty;
+        }
+        // Grey pictures stay as they always were.
+        const std::vector<std::uint8_t> icc = jpeg.gray() ? std::vector<std::uint8_t>() : jpeg.iccProfile();
         // Cameras store pictures sideways and say so: size and reduce the
         // upright picture. The size comes from the header, before decoding.
         const int orientation = jpeg.orientation();
@@ -89,17 +111,19 @@ std::vector<std::uint8_t> ResizeOne(const BatchModel& model, const std::string& 
             destination.make24Bit();
             BoxReducer reducer(destination, jpeg.width(), jpeg.height());
             jpeg.decodeRows([&reducer](const std::uint8_t* row) { reducer.addRow(row); });
-            if (model.sharpen && size.height >= 3) Sharpen(destination);
+            if (warnings) *warnings = jpeg.warnings();
+            Polish(destination, icc, model.sharpen);
             return Finish(jpeg, destination, model);
         }
         jpeg.decodeInto(source);
+        if (warnings) *warnings = jpeg.warnings();
         if (orientation != 1) source = Orient(source, orientation);
-        return ReduceAndEncode(jpeg, source, size, model);
+        return ReduceAndEncode(jpeg, source, size, model, icc);
     }
     LoadBitmapFile(source, path, name);
     const OutputSize size = TargetFor(source.width(), source.height(), model.target());
     TJPEGImage jpeg;
-    return ReduceAndEncode(jpeg, source, size, model);
+    return ReduceAndEncode(jpeg, source, size, model, {});
 }
 
 void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& options)
@@ -115,9 +139,11 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
     if (outputFolder == model.imageFolder) CheckCollisions(names, outputs);
 
     const BatchModel settings = model;  // what every picture is read with
-    const auto process = [&settings, &names](int i) {
+    // One slot a picture: each is written by the job that reads it.
+    std::vector<DecodeWarnings> damage(names.size());
+    const auto process = [&settings, &names, &damage](int i) {
         const std::string& name = names[static_cast<std::size_t>(i)];
-        return ResizeOne(settings, settings.imageFolder + name, name);
+        return ResizeOne(settings, settings.imageFolder + name, name, &damage[static_cast<std::size_t>(i)]);
     };
     const auto commit = [&](int i, const std::vector<std::uint8_t>& bytes) {
         const std::string& name = outputs[static_cast<std::size_t>(i)];
@@ -125,6 +151,8 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
         model.progressPosition = i;
         if (hooks.progressChanged) hooks.progressChanged(model);
         if (hooks.written) hooks.written(i, name);
+        const DecodeWarnings& warnings = damage[static_cast<std::size_t>(i)];
+        if (warnings.count > 0 && hooks.damaged) hooks.damaged(i, names[static_cast<std::size_t>(i)], warnings);
     };
     std::vector<std::uintmax_t> costs;
     for (const std::string& name : names) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "batch/Model.h"
+#include "codecs/PictureSource.h"
 #include "base/Errors.h"
 #include "imaging/Raster24.h"
 
@@ -19,6 +20,12 @@ namespace pictavo {
 class ResizeError : public Exception {
 public:
     ResizeError(std::string message, std::string input) : Exception(std::move(message)), input_(std::move(input)) {}
+    // The failure of a picture, with all the command line says about it.
+    ResizeError(const std::exception& cause, std::string input) : ResizeError(cause.what(), std::move(input))
+    {
+        if (const auto* own = dynamic_cast<const Exception*>(&cause))
+            setDetail(own->detail()).setPath(own->path()).setHeadline(own->headline());
+    }
     const std::string& input() const { return input_; }
 
 private:
@@ -31,6 +38,9 @@ struct RunHooks {
     std::function<void(const BatchModel&)> progressChanged;
     // After output `index` was written as `name`.
     std::function<void(int index, const std::string& name)> written;
+    // After output `index` was written from the listed `input` that the
+    // decoder found damaged: the picture is written all the same.
+    std::function<void(int index, const std::string& input, const DecodeWarnings& warnings)> damaged;
 };
 
 struct RunOptions {
@@ -51,8 +61,10 @@ struct OutputSize {
 OutputSize TargetFor(int w, int h, TargetSize target);
 
 // Reads `path` in the model's format, reduces and encodes it: the bytes of
-// its output file. Errors name the file as `name`.
-std::vector<std::uint8_t> ResizeOne(const BatchModel& model, const std::string& path, const std::string& name);
+// its output file. Errors name the file as `name`. The damage the decoder
+// read past goes to `warnings` when given.
+std::vector<std::uint8_t> ResizeOne(const BatchModel& model, const std::string& path, const std::string& name,
+                                    DecodeWarnings* warnings = nullptr);
 
 // The whole run over model.names. Before anything is written it stops with
 // a ResizeError when the series name would leave the folder or an output

@@ -15,6 +15,7 @@ struct Options {
     std::string outputFolder;
     int jobs = 0;  // 0: one per processor
     bool quiet = false;
+    bool strict = false;  // a damaged picture makes the run fail
     bool help = false;
     bool version = false;
 };
@@ -22,7 +23,7 @@ struct Options {
 inline constexpr const char* Usage =
     "usage: pictavo [--format jpg|bmp] [--size 999x750|800x600|640x480|480x360|320x240|160x120|WxH]\n"
     "               [--quality 90|75|60|50|30|1..100] [--sharpen] [--series NAME] [--output DIR]\n"
-    "               [--jobs N] [--quiet] FOLDER";
+    "               [--jobs N] [--quiet] [--strict] FOLDER";
 
 // Parses the arguments after the program name. On a usage error returns
 // nothing and sets `error`.

@@ -4,6 +4,7 @@
 #include "imaging/Raster24.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -56,13 +57,21 @@ bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t size)
     return true;
 }
 
+// What the system said about the last failure, as a sentence start.
+std::string Cause()
+{
+    return std::strerror(errno);
+}
+
 }  // namespace
 
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path, const std::string& shownName)
 {
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat info {};
-    if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) throw EFOpenError(shownName);
+    if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0) throw EFOpenError(shownName, path, Cause());
+    if (!S_ISREG(info.st_mode))
+        throw EFOpenError(shownName, path, S_ISDIR(info.st_mode) ? "Is a directory" : "Not a regular file");
     CheckMemoryBudget(static_cast<std::uint64_t>(info.st_size));
     std::vector<std::uint8_t> bytes;
     try {
@@ -74,7 +83,11 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& path, const std::stri
     while (done < bytes.size()) {
         const ssize_t n = ::read(fd.get(), bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) throw EReadError();
+        if (n < 0) {
+            EReadError error;
+            error.setPath(path).setDetail(Cause());
+            throw error;
+        }
         if (n == 0) break;  // the file shrank while we read it
         done += static_cast<std::size_t>(n);
     }
@@ -90,16 +103,21 @@ void WriteFileAtomically(const std::string& path, const std::uint8_t* bytes, std
     // A short hidden name, so that any name that fits the folder fits here too.
     std::string temp = folder + ".pictavo-XXXXXX";
     FileDescriptor fd(::mkstemp(temp.data()));
-    if (fd.get() < 0) throw EFCreateError(shownName);
+    if (fd.get() < 0) throw EFCreateError(shownName, path, Cause());
     const bool written = ::fchmod(fd.get(), CreationMode()) == 0 && WriteAll(fd.get(), bytes, size);
+    std::string cause = written ? std::string() : Cause();
     const bool closed = ::close(fd.release()) == 0;
+    if (written && !closed) cause = Cause();
     if (!written || !closed) {
         ::unlink(temp.c_str());
-        throw EWriteError();
+        EWriteError error;
+        error.setPath(path).setDetail(cause);
+        throw error;
     }
     if (::rename(temp.c_str(), path.c_str()) != 0) {
+        cause = Cause();
         ::unlink(temp.c_str());
-        throw EFCreateError(shownName);
+        throw EFCreateError(shownName, path, cause);
     }
 }
 
