@@ -1,9 +1,14 @@
 #include "imaging/ColourProfile.h"
 
 #include <lcms2.h>
+#include <lcms2_plugin.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <list>
+#include <mutex>
+#include <optional>
 
 namespace pictavo {
 namespace {
@@ -85,24 +90,136 @@ bool IsSrgbProfile(const std::vector<std::uint8_t>& icc)
     return SrgbWhite(static_cast<const cmsCIEXYZ*>(cmsReadTag(profile.get(), cmsSigMediaWhitePointTag)));
 }
 
-void ConvertToSrgb(Raster24& picture, const std::vector<std::uint8_t>& icc)
+namespace {
+
+// Matrix profiles, the kind cameras and phones write, as Little CMS reads
+// them: three tone curves into light, one matrix into sRGB's light, and
+// sRGB's curve back. Little CMS's own 8-bit transform would cost as much as
+// encoding the reduced picture; this gives its colours to within a level at
+// a third of the cost. Both spaces are relative to D50, so the matrix is the
+// relative colorimetric rendering, and both blacks are 0, so black-point
+// compensation changes nothing.
+class MatrixShaper {
+public:
+    static std::optional<MatrixShaper> Make(cmsHPROFILE profile)
+    {
+        if (!cmsIsMatrixShaper(profile) || cmsIsCLUT(profile, Intent, LCMS_USED_AS_INPUT)) return std::nullopt;
+        MatrixShaper m;
+        const cmsTagSignature curves[3] = {cmsSigRedTRCTag, cmsSigGreenTRCTag, cmsSigBlueTRCTag};
+        for (int c = 0; c < 3; ++c) {
+            const auto* curve = static_cast<const cmsToneCurve*>(cmsReadTag(profile, curves[c]));
+            if (curve == nullptr) return std::nullopt;
+            for (int level = 0; level < 256; ++level)
+                m.light_[c][level] = cmsEvalToneCurveFloat(curve, static_cast<cmsFloat32Number>(level / 255.0));
+        }
+        cmsMAT3 mine, srgb, fromXyz, toSrgb;
+        const Profile reference = Srgb();
+        if (!Colorants(profile, mine) || !Colorants(reference.get(), srgb) || !_cmsMAT3inverse(&srgb, &fromXyz))
+            return std::nullopt;
+        _cmsMAT3per(&toSrgb, &fromXyz, &mine);
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c) m.matrix_[r][c] = static_cast<float>(toSrgb.v[r].n[c]);
+        m.encoded_.resize(EncodeSteps + 1);
+        for (int i = 0; i <= EncodeSteps; ++i)
+            m.encoded_[static_cast<std::size_t>(i)] =
+                static_cast<std::uint8_t>(std::lround(SrgbEncode(static_cast<double>(i) / EncodeSteps) * 255));
+        return m;
+    }
+
+    void convertRow(std::uint8_t* bgr, int width) const
+    {
+        for (int x = 0; x < width; ++x, bgr += 3) {
+            const float in[3] = {light_[0][bgr[2]], light_[1][bgr[1]], light_[2][bgr[0]]};
+            for (int c = 0; c < 3; ++c) {
+                const float out = matrix_[c][0] * in[0] + matrix_[c][1] * in[1] + matrix_[c][2] * in[2];
+                const float clamped = std::min(std::max(out, 0.0f), 1.0f);  // without branches
+                bgr[2 - c] = encoded_[static_cast<unsigned>(static_cast<int>(clamped * EncodeSteps + 0.5f))];
+            }
+        }
+    }
+
+private:
+    // Fine enough that the step from black to sRGB's first level is six steps.
+    static constexpr int EncodeSteps = 16384;
+
+    // The colorants as the columns of a matrix from RGB light to XYZ.
+    static bool Colorants(cmsHPROFILE profile, cmsMAT3& matrix)
+    {
+        const cmsTagSignature tags[3] = {cmsSigRedColorantTag, cmsSigGreenColorantTag, cmsSigBlueColorantTag};
+        for (int c = 0; c < 3; ++c) {
+            const auto* xyz = static_cast<const cmsCIEXYZ*>(cmsReadTag(profile, tags[c]));
+            if (xyz == nullptr) return false;
+            matrix.v[0].n[c] = xyz->X;
+            matrix.v[1].n[c] = xyz->Y;
+            matrix.v[2].n[c] = xyz->Z;
+        }
+        return true;
+    }
+
+    float light_[3][256];
+    float matrix_[3][3];
+    std::vector<std::uint8_t> encoded_;
+};
+
+// How an RGB profile's pixels become sRGB: by a matrix profile's tables, or
+// by a transform of Little CMS's for other profiles. Neither for sRGB itself
+// and for a profile that is not RGB or cannot be used: those pixels stay.
+struct SrgbConversion {
+    std::optional<MatrixShaper> matrix;
+    std::shared_ptr<void> transform;  // shared between threads: no pixel cache
+
+    void convertRow(std::uint8_t* row, std::vector<std::uint8_t>& scratch, int width) const
+    {
+        if (matrix) return matrix->convertRow(row, width);
+        cmsDoTransform(transform.get(), row, scratch.data(), static_cast<cmsUInt32Number>(width));
+        std::memcpy(row, scratch.data(), 3 * static_cast<std::size_t>(width));
+    }
+};
+
+std::shared_ptr<const SrgbConversion> MakeSrgbConversion(const std::vector<std::uint8_t>& icc)
 {
-    if (icc.empty() || picture.width() == 0 || picture.height() == 0 || IsSrgbProfile(icc)) return;
+    if (IsSrgbProfile(icc)) return nullptr;
     const Profile profile = Open(icc);
-    if (!profile || cmsGetColorSpace(profile.get()) != cmsSigRgbData) return;
+    if (!profile || cmsGetColorSpace(profile.get()) != cmsSigRgbData) return nullptr;
+    auto conversion = std::make_shared<SrgbConversion>();
+    conversion->matrix = MatrixShaper::Make(profile.get());
+    if (conversion->matrix) return conversion;
     const Profile srgb = Srgb();
     const cmsHTRANSFORM transform =
-        cmsCreateTransform(profile.get(), TYPE_BGR_8, srgb.get(), TYPE_BGR_8, Intent, Flags);
-    if (transform == nullptr) return;  // a profile lcms cannot use: the picture stays as it was
-    picture.make24Bit();
-    const std::size_t bytes = 3 * static_cast<std::size_t>(picture.width());
-    std::vector<std::uint8_t> converted(bytes);
-    for (int r = 0; r < picture.height(); ++r) {
-        std::uint8_t* row = picture.scanLine(r);
-        cmsDoTransform(transform, row, converted.data(), static_cast<cmsUInt32Number>(picture.width()));
-        std::memcpy(row, converted.data(), bytes);
+        cmsCreateTransform(profile.get(), TYPE_BGR_8, srgb.get(), TYPE_BGR_8, Intent, Flags | cmsFLAGS_NOCACHE);
+    if (transform == nullptr) return nullptr;
+    conversion->transform.reset(transform, cmsDeleteTransform);
+    return conversion;
+}
+
+// A folder's photos mostly share a profile or two, and reading one costs
+// more than converting a reduced picture: the last few are kept.
+std::shared_ptr<const SrgbConversion> SrgbConversionFor(const std::vector<std::uint8_t>& icc)
+{
+    constexpr std::size_t Kept = 8;
+    static std::mutex lock;
+    static std::list<std::pair<std::vector<std::uint8_t>, std::shared_ptr<const SrgbConversion>>> recent;
+    const std::lock_guard guard(lock);
+    const auto known = std::find_if(recent.begin(), recent.end(), [&](const auto& entry) { return entry.first == icc; });
+    if (known != recent.end()) {
+        recent.splice(recent.begin(), recent, known);
+        return known->second;
     }
-    cmsDeleteTransform(transform);
+    recent.emplace_front(icc, MakeSrgbConversion(icc));
+    if (recent.size() > Kept) recent.pop_back();
+    return recent.front().second;
+}
+
+}  // namespace
+
+void ConvertToSrgb(Raster24& picture, const std::vector<std::uint8_t>& icc)
+{
+    if (icc.empty() || picture.width() == 0 || picture.height() == 0) return;
+    const std::shared_ptr<const SrgbConversion> conversion = SrgbConversionFor(icc);
+    if (!conversion) return;
+    picture.make24Bit();
+    std::vector<std::uint8_t> scratch(conversion->transform ? 3 * static_cast<std::size_t>(picture.width()) : 0);
+    for (int r = 0; r < picture.height(); ++r) conversion->convertRow(picture.scanLine(r), scratch, picture.width());
 }
 
 CmykToSrgb::CmykToSrgb(const std::vector<std::uint8_t>& icc, bool adobeInverted) : inverted_(adobeInverted)
