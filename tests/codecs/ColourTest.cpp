@@ -1,4 +1,5 @@
 // Profiled and CMYK pictures end in sRGB; sRGB itself is left alone.
+#include "codecs/BmpProfile.h"
 #include "codecs/TJPEGImage.h"
 #include "imaging/ColourProfile.h"
 #include "tests/support/TestSupport.h"
@@ -85,8 +86,9 @@ TEST(ColourProfile, SrgbIsRecognisedByItsColoursNotItsBytes)
         {"not a profile", std::vector<std::uint8_t>{'a', 'c', 's', 'p', 1, 2, 3}, false},
         {"empty", std::vector<std::uint8_t>{}, false},
     };
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
         if (c.icc) EXPECT_EQ(IsSrgbProfile(*c.icc), c.srgb) << c.name;
+    }
 }
 
 TEST(ColourProfile, PixelsConvertAsLittleCmsConvertsThem)
@@ -200,6 +202,40 @@ TEST(CmykJpeg, LooksAsImageMagickShowsIt)
                 for (int k = 2; k >= 0; --k) plainRgb.push_back(plain->scanLine(y)[3 * x + k]);
         EXPECT_GT(Difference(ours, plainRgb).first, 5.0);
     }
+}
+
+TEST(BitmapProfile, OnlyAnEmbeddedProfileInsideTheFileIsTaken)
+{
+    const std::vector<std::uint8_t> profile = {'p', 'r', 'o', 'f', 'i', 'l', 'e'};
+    // A version 5 header, its colour space, where the profile starts (from the header) and how long it is.
+    const auto file = [&](std::uint32_t headerSize, const char* space, std::uint32_t at, std::uint32_t length) {
+        std::vector<std::uint8_t> b = test::MakeBmp({.headerSize = headerSize, .width = 1, .height = 1,
+                                                     .pixels = {1, 2, 3, 0}});
+        const auto put = [&](std::size_t offset, std::uint32_t v) {
+            for (int k = 0; k < 4; ++k) b[offset + k] = static_cast<std::uint8_t>(v >> (8 * k));
+        };
+        if (headerSize >= 124) {
+            put(14 + 56, static_cast<std::uint32_t>(space[3] | space[2] << 8 | space[1] << 16 | space[0] << 24));
+            put(14 + 112, at);
+            put(14 + 116, length);
+        }
+        b.insert(b.end(), profile.begin(), profile.end());
+        return b;
+    };
+    const std::size_t end = file(124, "MBED", 0, 0).size() - profile.size() - 14;
+    struct Case { const char* name; std::vector<std::uint8_t> bytes; bool found; };
+    const Case cases[] = {
+        {"embedded", file(124, "MBED", static_cast<std::uint32_t>(end), 7), true},
+        {"named sRGB", file(124, "sRGB", static_cast<std::uint32_t>(end), 7), false},
+        {"linked", file(124, "LINK", static_cast<std::uint32_t>(end), 7), false},
+        {"past the end", file(124, "MBED", static_cast<std::uint32_t>(end), 8), false},
+        {"far past the end", file(124, "MBED", 0xFFFFFFF0u, 7), false},
+        {"version 4 header", file(108, "MBED", 0, 0), false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(EmbeddedBitmapProfile(c.bytes.data(), c.bytes.size()),
+                  c.found ? profile : std::vector<std::uint8_t>())
+            << c.name;
 }
 
 }  // namespace

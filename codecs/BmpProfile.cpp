@@ -1,0 +1,32 @@
+#include "codecs/BmpProfile.h"
+
+namespace pictavo {
+namespace {
+
+constexpr std::size_t FileHeaderSize = 14;
+constexpr std::uint32_t V5HeaderSize = 124;
+// Offsets inside the version 5 header.
+constexpr std::size_t ColourSpaceType = 56;
+constexpr std::size_t ProfileData = 112;  // counted from the header's start
+constexpr std::size_t ProfileSize = 116;
+constexpr std::uint32_t ProfileEmbedded = 0x4D424544;  // 'MBED'
+
+std::uint32_t U32(const std::uint8_t* p)
+{
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t(p[3]) << 24);
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> EmbeddedBitmapProfile(const std::uint8_t* file, std::size_t size)
+{
+    if (size < FileHeaderSize + V5HeaderSize) return {};
+    const std::uint8_t* header = file + FileHeaderSize;
+    if (U32(header) < V5HeaderSize || U32(header + ColourSpaceType) != ProfileEmbedded) return {};
+    const std::uint64_t start = FileHeaderSize + std::uint64_t(U32(header + ProfileData));
+    const std::uint64_t length = U32(header + ProfileSize);
+    if (length == 0 || start + length > size) return {};
+    return {file + start, file + start + length};
+}
+
+}  // namespace pictavo
