@@ -87,7 +87,8 @@ TEST(ColourProfile, SrgbIsRecognisedByItsColoursNotItsBytes)
         {"empty", std::vector<std::uint8_t>{}, false},
     };
     for (const Case& c : cases) {
-        if (c.icc) EXPECT_EQ(IsSrgbProfile(*c.icc), c.srgb) << c.name;
+        if (!c.icc) continue;  // that package is not installed
+        EXPECT_EQ(IsSrgbProfile(*c.icc), c.srgb) << c.name;
     }
 }
 
