@@ -47,6 +47,15 @@ std::vector<std::uint8_t> ReduceAndEncode(TJPEGImage& jpeg, Raster24& source, Ou
     return Finish(jpeg, destination, model);
 }
 
+// An empty file sizes to nothing: the window keeps the message it always
+// showed for that, the command line says why.
+[[noreturn]] void FailEmpty()
+{
+    EZeroDivide empty;
+    empty.setHeadline("The file is empty");
+    throw empty;
+}
+
 void CheckSeries(const std::string& series)
 {
     const bool leaves = series.find_first_of(std::string("/\\\0", 3)) != std::string::npos;
@@ -88,12 +97,7 @@ std::vector<std::uint8_t> ResizeOne(const BatchModel& model, const std::string& 
     if (model.format == InputFormat::Jpeg) {
         TJPEGImage jpeg;
         jpeg.loadFromFile(path, name);
-        // The window keeps the message it always showed; the command line says why.
-        if (jpeg.encodedBytes().empty()) {
-            EZeroDivide empty;
-            empty.setHeadline("The file is empty");
-            throw empty;
-        }
+        if (jpeg.encodedBytes().empty()) FailEmpty();
         // Grey pictures stay as they always were.
         const std::vector<std::uint8_t> icc = jpeg.gray() ? std::vector<std::uint8_t>() : jpeg.iccProfile();
         // Cameras store pictures sideways and say so: size and reduce the
@@ -121,6 +125,8 @@ std::vector<std::uint8_t> ResizeOne(const BatchModel& model, const std::string& 
         return ReduceAndEncode(jpeg, source, size, model, icc);
     }
     LoadBitmapFile(source, path, name);
+    std::error_code ec;
+    if (source.width() == 0 && std::filesystem::file_size(path, ec) == 0 && !ec) FailEmpty();
     const OutputSize size = TargetFor(source.width(), source.height(), model.target());
     TJPEGImage jpeg;
     return ReduceAndEncode(jpeg, source, size, model, {});

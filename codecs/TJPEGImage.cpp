@@ -190,6 +190,7 @@ void TJPEGImage::loadFromBytes(std::vector<std::uint8_t> bytes)
     data_.hasBytes = true;
     raster_.release();
     hasRaster_ = false;
+    warnings_ = {};
     readHeader();
 }
 

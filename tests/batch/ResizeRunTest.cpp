@@ -402,15 +402,18 @@ TEST(ResizeRun, DamagedPicturesAreWrittenAndReportedOnce)
 
 TEST(ResizeRun, AnEmptyFileKeepsTheWindowsMessageAndSaysWhyToTheCommandLine)
 {
-    ScratchDir dir;
-    test::WriteBytes(dir.file("e.jpg"), {});
-    BatchModel model = Scanned(dir);
-    try {
-        RunResize(model);
-        FAIL();
-    } catch (const ResizeError& e) {
-        EXPECT_STREQ(e.what(), "Floating point division by zero");
-        EXPECT_EQ(CommandLineMessage(e.input(), e), "e.jpg: The file is empty.");
+    for (const InputFormat format : {InputFormat::Jpeg, InputFormat::Bitmap}) {
+        ScratchDir dir;
+        const std::string name = format == InputFormat::Jpeg ? "e.jpg" : "e.bmp";
+        test::WriteBytes(dir.file(name), {});
+        BatchModel model = Scanned(dir, format);
+        try {
+            RunResize(model);
+            ADD_FAILURE() << name;
+        } catch (const ResizeError& e) {
+            EXPECT_STREQ(e.what(), "Floating point division by zero");
+            EXPECT_EQ(CommandLineMessage(e.input(), e), name + ": The file is empty.");
+        }
     }
 }
 
