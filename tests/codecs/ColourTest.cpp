@@ -97,6 +97,7 @@ TEST(ColourProfile, PixelsConvertAsLittleCmsConvertsThem)
     struct Case { std::string name; std::optional<std::vector<std::uint8_t>> icc; bool changes; };
     const Case cases[] = {
         {"Adobe RGB", Installed("colord/AdobeRGB1998.icc"), true},
+        {"Adobe RGB, version 2 with a D65 white", Installed("compatibleWithAdobeRGB1998.icc"), true},
         {"ProPhoto RGB", Installed("colord/ProPhotoRGB.icc"), true},
         {"Display P3", DisplayP3(), true},
         {"sRGB", Installed("colord/sRGB.icc"), false},
