@@ -21,19 +21,26 @@ inline constexpr const char* InvalidImageSize = "Invalid image size";
 
 class Exception : public std::exception {
 public:
-    // `detail` is the cause the system or a library gave: the command line
-    // adds it after the message, the window's error box keeps its own text.
-    explicit Exception(std::string message, std::string detail = {})
-        : message_(std::move(message)), detail_(std::move(detail))
-    {
-    }
+    explicit Exception(std::string message) : message_(std::move(message)) {}
     const char* what() const noexcept override { return message_.c_str(); }
     const std::string& message() const noexcept { return message_; }
+
+    // What only the command line adds, since the window's texts are fixed:
+    // the cause the library or the system gave ("Permission denied"), the
+    // full path of the file concerned when it is not the listed input, and
+    // a headline that replaces the message where the message would mislead.
     const std::string& detail() const noexcept { return detail_; }
+    const std::string& path() const noexcept { return path_; }
+    const std::string& headline() const noexcept { return headline_.empty() ? message_ : headline_; }
+    Exception& setDetail(std::string detail) { return detail_ = std::move(detail), *this; }
+    Exception& setPath(std::string path) { return path_ = std::move(path), *this; }
+    Exception& setHeadline(std::string headline) { return headline_ = std::move(headline), *this; }
 
 private:
     std::string message_;
     std::string detail_;
+    std::string path_;
+    std::string headline_;
 };
 
 // Raster operations used wrongly (row index out of range).
@@ -70,15 +77,24 @@ class EStreamError : public Exception {
 public:
     using Exception::Exception;
 };
+// `path`, when given, is the full path the command line names, and `cause`
+// what the system said.
 class EFOpenError : public EStreamError {
 public:
-    explicit EFOpenError(const std::string& name) : EStreamError("Cannot open file " + name) {}
+    explicit EFOpenError(const std::string& name, const std::string& path = {}, const std::string& cause = {})
+        : EStreamError("Cannot open file " + name)
+    {
+        if (!path.empty()) setPath(path).setHeadline("Cannot open file");
+        setDetail(cause);
+    }
 };
 class EFCreateError : public EStreamError {
 public:
-    explicit EFCreateError(const std::string& name, std::string detail = {})
-        : EStreamError("Cannot create file " + name, std::move(detail))
+    explicit EFCreateError(const std::string& name, const std::string& path = {}, const std::string& cause = {})
+        : EStreamError("Cannot create file " + name)
     {
+        if (!path.empty()) setPath(path).setHeadline("Cannot create file");
+        setDetail(cause);
     }
 };
 class EReadError : public EStreamError {
@@ -87,11 +103,15 @@ public:
 };
 class EWriteError : public EStreamError {
 public:
-    explicit EWriteError(std::string detail = {}) : EStreamError(msg::StreamWrite, std::move(detail)) {}
+    EWriteError() : EStreamError(msg::StreamWrite) {}
 };
 
 // The text an error box shows: a full stop is added when the message ends in
 // a character that sorts after "." (so "!", ")", "." and blanks get none).
 std::string DisplayMessage(const std::string& message);
+
+// The command line's line for a failure at the listed input `name` (empty:
+// none): "<path or name>: <headline>: <detail>." with the parts it has.
+std::string CommandLineMessage(const std::string& name, const std::exception& error);
 
 }  // namespace pictavo

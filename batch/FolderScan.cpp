@@ -71,7 +71,11 @@ void ScanFolderPath(BatchModel& model, std::string folder)
     model.progressMax = n;
     model.progressPosition = 0;
     // A folder that cannot be listed is not an empty one: say why.
-    if (ec) throw EStreamError("Cannot read folder " + folder, ec.message());
+    if (ec) {
+        EStreamError error("Cannot read folder " + folder);
+        error.setPath(folder).setHeadline("Cannot read folder").setDetail(ec.message());
+        throw error;
+    }
 }
 
 }  // namespace pictavo

@@ -21,8 +21,7 @@ void RunInListOrder(int count, int jobs, const std::function<std::vector<std::ui
                     const std::vector<std::string>& names, const std::vector<std::uintmax_t>& costs)
 {
     const auto fail = [&](int i, const std::exception& e) {
-        const auto* known = dynamic_cast<const Exception*>(&e);
-        throw ResizeError(e.what(), names[static_cast<std::size_t>(i)], known ? known->detail() : std::string());
+        throw ResizeError(e, names[static_cast<std::size_t>(i)]);
     };
     if (jobs == 1 || count <= 1) {
         for (int i = 0; i < count; ++i) {

@@ -4,6 +4,7 @@
 #include "batch/ListOrderRun.h"
 #include "batch/Pipeline.h"
 #include "codecs/Files.h"
+#include "imaging/ColourProfile.h"
 #include "imaging/Extended.h"
 
 #include <algorithm>
@@ -13,6 +14,15 @@
 
 namespace pictavo {
 namespace {
+
+// An empty file sizes to nothing: the window keeps the message it always
+// showed for that, the command line says why.
+[[noreturn]] void FailEmpty()
+{
+    EZeroDivide empty;
+    empty.setHeadline("The file is empty");
+    throw empty;
+}
 
 void CheckSeries(const std::string& series)
 {
@@ -53,13 +63,18 @@ OutputSize TargetFor(int w, int h, TargetSize target)
     return {side(w), side(h)};
 }
 
-std::vector<std::uint8_t> ResizeOne(const BatchModel& model, const std::string& path, const std::string& name)
+std::vector<std::uint8_t> ResizeOne(const BatchModel& model, const std::string& path, const std::string& name,
+                                    DecodeWarnings* warnings)
 {
     const std::unique_ptr<PictureSource> source = OpenPicture(path, name, model.format);
-    const ReductionPlan plan = PlanFor(source->header(), model.target(), model.sharpen);
-    const MemoryReservation memory(MemoryFor(source->header(), plan));  // waits for other jobs to free enough
-    const Raster24 reduced = Reduce(*source, plan);
-    return Encode(reduced, source->header(), model.quality());
+    const PictureHeader& header = source->header();
+    if (header.width == 0 && header.height == 0) FailEmpty();
+    const ReductionPlan plan = PlanFor(header, model.target(), model.sharpen);
+    const MemoryReservation memory(MemoryFor(header, plan));  // waits for other jobs to free enough
+    Raster24 reduced = Reduce(*source, plan);
+    if (warnings) *warnings = source->warnings();
+    ConvertToSrgb(reduced, header.gray ? std::vector<std::uint8_t>() : header.iccProfile);
+    return Encode(reduced, header, model.quality());
 }
 
 void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& options)
@@ -75,9 +90,11 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
     CheckCollisions(model.imageFolder, names, outputFolder, outputs);
 
     const BatchModel settings = model;  // what every picture is read with
-    const auto process = [&settings, &names](int i) {
+    // One slot a picture: each is written by the job that reads it.
+    std::vector<DecodeWarnings> damage(names.size());
+    const auto process = [&settings, &names, &damage](int i) {
         const std::string& name = names[static_cast<std::size_t>(i)];
-        return ResizeOne(settings, settings.imageFolder + name, name);
+        return ResizeOne(settings, settings.imageFolder + name, name, &damage[static_cast<std::size_t>(i)]);
     };
     const auto commit = [&](int i, const std::vector<std::uint8_t>& bytes) {
         const std::string& name = outputs[static_cast<std::size_t>(i)];
@@ -85,6 +102,8 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
         model.progressPosition = i;
         if (hooks.progressChanged) hooks.progressChanged(model);
         if (hooks.written) hooks.written(i, name);
+        const DecodeWarnings& warnings = damage[static_cast<std::size_t>(i)];
+        if (warnings.count > 0 && hooks.damaged) hooks.damaged(i, names[static_cast<std::size_t>(i)], warnings);
     };
     std::vector<std::uintmax_t> costs;
     for (const std::string& name : names) {

@@ -4,6 +4,9 @@
 
 #include "batch/Model.h"
 #include "batch/ResizeError.h"
+#include "codecs/PictureSource.h"
+#include "codecs/PictureSource.h"
+#include "base/Errors.h"
 #include "imaging/Raster24.h"
 
 #include <cstdint>
@@ -19,6 +22,9 @@ struct RunHooks {
     std::function<void(const BatchModel&)> progressChanged;
     // After output `index` was written as `name`.
     std::function<void(int index, const std::string& name)> written;
+    // After output `index` was written from the listed `input` that the
+    // decoder found damaged: the picture is written all the same.
+    std::function<void(int index, const std::string& input, const DecodeWarnings& warnings)> damaged;
 };
 
 struct RunOptions {
@@ -39,8 +45,10 @@ struct OutputSize {
 OutputSize TargetFor(int w, int h, TargetSize target);
 
 // Reads `path` in the model's format, reduces and encodes it: the bytes of
-// its output file. Errors name the file as `name`.
-std::vector<std::uint8_t> ResizeOne(const BatchModel& model, const std::string& path, const std::string& name);
+// its output file. Errors name the file as `name`. The damage the decoder
+// read past goes to `warnings` when given.
+std::vector<std::uint8_t> ResizeOne(const BatchModel& model, const std::string& path, const std::string& name,
+                                    DecodeWarnings* warnings = nullptr);
 
 // The whole run over model.names. Before anything is written it stops with
 // a ResizeError when the series name would leave the folder or an output

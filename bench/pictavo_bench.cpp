@@ -4,17 +4,21 @@
 //   TJPEGImage decoding a photograph        vs  the same library calls made directly
 //   TJPEGImage encoding 800 x 533           vs  the same library calls made directly
 //   loading a 6000 x 4000 24-bit BMP        vs  reading the file's bytes
+//   a run over photos tagged Adobe RGB      vs  the same photos untagged (and tagged sRGB)
 // Run with --benchmark_repetitions=5 and compare medians (bench/ratios.py).
 // PICTAVO_PHOTO names the photograph (default: a Plasma wallpaper, else a
 // made-up picture).
+#include "batch/ResizeRun.h"
 #include "codecs/BmpReader.h"
 #include "codecs/Files.h"
 #include "codecs/TJPEGImage.h"
+#include "imaging/ColourProfile.h"
 #include "imaging/ReduceBitmap.h"
 
 #include <benchmark/benchmark.h>
 #include <jpeglib.h>
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 #include <cstdlib>
@@ -215,6 +219,94 @@ void BM_BmpLoad6000x4000(benchmark::State& state)
     }
 }
 BENCHMARK(BM_BmpLoad6000x4000)->Unit(benchmark::kMillisecond);
+
+// The largest JPEG of each wallpaper, up to 18, re-tagged with one profile
+// (or none) so that the arms differ only in it.
+std::vector<std::uint8_t> Retagged(const std::vector<std::uint8_t>& jpeg, const std::vector<std::uint8_t>& icc)
+{
+    static const std::string Tag("ICC_PROFILE", 12);
+    std::vector<std::uint8_t> out(jpeg.begin(), jpeg.begin() + 2);
+    if (!icc.empty()) {
+        const std::size_t length = 2 + Tag.size() + 2 + icc.size();
+        out.insert(out.end(), {0xFF, 0xE2, static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)});
+        out.insert(out.end(), Tag.begin(), Tag.end());
+        out.insert(out.end(), {1, 1});
+        out.insert(out.end(), icc.begin(), icc.end());
+    }
+    std::size_t i = 2;
+    while (i + 4 <= jpeg.size() && jpeg[i] == 0xFF && jpeg[i + 1] != 0xDA) {
+        const std::size_t length = jpeg[i + 2] << 8 | jpeg[i + 3];
+        const bool profile = jpeg[i + 1] == 0xE2 && length >= 2 + Tag.size() &&
+                             std::equal(Tag.begin(), Tag.end(), jpeg.begin() + static_cast<long>(i + 4));
+        if (!profile) out.insert(out.end(), jpeg.begin() + static_cast<long>(i), jpeg.begin() + static_cast<long>(i + 2 + length));
+        i += 2 + length;
+    }
+    out.insert(out.end(), jpeg.begin() + static_cast<long>(i), jpeg.end());
+    return out;
+}
+
+const std::vector<std::string>& Wallpapers(int arm)
+{
+    static const std::vector<std::vector<std::string>> sets = [] {
+        namespace fs = std::filesystem;
+        std::vector<fs::path> photos;
+        std::error_code ec;
+        for (const auto& folder : fs::directory_iterator("/usr/share/wallpapers", ec)) {
+            fs::path largest;
+            for (const auto& f : fs::recursive_directory_iterator(folder.path(), ec))
+                if (f.path().extension() == ".jpg" &&
+                    (largest.empty() || fs::file_size(f.path()) > fs::file_size(largest)))
+                    largest = f.path();
+            if (!largest.empty()) photos.push_back(largest);
+        }
+        std::sort(photos.begin(), photos.end());
+        if (photos.size() > 18) photos.resize(18);
+        const char* profiles[] = {"", "/usr/share/color/icc/colord/sRGB.icc", "/usr/share/color/icc/colord/AdobeRGB1998.icc"};
+        std::vector<std::vector<std::string>> arms(3);
+        for (int a = 0; a < 3; ++a) {
+            const std::vector<std::uint8_t> icc = *profiles[a] && fs::exists(profiles[a])
+                ? ReadWholeFile(profiles[a], profiles[a]) : std::vector<std::uint8_t>();
+            const fs::path folder = fs::temp_directory_path() / ("pictavo-bench-photos-" + std::to_string(a));
+            fs::create_directories(folder);
+            for (std::size_t k = 0; k < photos.size(); ++k) {
+                const std::string path = (folder / (std::to_string(k) + ".jpg")).string();
+                const std::vector<std::uint8_t> bytes = Retagged(ReadWholeFile(photos[k], photos[k]), icc);
+                WriteFileAtomically(path, bytes.data(), bytes.size(), path);
+                arms[static_cast<std::size_t>(a)].push_back(path);
+            }
+        }
+        return arms;
+    }();
+    return sets[static_cast<std::size_t>(arm)];
+}
+
+// The run over the photos at "800 x 600": untagged (0), tagged sRGB (1),
+// tagged Adobe RGB, so converted (2).
+void BM_PhotoRun(benchmark::State& state)
+{
+    const std::vector<std::string>& photos = Wallpapers(static_cast<int>(state.range(0)));
+    if (photos.empty()) return state.SkipWithError("no wallpapers in /usr/share/wallpapers");
+    BatchModel model;
+    for (auto _ : state)
+        for (const std::string& path : photos) benchmark::DoNotOptimize(ResizeOne(model, path, path).data());
+    state.counters["photos"] = static_cast<double>(photos.size());
+}
+BENCHMARK(BM_PhotoRun)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+
+// The colour step alone on a reduced picture: no profile, sRGB, Adobe RGB.
+void BM_ColourStep800x533(benchmark::State& state)
+{
+    const char* profiles[] = {"", "/usr/share/color/icc/colord/sRGB.icc", "/usr/share/color/icc/colord/AdobeRGB1998.icc"};
+    const char* file = profiles[state.range(0)];
+    const std::vector<std::uint8_t> icc =
+        *file && std::filesystem::exists(file) ? ReadWholeFile(file, file) : std::vector<std::uint8_t>();
+    for (auto _ : state) {
+        Raster24 picture = Small();
+        ConvertToSrgb(picture, icc);
+        benchmark::DoNotOptimize(std::as_const(picture).scanLine(0));
+    }
+}
+BENCHMARK(BM_ColourStep800x533)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

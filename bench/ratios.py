@@ -23,3 +23,5 @@ ratio("reduction / float decode, sharpening", "BM_Reduce6000x4000To800x533/1", "
 ratio("TJPEGImage decode / direct decode", "BM_PhotoDecodeTJPEGImage", "BM_PhotoDecodeDirect", "<= 1.05")
 ratio("TJPEGImage encode / direct encode", "BM_Encode800x533TJPEGImage", "BM_Encode800x533Direct", "<= 1.05")
 ratio("BMP load / reading its bytes", "BM_BmpLoad6000x4000", "BM_BmpReadBytes6000x4000", "<= 2.0")
+ratio("photo run tagged Adobe RGB / untagged", "BM_PhotoRun/2", "BM_PhotoRun/0", "<= 1.02")
+ratio("photo run tagged sRGB / untagged", "BM_PhotoRun/1", "BM_PhotoRun/0", "<= 1.02")

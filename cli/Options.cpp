@@ -79,6 +79,8 @@ std::optional<Options> Parse(const std::vector<std::string>& args, std::string& 
             o.model.sharpen = true;
         } else if (arg == "--quiet" || arg == "-q") {
             o.quiet = true;
+        } else if (arg == "--strict") {
+            o.strict = true;
         } else if (arg == "--format") {
             if (!take() || (value != "jpg" && value != "bmp")) return error = "--format takes jpg or bmp", std::nullopt;
             o.model.format = value == "bmp" ? InputFormat::Bitmap : InputFormat::Jpeg;

@@ -17,6 +17,7 @@ struct Options {
     int jobs = 0;  // 0: one per processor
     std::uint64_t memoryLimit = 0;  // 0: the default budget
     bool quiet = false;
+    bool strict = false;  // a damaged picture makes the run fail
     bool help = false;
     bool version = false;
 };
@@ -24,7 +25,7 @@ struct Options {
 inline constexpr const char* Usage =
     "usage: pictavo [--format jpg|bmp] [--size 999x750|800x600|640x480|480x360|320x240|160x120|WxH]\n"
     "               [--quality 90|75|60|50|30|1..100] [--sharpen] [--series NAME] [--output DIR]\n"
-    "               [--jobs N] [--memory-limit SIZE] [--quiet] FOLDER";
+    "               [--jobs N] [--memory-limit SIZE] [--quiet] [--strict] FOLDER";
 
 // Parses the arguments after the program name. On a usage error returns
 // nothing and sets `error`.

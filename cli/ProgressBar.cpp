@@ -12,6 +12,7 @@ ProgressBar::ProgressBar(std::FILE* out, int total)
 
 void ProgressBar::update(int done)
 {
+    done_ = done;
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     std::fprintf(out_, "\r%s", Line(done, total_, seconds, 30).c_str());
     std::fflush(out_);
@@ -21,6 +22,12 @@ void ProgressBar::finish()
 {
     std::fprintf(out_, "\n");
     std::fflush(out_);
+}
+
+void ProgressBar::note(const std::string& line)
+{
+    std::fprintf(out_, "\r\033[K%s\n", line.c_str());
+    update(done_);
 }
 
 std::string ProgressBar::Line(int done, int total, double seconds, int width)

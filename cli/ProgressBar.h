@@ -12,6 +12,8 @@ public:
     ProgressBar(std::FILE* out, int total);
     void update(int done);
     void finish();
+    // Prints a line of its own above the bar, which is drawn again below it.
+    void note(const std::string& line);
 
     // The line shown after `done` of `total` in `seconds`, `width` columns of bar.
     static std::string Line(int done, int total, double seconds, int width);
@@ -19,6 +21,7 @@ public:
 private:
     std::FILE* out_;
     int total_;
+    int done_ = 0;
     std::chrono::steady_clock::time_point start_;
 };
 

@@ -26,6 +26,19 @@ int Fail(const std::string& name, const std::string& message, const std::string&
     return 1;
 }
 
+int Fail(const std::string& name, const std::exception& error)
+{
+    std::fprintf(stderr, "pictavo: %s\n", CommandLineMessage(name, error).c_str());
+    return 1;
+}
+
+std::string WarningLine(const std::string& input, const DecodeWarnings& warnings)
+{
+    const std::string text = warnings.text.empty() ? "damaged data" : warnings.text;
+    return "pictavo: " + input + ": warning: " + text + " (" + std::to_string(warnings.count) +
+           (warnings.count == 1 ? " warning)" : " warnings)");
+}
+
 std::string WithSlash(std::string folder)
 {
     if (!folder.empty() && folder.back() != '/') folder += '/';
@@ -50,7 +63,9 @@ int main(int argc, char** argv)
                     "(--output DIR is made when missing). No output ever replaces a listed picture.\n"
                     "--memory-limit caps the memory of the whole run (K, M or G; default the smaller of\n"
                     "2G and half the physical memory): a picture that needs more than is free waits for\n"
-                    "the others, one that needs more than the whole limit fails with \"Out of memory\".\n",
+                    "the others, one that needs more than the whole limit fails with \"Out of memory\".\n"
+                    "Damaged pictures are written all the same, with a warning; --strict makes the run\n"
+                    "fail (exit status 1) when any picture was damaged.\n",
                     cli::Usage);
         return 0;
     }
@@ -77,7 +92,7 @@ int main(int argc, char** argv)
     try {
         ScanFolderPath(model, WithSlash(options->folder));
     } catch (const Exception& e) {
-        return Fail(options->folder, e.what(), e.detail());
+        return Fail("", e);
     }
     const int total = static_cast<int>(model.names.size());
     if (total == 0) {
@@ -95,19 +110,30 @@ int main(int argc, char** argv)
         if (bar) bar->update(index + 1);
         else if (!options->quiet) std::printf("%s%s\n", outputFolder.c_str(), name.c_str());
     };
+    // Damaged pictures are written all the same, and said so once each.
+    int damaged = 0;
+    hooks.damaged = [&](int, const std::string& input, const DecodeWarnings& warnings) {
+        ++damaged;
+        if (bar) return bar->note(WarningLine(input, warnings));
+        std::fflush(stdout);  // after the name of the output it concerns
+        std::fprintf(stderr, "%s\n", WarningLine(input, warnings).c_str());
+    };
     try {
         RunResize(model, hooks, run);
     } catch (const ResizeError& e) {
         if (bar) bar->finish();
-        return Fail(e.input(), e.what(), e.detail());
+        return Fail(e.input(), e);
     } catch (const std::exception& e) {
         if (bar) bar->finish();
-        return Fail("", e.what());
+        return Fail("", e);
     }
+    const std::string damage = damaged == 0 ? "" : ", " + std::to_string(damaged) + " of them damaged";
     if (bar) {
         bar->finish();
-        std::fprintf(stderr, "%d pictures written to %s: %s ... %s\n", total, outputFolder.c_str(),
-                     model.names.front().c_str(), model.names.back().c_str());
+        std::fprintf(stderr, "%d pictures written to %s: %s ... %s%s\n", total, outputFolder.c_str(),
+                     model.names.front().c_str(), model.names.back().c_str(), damage.c_str());
+    } else if (damaged > 0) {
+        std::fprintf(stderr, "pictavo: %d pictures written%s\n", total, damage.c_str());
     }
-    return 0;
+    return options->strict && damaged > 0 ? 1 : 0;
 }

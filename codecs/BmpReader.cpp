@@ -1,6 +1,7 @@
 #include "codecs/BmpReader.h"
 
 #include "base/Errors.h"
+#include "codecs/BmpProfile.h"
 #include "codecs/Files.h"
 
 #include <algorithm>
@@ -92,6 +93,15 @@ public:
         std::uint64_t size = 0;
         fd_ = OpenRegularFile(path, shownName, &size);
         left = size;
+    }
+
+    // Bytes at `offset`, wherever the reading stands; fewer past the end.
+    std::vector<std::uint8_t> readAt(std::uint64_t offset, std::size_t count)
+    {
+        std::vector<std::uint8_t> bytes(count);
+        const ssize_t n = ::pread(fd_.get(), bytes.data(), count, static_cast<off_t>(offset));
+        bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+        return bytes;
     }
 
 protected:
@@ -261,6 +271,7 @@ public:
         header_.width = layout_.width;
         header_.height = layout_.rows;
         header_.bottomUp = layout_.bottomUp;
+        header_.iccProfile = EmbeddedProfile();
         const std::uint64_t row = static_cast<std::uint64_t>(RowBytes(layout_.width, layout_.bits));
         header_.decodeMemory = layout_.rle ? layout_.available + 3 * static_cast<std::uint64_t>(layout_.width) : row;
     }
@@ -293,6 +304,18 @@ public:
     }
 
 private:
+    // A version 5 header may point past the pixels to an ICC profile.
+    std::vector<std::uint8_t> EmbeddedProfile()
+    {
+        const std::vector<std::uint8_t> start = in_.readAt(0, BitmapProfileHeaderBytes);
+        const ProfilePlace place = EmbeddedBitmapProfilePlace(start.data(), start.size());
+        if (place.length == 0) return {};
+        CheckMemoryBudget(place.length);
+        std::vector<std::uint8_t> profile = in_.readAt(place.offset, static_cast<std::size_t>(place.length));
+        if (profile.size() != place.length) return {};  // it lies past the end: none
+        return profile;
+    }
+
     FileInput in_;
     Layout layout_;
     PictureHeader header_;

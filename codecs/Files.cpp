@@ -38,6 +38,12 @@ bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t size)
     return true;
 }
 
+// What the system said about the last failure, as a sentence start.
+std::string Cause()
+{
+    return std::strerror(errno);
+}
+
 }  // namespace
 
 FileDescriptor::~FileDescriptor()
@@ -58,9 +64,11 @@ FileDescriptor OpenRegularFile(const std::string& path, const std::string& shown
 {
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     struct stat info {};
-    if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) throw EFOpenError(shownName);
+    if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0) throw EFOpenError(shownName, path, Cause());
+    if (!S_ISREG(info.st_mode))
+        throw EFOpenError(shownName, path, S_ISDIR(info.st_mode) ? "Is a directory" : "Not a regular file");
     const int flags = ::fcntl(fd.get(), F_GETFL);
-    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) throw EFOpenError(shownName);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) throw EFOpenError(shownName, path, Cause());
     if (size) *size = static_cast<std::uint64_t>(info.st_size);
     return fd;
 }
@@ -72,7 +80,11 @@ std::size_t ReadUpTo(int fd, void* target, std::size_t count)
     while (done < count) {
         const ssize_t n = ::read(fd, p + done, count - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) throw EReadError();
+        if (n < 0) {
+            EReadError error;
+            error.setDetail(Cause());
+            throw error;
+        }
         if (n == 0) break;
         done += static_cast<std::size_t>(n);
     }
@@ -123,9 +135,9 @@ void WriteFileAtomically(const std::string& path, const std::uint8_t* bytes, std
     FileDescriptor fd;
     {
         std::lock_guard lock(inFlight.mutex);
-        if (inFlight.abandoned) throw EFCreateError(shownName);
+        if (inFlight.abandoned) throw EFCreateError(shownName, path, "the run was stopped");
         fd = FileDescriptor(::mkstemp(temp.data()));
-        if (fd.get() < 0) throw EFCreateError(shownName, std::strerror(errno));
+        if (fd.get() < 0) throw EFCreateError(shownName, path, Cause());
         inFlight.paths.insert(temp);
     }
     const auto forget = [&] {
@@ -133,20 +145,20 @@ void WriteFileAtomically(const std::string& path, const std::uint8_t* bytes, std
         inFlight.paths.erase(temp);
     };
     const bool written = ::fchmod(fd.get(), CreationMode()) == 0 && WriteAll(fd.get(), bytes, size);
-    const int writeError = errno;
+    std::string cause = written ? std::string() : Cause();
     const bool closed = ::close(fd.release()) == 0;
-    const int closeError = errno;
+    if (written && !closed) cause = Cause();
     std::lock_guard lock(inFlight.mutex);
     if (!written || !closed) {
         forget();
-        throw EWriteError(std::strerror(!written ? writeError : closeError));
+        EWriteError error;
+        error.setPath(path).setDetail(cause);
+        throw error;
     }
     if (inFlight.abandoned || ::rename(temp.c_str(), path.c_str()) != 0) {
-        const int renameError = errno;
-        const bool abandoned = inFlight.abandoned;
+        cause = inFlight.abandoned ? "the run was stopped" : Cause();
         forget();
-        if (abandoned) throw EFCreateError(shownName);
-        throw EFCreateError(shownName, std::strerror(renameError));
+        throw EFCreateError(shownName, path, cause);
     }
     inFlight.paths.erase(temp);
 }
@@ -163,7 +175,11 @@ void AbandonTemporaryFiles()
 void SyncFileSystemOf(const std::string& folder, const std::string& shownName)
 {
     const FileDescriptor fd(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() < 0 || ::syncfs(fd.get()) != 0) throw EWriteError(std::strerror(errno) + (": " + shownName));
+    if (fd.get() < 0 || ::syncfs(fd.get()) != 0) {
+        EWriteError error;
+        error.setPath(folder + shownName).setDetail(Cause());
+        throw error;
+    }
 }
 
 }  // namespace pictavo

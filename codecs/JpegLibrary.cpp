@@ -22,12 +22,26 @@ constexpr std::size_t FileBlockSize = 65536;
 void ErrorExit(j_common_ptr cinfo)
 {
     auto* manager = reinterpret_cast<ErrorManager*>(cinfo->err);
+    cinfo->err->format_message(cinfo, manager->errorText);
     std::longjmp(manager->jump, 1);
 }
 
-void EmitMessage(j_common_ptr, int) {}
+// Level -1 is a warning: damage the library read past. Higher levels trace.
+void EmitMessage(j_common_ptr cinfo, int level)
+{
+    if (level != -1) return;
+    auto* manager = reinterpret_cast<ErrorManager*>(cinfo->err);
+    if (manager->warnings.count++ > 0) return;
+    char text[JMSG_LENGTH_MAX];
+    cinfo->err->format_message(cinfo, text);
+    try {
+        manager->warnings.text = text;
+    } catch (const std::bad_alloc&) {
+        // The count still tells of the damage.
+    }
+}
+
 void OutputMessage(j_common_ptr) {}
-void FormatMessage(j_common_ptr, char* buffer) { buffer[0] = '\0'; }
 
 void ResetErrorManager(j_common_ptr cinfo)
 {
@@ -140,7 +154,8 @@ jpeg_error_mgr* InstallErrorManager(ErrorManager& manager)
     manager.pub.error_exit = ErrorExit;
     manager.pub.emit_message = EmitMessage;
     manager.pub.output_message = OutputMessage;
-    manager.pub.format_message = FormatMessage;
+    manager.errorText[0] = '\0';
+    manager.warnings = {};
     manager.pub.reset_error_mgr = ResetErrorManager;
     return &manager.pub;
 }
@@ -162,12 +177,19 @@ int MessageNumber(int libraryCode)
     }
 }
 
-void RaiseLibraryError(int libraryCode)
+void RaiseLibraryError(int libraryCode, const char* text)
 {
     if (libraryCode == JERR_OUT_OF_MEMORY || libraryCode == JERR_NO_BACKING_STORE ||
         libraryCode == JERR_TFILE_CREATE || libraryCode == JERR_VIRTUAL_BUG)
         throw EOutOfMemory();
-    throw EJPEG(MessageNumber(libraryCode));
+    EJPEG error(MessageNumber(libraryCode));
+    error.setDetail(text);
+    throw error;
+}
+
+void RaiseLibraryError(const ErrorManager& manager)
+{
+    RaiseLibraryError(manager.pub.msg_code, manager.errorText);
 }
 
 void AttachSource(j_decompress_ptr cinfo, MemorySource& source, const std::uint8_t* data, std::size_t size)

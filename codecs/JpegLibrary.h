@@ -13,14 +13,20 @@
 
 #include <jpeglib.h>
 
+#include "codecs/PictureSource.h"
+
 namespace pictavo::jpeg {
 
 struct ErrorManager {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
+    char errorText[JMSG_LENGTH_MAX];  // the library's words for the error
+    DecodeWarnings warnings;           // damage read past, for this operation
 };
 
-// Installs the five entries: error_exit jumps to `jump`; messages are dropped.
+// Installs the five entries: error_exit keeps the library's text and jumps to
+// `jump`; warnings are counted and the first one's text kept; trace messages
+// are dropped.
 jpeg_error_mgr* InstallErrorManager(ErrorManager& manager);
 
 // The number that "JPEG error #%d" shows for a library message code: the
@@ -28,9 +34,11 @@ jpeg_error_mgr* InstallErrorManager(ErrorManager& manager);
 // library's own code for any other.
 int MessageNumber(int libraryCode);
 
-// Raises EJPEG ("Out of memory" for the library's allocation failures and
-// for arrays past its memory limit, which has no backing store here).
-[[noreturn]] void RaiseLibraryError(int libraryCode);
+// Raises EJPEG, with the library's text as the detail the command line
+// shows ("Out of memory" for the library's allocation failures and for
+// arrays past its memory limit, which has no backing store here).
+[[noreturn]] void RaiseLibraryError(int libraryCode, const char* text = "");
+[[noreturn]] void RaiseLibraryError(const ErrorManager& manager);
 
 // Reads `size` bytes in 4096-byte blocks, or an open file from its start in
 // larger blocks, so a large file is never held whole. At a premature end the

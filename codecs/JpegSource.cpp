@@ -14,6 +14,7 @@ public:
         header_.height = jpeg_.height();
         header_.orientation = jpeg_.orientation();
         header_.gray = jpeg_.gray();
+        header_.iccProfile = jpeg_.iccProfile();
         header_.progressive = jpeg_.progressiveOutput();
         header_.decodeMemory = jpeg_.decodeMemory(false);
     }
@@ -25,6 +26,8 @@ public:
         jpeg_.setDecodeMemoryLimit(header_.decodeMemory);
         jpeg_.decodeRows(sink);
     }
+
+    DecodeWarnings warnings() const override { return jpeg_.warnings(); }
 
 private:
     TJPEGImage jpeg_;

@@ -2,6 +2,7 @@
 
 #include "codecs/BmpReader.h"
 #include "codecs/TJPEGImage.h"
+#include "imaging/ColourProfile.h"
 #include "imaging/Orient.h"
 
 #include <algorithm>
@@ -34,6 +35,8 @@ void LoadJpeg(TJPEGImage& jpeg, Raster24& picture)
     Raster24 decoded;
     jpeg.decodeInto(decoded);
     picture = Orient(decoded, jpeg.orientation());
+    // Shown as the resize run will write it.
+    if (!jpeg.gray()) ConvertToSrgb(picture, jpeg.iccProfile());
 }
 
 PictureClass JpegClass()

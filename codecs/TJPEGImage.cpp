@@ -3,9 +3,16 @@
 #include "codecs/Files.h"
 #include "codecs/JpegLibrary.h"
 
+#include "imaging/ColourProfile.h"
+
 #include <algorithm>
 #include <csetjmp>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <optional>
+
+#include <jerror.h>
 
 #include <jerror.h>
 
@@ -64,7 +71,7 @@ std::uint64_t DecodeMemory(const jpeg_decompress_struct& cinfo, int bitsPerPixel
 void EncodeRows(const Raster24& picture, int quality, bool progressive, std::vector<std::uint8_t>& bytes)
 {
     Compressor c;
-    if (setjmp(c.errors.jump)) jpeg::RaiseLibraryError(c.errors.pub.msg_code);
+    if (setjmp(c.errors.jump)) jpeg::RaiseLibraryError(c.errors);
     jpeg_create_compress(&c.cinfo);
     jpeg::AttachDestination(&c.cinfo, c.destination, bytes);
     c.cinfo.image_width = static_cast<JDIMENSION>(picture.width());
@@ -94,6 +101,54 @@ std::vector<PaletteEntry> Colormap(const jpeg_decompress_struct& cinfo)
     }
     return palette;
 }
+
+// The profile the APP2 markers carry, empty when there is none or it is damaged.
+std::vector<std::uint8_t> EmbeddedProfile(j_decompress_ptr cinfo)
+{
+    JOCTET* data = nullptr;
+    unsigned int length = 0;
+    if (!jpeg_read_icc_profile(cinfo, &data, &length)) return {};
+    const std::unique_ptr<JOCTET, decltype(&std::free)> owned(data, std::free);
+    return {data, data + length};
+}
+
+// One, three and four components are read; CMYK, and YCCK (CMYK coded like
+// YCbCr, which the library turns back into CMYK), come out as CMYK.
+bool AsksForCmyk(jpeg_decompress_struct& cinfo)
+{
+    if (cinfo.num_components == 4) {
+        cinfo.out_color_space = JCS_CMYK;
+        return true;
+    }
+    if (cinfo.num_components == 1 || cinfo.num_components == 3) return false;
+    EJPEG error(jpeg::MessageNumber(JERR_CONVERSION_NOTIMPL));
+    error.setDetail("Unsupported color conversion request: pictures of " + std::to_string(cinfo.num_components) +
+                    " components cannot be read, only grey (1), colour (3) and CMYK (4)");
+    throw error;
+}
+
+// CMYK rows as the library delivers them, a call's worth, turned into sRGB
+// through the file's profile, or plainly when it has none. Adobe stores the
+// inks inverted, and says so with its marker.
+class CmykRows {
+public:
+    CmykRows(const jpeg_decompress_struct& cinfo, const std::vector<std::uint8_t>& icc)
+        : inks_(icc, cinfo.saw_Adobe_marker), width_(static_cast<int>(cinfo.output_width)),
+          buffer_(4 * static_cast<std::size_t>(width_) * RowsPerCall)
+    {
+    }
+    static std::uint64_t Memory(const jpeg_decompress_struct& cinfo)
+    {
+        return 4 * static_cast<std::uint64_t>(cinfo.image_width) * RowsPerCall;
+    }
+    JSAMPROW row(int slot) { return buffer_.data() + 4 * static_cast<std::size_t>(width_) * slot; }
+    void convert(int slot, std::uint8_t* bgr) { inks_.convertRow(row(slot), bgr, width_); }
+
+private:
+    CmykToSrgb inks_;
+    int width_;
+    std::vector<std::uint8_t> buffer_;
+};
 
 }  // namespace
 
@@ -125,7 +180,9 @@ void TJPEGImage::loadFromFile(const std::string& path, const std::string& shownN
 void TJPEGImage::streamFromFile(const std::string& path, const std::string& shownName)
 {
     data_ = TJPEGData{};
-    file_ = std::make_shared<FileDescriptor>(OpenRegularFile(path, shownName.empty() ? path : shownName));
+    std::uint64_t size = 0;
+    file_ = std::make_shared<FileDescriptor>(OpenRegularFile(path, shownName.empty() ? path : shownName, &size));
+    if (size == 0) file_.reset();  // an empty file has no header, as an empty datastream has none
     raster_.release();
     hasRaster_ = false;
     readHeader();
@@ -143,7 +200,7 @@ std::uint64_t TJPEGImage::decodeMemory(bool wholeRaster) const
 {
     if (!file_ && data_.bytes.empty()) return 0;
     Decompressor d;
-    if (setjmp(d.errors.jump)) jpeg::RaiseLibraryError(d.errors.pub.msg_code);
+    if (setjmp(d.errors.jump)) jpeg::RaiseLibraryError(d.errors);
     attachSource(d);
     jpeg_read_header(&d.cinfo, TRUE);
     const bool indexed = palette_ || d.cinfo.out_color_space == JCS_GRAYSCALE;
@@ -170,6 +227,7 @@ void TJPEGImage::loadFromBytes(std::vector<std::uint8_t> bytes)
     file_.reset();
     raster_.release();
     hasRaster_ = false;
+    warnings_ = {};
     readHeader();
 }
 
@@ -177,10 +235,13 @@ void TJPEGImage::readHeader()
 {
     if (!file_ && data_.bytes.empty()) return;
     Decompressor d;
-    if (setjmp(d.errors.jump)) jpeg::RaiseLibraryError(d.errors.pub.msg_code);
+    if (setjmp(d.errors.jump)) jpeg::RaiseLibraryError(d.errors);
     attachSource(d);
     jpeg_save_markers(&d.cinfo, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_save_markers(&d.cinfo, JPEG_APP0 + 2, 0xFFFF);  // ICC profile chunks
     jpeg_read_header(&d.cinfo, TRUE);
+    data_.iccProfile = EmbeddedProfile(&d.cinfo);
+    data_.cmyk = d.cinfo.num_components == 4;
     data_.width = static_cast<int>(d.cinfo.image_width);
     data_.height = static_cast<int>(d.cinfo.image_height);
     data_.gray = d.cinfo.jpeg_color_space == JCS_GRAYSCALE;
@@ -191,6 +252,12 @@ void TJPEGImage::readHeader()
             break;
         }
     }
+}
+
+const std::vector<std::uint8_t>& TJPEGImage::iccProfile() const
+{
+    static const std::vector<std::uint8_t> none;
+    return data_.cmyk ? none : data_.iccProfile;
 }
 
 int TJPEGImage::width() const
@@ -265,46 +332,56 @@ void TJPEGImage::run(RowTarget& target, bool wholeRaster)
     Decompressor d;
     if (setjmp(d.errors.jump)) {
         if (d.started) target.abandon(static_cast<int>(d.cinfo.output_scanline));
-        jpeg::RaiseLibraryError(d.errors.pub.msg_code);
+        warnings_ = d.errors.warnings;
+        jpeg::RaiseLibraryError(d.errors);
     }
+    warnings_ = {};
     attachSource(d);
     jpeg::LimitMemory(&d.cinfo, memoryLimit_ ? memoryLimit_ : MemoryBudget());
     jpeg_read_header(&d.cinfo, TRUE);
     // The library could decode arithmetic coding; this program never has.
     if (d.cinfo.arith_code) throw EJPEG(1);
     if (jpeg_has_multiple_scans(&d.cinfo)) jpeg::CheckScanCount(d.source);
+    const bool cmyk = AsksForCmyk(d.cinfo);
 
     d.cinfo.scale_num = 1;
     d.cinfo.scale_denom = 1;
     d.cinfo.do_block_smoothing = TRUE;
     d.cinfo.dct_method = JDCT_FLOAT;
-    const bool indexed = palette_ || d.cinfo.out_color_space == JCS_GRAYSCALE;
+    const bool indexed = !cmyk && (palette_ || d.cinfo.out_color_space == JCS_GRAYSCALE);
     if (indexed) {
         d.cinfo.quantize_colors = TRUE;
         d.cinfo.desired_number_of_colors = 236;
-    } else {
+    } else if (!cmyk) {
         // Rows come out in the raster's blue, green, red order directly.
         d.cinfo.out_color_space = JCS_EXT_BGR;
     }
     const PixelFormat format = indexed ? PixelFormat::Indexed8 : PixelFormat::Bgr24;
-    CheckMemoryBudget(DecodeMemory(d.cinfo, BitsPerPixel(format), wholeRaster));
+    CheckMemoryBudget(DecodeMemory(d.cinfo, BitsPerPixel(format), wholeRaster) +
+                      (cmyk ? CmykRows::Memory(d.cinfo) : 0));
 
     jpeg_start_decompress(&d.cinfo);
     target.start(static_cast<int>(d.cinfo.output_width), static_cast<int>(d.cinfo.output_height), format,
                  indexed ? Colormap(d.cinfo) : std::vector<PaletteEntry>());
     d.started = true;
+    std::optional<CmykRows> inks;
+    if (cmyk) inks.emplace(d.cinfo, data_.iccProfile);
     // Several rows a call: the library then upsamples without copying rows
     // aside. The pixels are the same whatever the count.
     JSAMPROW rows[RowsPerCall];
     while (d.cinfo.output_scanline < d.cinfo.output_height) {
         const int first = static_cast<int>(d.cinfo.output_scanline);
         const int count = std::min(RowsPerCall, static_cast<int>(d.cinfo.output_height) - first);
-        for (int k = 0; k < count; ++k) rows[k] = target.row(first + k, k);
+        for (int k = 0; k < count; ++k) rows[k] = inks ? inks->row(k) : target.row(first + k, k);
         const int got = static_cast<int>(jpeg_read_scanlines(&d.cinfo, rows, static_cast<JDIMENSION>(count)));
         if (got == 0) break;
-        for (int k = 0; k < got; ++k) target.rowDone(first + k, k);
+        for (int k = 0; k < got; ++k) {
+            if (inks) inks->convert(k, target.row(first + k, k));
+            target.rowDone(first + k, k);
+        }
     }
     jpeg_finish_decompress(&d.cinfo);
+    warnings_ = d.errors.warnings;
 }
 
 void TJPEGImage::takeRaster(const Raster24& source)

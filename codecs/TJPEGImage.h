@@ -7,6 +7,7 @@
 #include "codecs/ByteStream.h"
 #include "codecs/Files.h"
 #include "codecs/JpegError.h"
+#include "codecs/PictureSource.h"
 #include "base/Errors.h"
 #include "imaging/Raster24.h"
 
@@ -26,6 +27,8 @@ struct TJPEGData {
     int height = 0;
     bool gray = false;
     int orientation = 1;  // EXIF orientation, 1 when absent or unreadable
+    std::vector<std::uint8_t> iccProfile;  // the embedded ICC profile, if any
+    bool cmyk = false;                     // four components: CMYK or YCCK
 };
 
 // Copied into every new TJPEGImage. Start-up sets paletteOutput from the
@@ -64,6 +67,11 @@ public:
     int height() const;
     bool gray() const { return data_.gray; }
     int orientation() const { return data_.orientation; }
+    // The ICC profile the decoded rows are in; empty when they are sRGB, as
+    // for CMYK files, whose profile is applied while decoding.
+    const std::vector<std::uint8_t>& iccProfile() const;
+    // The damage the last decoding read past.
+    const DecodeWarnings& warnings() const { return warnings_; }
 
     // Decodes on first use; later calls hand over the same picture.
     void decodeInto(Raster24& destination);
@@ -113,6 +121,7 @@ private:
     std::uint8_t quality_;
     bool progressive_;
     bool palette_;
+    DecodeWarnings warnings_;
 };
 
 // The EXIF orientation in an APP1 marker's payload ("Exif\0\0" and a TIFF

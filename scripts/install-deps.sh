@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(
   g++ cmake make pkg-config
-  libjpeg62-turbo-dev
+  libjpeg62-turbo-dev liblcms2-dev
+  colord-data icc-profiles-free
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation

@@ -27,7 +27,7 @@ _pictavo()
     $split && return
 
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W '--format --size --quality --sharpen --series --output --jobs --memory-limit --quiet
+        COMPREPLY=($(compgen -W '--format --size --quality --sharpen --series --output --jobs --memory-limit --quiet --strict
             --help --version' -- "$cur"))
         [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
         return

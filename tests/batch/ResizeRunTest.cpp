@@ -171,6 +171,7 @@ TEST(ResizeRun, AFailingPictureEndsTheRunThere)
         } catch (const ResizeError& e) {
             EXPECT_STREQ(e.what(), "JPEG error #52");
             EXPECT_EQ(e.input(), "b.jpg");
+            EXPECT_EQ(e.detail(), "Not a JPEG file: starts with 0x42 0x4d");
         }
         EXPECT_TRUE(fs::exists(dir.file("RurOdi01.jpg")));
         EXPECT_FALSE(fs::exists(dir.file("RurOdi02.jpg")));
@@ -341,6 +342,79 @@ TEST(ResizeRun, StreamedReductionMatchesTheWholePicture)
         jpeg.takeRaster(destination);
         jpeg.setEncodeQuality(75);
         EXPECT_TRUE(streamed == jpeg.encodedBytes()) << c.w << "x" << c.h;
+    }
+}
+
+}  // namespace
+}  // namespace pictavo
+
+namespace pictavo {
+namespace {
+
+// A tagged picture is shown in sRGB; one tagged sRGB gives the untagged bytes.
+TEST(ResizeRun, ProfiledPicturesAreWrittenInSrgb)
+{
+    const std::string icc = "/usr/share/color/icc/";
+    struct Profile { std::string file; bool same; };
+    const Profile profiles[] = {
+        {icc + "sRGB.icc", true}, {icc + "colord/sRGB.icc", true}, {icc + "colord/AdobeRGB1998.icc", false}};
+    // Streamed, whole picture (turned upright), only copied; with sharpening.
+    struct Path { int w, h; int orientation; };
+    const Path paths[] = {{900, 500, 1}, {500, 900, 6}, {120, 90, 1}};
+    test::ScratchDir dir;
+    BatchModel model;
+    model.sizeIndex = 5;
+    model.sharpen = true;
+    for (const Path& p : paths) {
+        test::JpegOptions options{.app1 = test::ExifWithOrientation(p.orientation)};
+        test::WriteBytes(dir.file("plain.jpg"), test::MakeJpeg(p.w, p.h, test::Gradient, options));
+        const std::vector<std::uint8_t> plain = ResizeOne(model, dir.file("plain.jpg"), "plain.jpg");
+        for (const Profile& profile : profiles) {
+            if (!fs::exists(profile.file)) continue;
+            options.icc = test::ReadBytes(profile.file);
+            test::WriteBytes(dir.file("tagged.jpg"), test::MakeJpeg(p.w, p.h, test::Gradient, options));
+            const bool same = ResizeOne(model, dir.file("tagged.jpg"), "tagged.jpg") == plain;
+            EXPECT_EQ(same, profile.same) << profile.file << " " << p.w << "x" << p.h;
+        }
+    }
+}
+
+TEST(ResizeRun, DamagedPicturesAreWrittenAndReportedOnce)
+{
+    for (int jobs : {1, 2}) {
+        ScratchDir dir;
+        WriteJpeg(dir, "a.jpg", 320, 200);
+        std::vector<std::uint8_t> cut = test::MakeJpeg(320, 200, test::Gradient);
+        cut.resize(cut.size() / 2);
+        test::WriteBytes(dir.file("b.jpg"), cut);
+        WriteJpeg(dir, "c.jpg", 320, 200);
+        BatchModel model = Scanned(dir);
+        std::vector<std::string> reports;
+        RunHooks hooks;
+        hooks.damaged = [&](int index, const std::string& input, const DecodeWarnings& w) {
+            reports.push_back(std::to_string(index) + " " + input + " " + w.text + " " + std::to_string(w.count > 0));
+        };
+        RunResize(model, hooks, {.jobs = jobs});
+        EXPECT_EQ(reports, std::vector<std::string>{"1 b.jpg Premature end of JPEG file 1"});
+        EXPECT_TRUE(fs::exists(dir.file("RurOdi02.jpg")));
+        EXPECT_TRUE(model.okVisible);
+    }
+}
+
+TEST(ResizeRun, AnEmptyFileKeepsTheWindowsMessageAndSaysWhyToTheCommandLine)
+{
+    for (const InputFormat format : {InputFormat::Jpeg, InputFormat::Bitmap}) {
+        ScratchDir dir;
+        const std::string name = format == InputFormat::Jpeg ? "e.jpg" : "e.bmp";
+        test::WriteBytes(dir.file(name), {});
+        BatchModel model = Scanned(dir, format);
+        try {
+            RunResize(model);
+            ADD_FAILURE() << name;
+        } catch (const ResizeError& e) {
+            EXPECT_STREQ(e.what(), "Floating point division by zero");
+            EXPECT_EQ(CommandLineMessage(e.input(), e), name + ": The file is empty.");
+        }
     }
 }
 

@@ -64,7 +64,9 @@ TEST(PictavoTool, FailuresAndUsage)
     pictavo::test::WriteBytes(dir.file("img5.jpg"), {'B', 'M', 0, 0});
     const Result failed = Tool("--jobs 2 " + dir.path().string());
     EXPECT_EQ(failed.status, 1);
-    EXPECT_NE(failed.out.find("pictavo: img5.jpg: JPEG error #52.\n"), std::string::npos) << failed.out;
+    EXPECT_NE(failed.out.find("pictavo: img5.jpg: JPEG error #52: Not a JPEG file: starts with 0x42 0x4d.\n"),
+              std::string::npos)
+        << failed.out;
     EXPECT_TRUE(fs::exists(dir.file("RurOdi01.jpg")));
 
     const Result series = Tool("--series a/b " + dir.path().string());
@@ -90,6 +92,33 @@ TEST(PictavoTool, OutputFolderAndBitmaps)
     EXPECT_EQ(r.out, "");
     EXPECT_TRUE(fs::exists(out.file("RurOdi01.jpg")));
     EXPECT_FALSE(fs::exists(in.file("RurOdi01.jpg")));
+}
+
+TEST(PictavoTool, DamageIsReportedAndFailuresSayWhy)
+{
+    ScratchDir dir, out;
+    Photos(dir, 2);
+    std::vector<std::uint8_t> cut = pictavo::test::ReadBytes(dir.file("img1.jpg"));
+    cut.resize(cut.size() / 2);
+    pictavo::test::WriteBytes(dir.file("img1.jpg"), cut);
+    const std::string warning = "pictavo: img1.jpg: warning: Premature end of JPEG file (";
+    const Result damaged = Tool("--quiet " + dir.path().string());
+    EXPECT_EQ(damaged.status, 0) << damaged.out;
+    EXPECT_EQ(damaged.out.rfind(warning, 0), 0u) << damaged.out;
+    EXPECT_NE(damaged.out.find("pictavo: 2 pictures written, 1 of them damaged\n"), std::string::npos) << damaged.out;
+    const Result strict = Tool("--quiet --strict --series s " + dir.path().string());
+    EXPECT_EQ(strict.status, 1) << strict.out;
+    EXPECT_TRUE(fs::exists(dir.file("s02.jpg")));
+
+    // The output is named with its full path, the cause with the system's words.
+    fs::create_directory(out.path() / "RurOdi01.jpg");
+    const Result blocked = Tool("--quiet --output " + out.path().string() + " " + dir.path().string());
+    EXPECT_EQ(blocked.status, 1);
+    EXPECT_EQ(blocked.out, "pictavo: " + out.file("RurOdi01.jpg") + ": Cannot create file: Is a directory.\n");
+
+    ScratchDir empty;
+    pictavo::test::WriteBytes(empty.file("e.jpg"), {});
+    EXPECT_EQ(Tool(empty.path().string()).out, "pictavo: e.jpg: The file is empty.\n");
 }
 
 }  // namespace

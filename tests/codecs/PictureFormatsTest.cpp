@@ -1,8 +1,13 @@
 #include "codecs/PictureFormats.h"
 #include "codecs/TJPEGImage.h"
+#include "imaging/ColourProfile.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <utility>
 
 namespace pictavo {
 namespace {
@@ -66,6 +71,24 @@ TEST_F(PictureFormatsTest, PreviewsArePutUpright)
     ASSERT_TRUE(LoadPictureFile(dir.file("p.jpg"), picture));
     EXPECT_EQ(picture.width(), 20);
     EXPECT_EQ(picture.height(), 40);
+}
+
+TEST_F(PictureFormatsTest, PreviewsShowProfiledColours)
+{
+    const std::string adobe = "/usr/share/color/icc/colord/AdobeRGB1998.icc";
+    if (!std::filesystem::exists(adobe)) GTEST_SKIP() << "colord-data is not installed";
+    test::ScratchDir dir;
+    test::WriteBytes(dir.file("plain.jpg"), test::MakeJpeg(40, 20, test::Gradient));
+    test::WriteBytes(dir.file("tagged.jpg"), test::MakeJpeg(40, 20, test::Gradient, {.icc = test::ReadBytes(adobe)}));
+    RegisterJpegFormats();
+    Raster24 plain, tagged, expected;
+    ASSERT_TRUE(LoadPictureFile(dir.file("plain.jpg"), plain));
+    ASSERT_TRUE(LoadPictureFile(dir.file("tagged.jpg"), tagged));
+    expected = plain;
+    ConvertToSrgb(expected, test::ReadBytes(adobe));
+    for (int y = 0; y < 20; ++y)
+        ASSERT_TRUE(std::equal(tagged.scanLine(y), tagged.scanLine(y) + 120, std::as_const(expected).scanLine(y)));
+    EXPECT_FALSE(std::equal(plain.scanLine(0), plain.scanLine(0) + 120, std::as_const(tagged).scanLine(0)));
 }
 
 TEST_F(PictureFormatsTest, StoredPicturesFindTheirClassByName)

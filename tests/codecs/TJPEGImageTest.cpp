@@ -75,6 +75,35 @@ TEST(TJPEGImage, DecodesColoursInBlueGreenRedOrder)
     EXPECT_NEAR(p[2], 250, 3);
 }
 
+// The picture's frame rewritten with `count` components (1, 2, ... as
+// identifiers) and its first scan with the first min(count, 3) of them.
+std::vector<std::uint8_t> WithComponents(std::vector<std::uint8_t> b, int count)
+{
+    const auto segment = [&](std::uint8_t marker) {
+        for (std::size_t i = 2; i + 1 < b.size(); ++i)
+            if (b[i] == 0xFF && b[i + 1] == marker) return i;
+        return b.size();
+    };
+    const auto replace = [&](std::size_t at, const std::vector<std::uint8_t>& with) {
+        const std::size_t length = b[at + 2] << 8 | b[at + 3];
+        b.erase(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at + 2 + length));
+        b.insert(b.begin() + static_cast<long>(at), with.begin(), with.end());
+    };
+    const std::size_t sof = segment(0xC0);
+    std::vector<std::uint8_t> frame(b.begin() + static_cast<long>(sof), b.begin() + static_cast<long>(sof + 10));
+    frame[3] = static_cast<std::uint8_t>(8 + 3 * count);
+    frame[9] = static_cast<std::uint8_t>(count);
+    for (int id = 1; id <= count; ++id) frame.insert(frame.end(), {static_cast<std::uint8_t>(id), 0x11, 0});
+    replace(sof, frame);
+    const int inScan = std::min(count, 3);
+    std::vector<std::uint8_t> scan = {0xFF, 0xDA, 0, static_cast<std::uint8_t>(6 + 2 * inScan),
+                                      static_cast<std::uint8_t>(inScan)};
+    for (int id = 1; id <= inScan; ++id) scan.insert(scan.end(), {static_cast<std::uint8_t>(id), 0});
+    scan.insert(scan.end(), {0, 63, 0});
+    replace(segment(0xDA), scan);
+    return b;
+}
+
 TEST(TJPEGImage, LibraryErrorsShowTheirClassicNumbers)
 {
     const std::vector<std::uint8_t> good = MakeJpeg(16, 16, test::Gradient);
@@ -94,18 +123,6 @@ TEST(TJPEGImage, LibraryErrorsShowTheirClassicNumbers)
             beforeFrame.resize(i);
             break;
         }
-    // A frame header with eleven components, consistent in length.
-    std::vector<std::uint8_t> elevenComponents = good;
-    for (std::size_t i = 2; i + 1 < elevenComponents.size(); ++i)
-        if (elevenComponents[i] == 0xFF && elevenComponents[i + 1] == 0xC0) {
-            const std::size_t length = elevenComponents[i + 2] << 8 | elevenComponents[i + 3];
-            std::vector<std::uint8_t> sof = {0xFF, 0xC0, 0, 8 + 33, 8, 0, 16, 0, 16, 11};
-            for (std::uint8_t id = 1; id <= 11; ++id) sof.insert(sof.end(), {id, 0x11, 0});
-            elevenComponents.erase(elevenComponents.begin() + static_cast<long>(i),
-                                   elevenComponents.begin() + static_cast<long>(i + 2 + length));
-            elevenComponents.insert(elevenComponents.begin() + static_cast<long>(i), sof.begin(), sof.end());
-            break;
-        }
     std::vector<std::uint8_t> unknown = good;
     unknown.insert(unknown.begin() + 2, {0xFF, 0x02, 0x00, 0x02});  // a reserved marker
 
@@ -116,7 +133,7 @@ TEST(TJPEGImage, LibraryErrorsShowTheirClassicNumbers)
         {"cut before the frame", beforeFrame, "JPEG error #50"},
         {"12-bit samples", patched(4, {12}), "JPEG error #13"},
         {"lossless frame", patched(1, {0xC3}), "JPEG error #59"},
-        {"eleven components", elevenComponents, "JPEG error #24"},
+        {"eleven components", WithComponents(good, 11), "JPEG error #24"},
         {"sampling factor 5", patched(11, {0x51}), "JPEG error #16"},
         {"width above 65500", patched(7, {0xFF, 0xFF}), "JPEG error #40"},
         {"unknown marker", unknown, "JPEG error #67"},
@@ -125,6 +142,33 @@ TEST(TJPEGImage, LibraryErrorsShowTheirClassicNumbers)
         TJPEGImage jpeg;
         EXPECT_EQ(ErrorOf([&] { jpeg.loadFromBytes(c.bytes); }), c.message) << c.name;
         EXPECT_EQ(jpeg.width(), 0) << c.name;
+    }
+}
+
+TEST(TJPEGImage, ErrorsCarryTheLibrarysWordsForTheCommandLine)
+{
+    const std::vector<std::uint8_t> good = MakeJpeg(16, 16, test::Gradient);
+    struct Case { const char* name; std::vector<std::uint8_t> bytes; const char* message; const char* detail; };
+    const Case cases[] = {
+        {"not a JPEG", {'B', 'M', 0, 0, 0, 0}, "JPEG error #52", "Not a JPEG file: starts with 0x42 0x4d"},
+        {"two components", WithComponents(good, 2), "JPEG error #27",
+         "Unsupported color conversion request: pictures of 2 components cannot be read, only grey (1), colour "
+         "(3) and CMYK (4)"},
+        {"five components", WithComponents(good, 5), "JPEG error #27",
+         "Unsupported color conversion request: pictures of 5 components cannot be read, only grey (1), colour "
+         "(3) and CMYK (4)"},
+    };
+    for (const Case& c : cases) {
+        try {
+            TJPEGImage jpeg;
+            jpeg.loadFromBytes(c.bytes);
+            Raster24 r;
+            jpeg.decodeInto(r);
+            ADD_FAILURE() << c.name << " decoded";
+        } catch (const Exception& e) {
+            EXPECT_EQ(e.message(), c.message) << c.name;
+            EXPECT_EQ(e.detail(), c.detail) << c.name;
+        }
     }
 }
 
@@ -140,10 +184,26 @@ TEST(TJPEGImage, EmptyDataLoadsButDoesNotDecode)
 TEST(TJPEGImage, TruncatedCompressedDataStillDecodes)
 {
     std::vector<std::uint8_t> bytes = MakeJpeg(64, 64, test::Gradient);
+    TJPEGImage whole = Loaded(bytes);
+    Raster24 r;
+    whole.decodeInto(r);
+    EXPECT_EQ(whole.warnings().count, 0);
     bytes.resize(bytes.size() * 2 / 3);
-    const Raster24 r = Decoded(bytes);
+    TJPEGImage cut = Loaded(bytes);
+    cut.decodeInto(r);
     EXPECT_EQ(r.width(), 64);
     EXPECT_EQ(r.height(), 64);
+    EXPECT_GE(cut.warnings().count, 1);
+    EXPECT_EQ(cut.warnings().text, "Premature end of JPEG file");
+}
+
+TEST(TJPEGImage, EmbeddedProfilesAreReadWhole)
+{
+    // Longer than one marker holds, so it comes in several chunks.
+    std::vector<std::uint8_t> icc(150000);
+    for (std::size_t i = 0; i < icc.size(); ++i) icc[i] = static_cast<std::uint8_t>(i * 7 / 3);
+    EXPECT_EQ(Loaded(MakeJpeg(16, 16, test::Gradient, {.icc = icc})).iccProfile(), icc);
+    EXPECT_TRUE(Loaded(MakeJpeg(16, 16, test::Gradient)).iccProfile().empty());
 }
 
 TEST(TJPEGImage, ArithmeticCodingLoadsButFailsToDecode)

@@ -1,4 +1,5 @@
 #include "base/Errors.h"
+#include "imaging/BoxReducer.h"
 #include "imaging/ReduceBitmap.h"
 #include "imaging/Sharpen.h"
 
@@ -120,20 +121,42 @@ TEST(ReduceBitmap, EqualInOneAxisStillAveragesAndDarkens)
     EXPECT_EQ(Channel(d1)[0][0], 6);
 }
 
-TEST(ReduceBitmap, UniformValuesComeOutSlightlyDarker)
+TEST(ReduceBitmap, UniformValuesKeepTheirBrightnessInBigBoxes)
 {
-    struct Case { int from, to, value, expected; };
+    // Boxes of up to 2,047 pixels keep the fixed-point rule and come out a
+    // little darker; larger boxes take the exact average.
+    struct Case { int sw, sh, dw, dh, value, expected; };
     const Case cases[] = {
-        {284, 1, 255, 254},     // up to 284 pixels: v - 1
-        {1000, 1, 255, 252},
-        {10000, 1, 255, 233},
-        {70000, 1, 255, 0},     // 65536 or more pixels: H = 0
-        {9, 3, 0, 0},
+        {284, 1, 1, 1, 255, 254},      // up to 284 pixels: v - 1
+        {1000, 1, 1, 1, 255, 252},
+        {2047, 1, 1, 1, 200, 199},     // H = 32: still fixed point
+        {2048, 1, 1, 1, 200, 200},     // H = 31: exact
+        {90, 45, 2, 1, 255, 252},      // 45 x 45 = 2025 pixels, H = 32
+        {92, 46, 2, 1, 255, 255},      // 46 x 46 = 2116 pixels
+        {10000, 1, 1, 1, 255, 255},
+        {70000, 1, 1, 1, 255, 255},    // H would be 0
+        {1, 70000, 1, 1, 201, 201},
+        {9, 3, 3, 1, 0, 0},
     };
     for (const Case& c : cases) {
-        const std::vector<int> out = Reduce1D(std::vector<int>(c.from, c.value), c.to);
-        for (int v : out) EXPECT_EQ(v, c.expected) << c.from << " -> " << c.to;
+        Raster24 src = Gray(std::vector<std::vector<int>>(c.sh, std::vector<int>(c.sw, c.value)));
+        Raster24 dst = Destination(c.dw, c.dh);
+        ReduceBitmap(src, dst, false);
+        for (const auto& row : Channel(dst, 2))
+            for (int v : row) EXPECT_EQ(v, c.expected) << c.sw << "x" << c.sh << " -> " << c.dw << "x" << c.dh;
     }
+}
+
+TEST(BoxReducer, BoxSumsBeyondThirtyTwoBitsAverageExactly)
+{
+    // 17,000 x 1,000 pixels of 255 in one box: the sum passes 2^32.
+    const std::vector<std::uint8_t> row(3 * 17000, 255);
+    Raster24 dst = Destination(1, 1);
+    dst.make24Bit();
+    BoxReducer reducer(dst, 17000, 1000);
+    while (!reducer.done()) reducer.addRow(row.data());
+    EXPECT_EQ(dst.scanLine(0)[0], 255);
+    EXPECT_EQ(dst.scanLine(0)[2], 255);
 }
 
 TEST(ReduceBitmap, ErrorsComeBeforeAnyPixelIsWritten)
@@ -229,7 +252,7 @@ std::vector<std::vector<int>> SlowReduce(const std::vector<std::vector<int>>& sr
             for (int y = by(j); y < by(j + 1); ++y)
                 for (int x = bx(i); x < bx(i + 1); ++x) sum += src[y][x];
             const int n = (bx(i + 1) - bx(i)) * (by(j + 1) - by(j));
-            out[j][i] = (sum * (65535 / n)) >> 16;
+            out[j][i] = n > 2047 ? (sum + n / 2) / n : (sum * (65535 / n)) >> 16;
         }
     return out;
 }

@@ -88,6 +88,8 @@ std::vector<std::uint8_t> MakeJpeg(int width, int height, const PixelFunction& p
     jpeg_start_compress(&cinfo, TRUE);
     if (!options.app1.empty())
         jpeg_write_marker(&cinfo, JPEG_APP0 + 1, options.app1.data(), static_cast<unsigned>(options.app1.size()));
+    if (!options.icc.empty())
+        jpeg_write_icc_profile(&cinfo, options.icc.data(), static_cast<unsigned>(options.icc.size()));
     std::vector<JSAMPLE> row(static_cast<std::size_t>(width) * 3);
     while (cinfo.next_scanline < cinfo.image_height) {
         const int y = static_cast<int>(cinfo.next_scanline);

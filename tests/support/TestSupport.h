@@ -53,6 +53,7 @@ struct JpegOptions {
     bool gray = false;
     bool lumaScanFirst = false;  // sequential, but luminance alone in the first scan
     std::vector<std::uint8_t> app1;  // an APP1 payload to write, if any
+    std::vector<std::uint8_t> icc;   // an ICC profile to embed, if any
 };
 
 // A JPEG made by the library directly, from RGB pixels.

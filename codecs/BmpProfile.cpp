@@ -1,0 +1,36 @@
+#include "codecs/BmpProfile.h"
+
+namespace pictavo {
+namespace {
+
+constexpr std::size_t FileHeaderSize = 14;
+constexpr std::uint32_t V5HeaderSize = 124;
+// Offsets inside the version 5 header.
+constexpr std::size_t ColourSpaceType = 56;
+constexpr std::size_t ProfileData = 112;  // counted from the header's start
+constexpr std::size_t ProfileSize = 116;
+constexpr std::uint32_t ProfileEmbedded = 0x4D424544;  // 'MBED'
+
+std::uint32_t U32(const std::uint8_t* p)
+{
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t(p[3]) << 24);
+}
+
+}  // namespace
+
+ProfilePlace EmbeddedBitmapProfilePlace(const std::uint8_t* file, std::size_t size)
+{
+    if (size < FileHeaderSize + V5HeaderSize) return {};
+    const std::uint8_t* header = file + FileHeaderSize;
+    if (U32(header) < V5HeaderSize || U32(header + ColourSpaceType) != ProfileEmbedded) return {};
+    return {FileHeaderSize + std::uint64_t(U32(header + ProfileData)), U32(header + ProfileSize)};
+}
+
+std::vector<std::uint8_t> EmbeddedBitmapProfile(const std::uint8_t* file, std::size_t size)
+{
+    const ProfilePlace place = EmbeddedBitmapProfilePlace(file, size);
+    if (place.length == 0 || place.offset + place.length > size) return {};
+    return {file + place.offset, file + place.offset + place.length};
+}
+
+}  // namespace pictavo

@@ -1,0 +1,244 @@
+// Profiled and CMYK pictures end in sRGB; sRGB itself is left alone.
+#include "codecs/BmpProfile.h"
+#include "codecs/TJPEGImage.h"
+#include "imaging/ColourProfile.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <lcms2.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+
+namespace pictavo {
+namespace {
+
+namespace fs = std::filesystem;
+const std::string Icc = "/usr/share/color/icc/";
+
+std::vector<std::uint8_t> Saved(cmsHPROFILE profile)
+{
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(profile, nullptr, &size);
+    std::vector<std::uint8_t> bytes(size);
+    cmsSaveProfileToMem(profile, bytes.data(), &size);
+    cmsCloseProfile(profile);
+    return bytes;
+}
+
+// Display P3: P3 primaries, D65, sRGB's tone curve.
+std::vector<std::uint8_t> DisplayP3()
+{
+    const cmsCIExyY d65{0.3127, 0.3290, 1};
+    const cmsCIExyYTRIPLE p3{{0.680, 0.320, 1}, {0.265, 0.690, 1}, {0.150, 0.060, 1}};
+    const double params[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
+    cmsToneCurve* curve = cmsBuildParametricToneCurve(nullptr, 4, params);
+    cmsToneCurve* curves[3] = {curve, curve, curve};
+    std::vector<std::uint8_t> bytes = Saved(cmsCreateRGBProfile(&d65, &p3, curves));
+    cmsFreeToneCurve(curve);
+    return bytes;
+}
+
+std::vector<std::uint8_t> Grey()
+{
+    cmsToneCurve* curve = cmsBuildGamma(nullptr, 2.2);
+    std::vector<std::uint8_t> bytes = Saved(cmsCreateGrayProfile(cmsD50_xyY(), curve));
+    cmsFreeToneCurve(curve);
+    return bytes;
+}
+
+// A profile by file name under /usr/share/color/icc, or nothing when that package is absent.
+std::optional<std::vector<std::uint8_t>> Installed(const std::string& name)
+{
+    if (!fs::exists(Icc + name)) return std::nullopt;
+    return test::ReadBytes(Icc + name);
+}
+
+// Saturated colours, greys and everything between.
+Raster24 Colours()
+{
+    Raster24 r;
+    r.reset(48, 40, PixelFormat::Bgr24, 0);
+    for (int y = 0; y < r.height(); ++y)
+        for (int x = 0; x < r.width(); ++x) {
+            std::uint8_t* p = r.scanLine(y) + 3 * x;
+            p[0] = static_cast<std::uint8_t>(x * 255 / 47);
+            p[1] = static_cast<std::uint8_t>(y * 255 / 39);
+            p[2] = static_cast<std::uint8_t>(y < 20 ? 255 - x * 5 : x * 5);
+        }
+    return r;
+}
+
+TEST(ColourProfile, SrgbIsRecognisedByItsColoursNotItsBytes)
+{
+    struct Case { std::string name; std::optional<std::vector<std::uint8_t>> icc; bool srgb; };
+    const Case cases[] = {
+        {"icc-profiles-free sRGB (version 2, D65 white)", Installed("sRGB.icc"), true},
+        {"colord sRGB (version 4)", Installed("colord/sRGB.icc"), true},
+        {"Little CMS's sRGB", Saved(cmsCreate_sRGBProfile()), true},
+        {"Adobe RGB", Installed("colord/AdobeRGB1998.icc"), false},
+        {"ProPhoto RGB", Installed("colord/ProPhotoRGB.icc"), false},
+        {"sRGB primaries, Rec. 709 curve", Installed("colord/Rec709.icc"), false},
+        {"Display P3", DisplayP3(), false},
+        {"grey", Grey(), false},
+        {"not a profile", std::vector<std::uint8_t>{'a', 'c', 's', 'p', 1, 2, 3}, false},
+        {"empty", std::vector<std::uint8_t>{}, false},
+    };
+    for (const Case& c : cases) {
+        if (!c.icc) continue;  // that package is not installed
+        EXPECT_EQ(IsSrgbProfile(*c.icc), c.srgb) << c.name;
+    }
+}
+
+TEST(ColourProfile, PixelsConvertAsLittleCmsConvertsThem)
+{
+    struct Case { std::string name; std::optional<std::vector<std::uint8_t>> icc; bool changes; };
+    const Case cases[] = {
+        {"Adobe RGB", Installed("colord/AdobeRGB1998.icc"), true},
+        {"Adobe RGB, version 2 with a D65 white", Installed("compatibleWithAdobeRGB1998.icc"), true},
+        {"ProPhoto RGB", Installed("colord/ProPhotoRGB.icc"), true},
+        {"Display P3", DisplayP3(), true},
+        {"sRGB", Installed("colord/sRGB.icc"), false},
+        {"grey", Grey(), false},
+        {"damaged", std::vector<std::uint8_t>(200, 7), false},
+    };
+    const Raster24 original = Colours();
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    for (const Case& c : cases) {
+        if (!c.icc) continue;
+        Raster24 converted = original;
+        ConvertToSrgb(converted, *c.icc);
+        if (!c.changes) {
+            for (int y = 0; y < original.height(); ++y)
+                ASSERT_TRUE(std::equal(original.scanLine(y), original.scanLine(y) + 3 * original.width(),
+                                       converted.scanLine(y)))
+                    << c.name;
+            continue;
+        }
+        // The reference: the same intent in floating point, unoptimised.
+        cmsHPROFILE in = cmsOpenProfileFromMem(c.icc->data(), static_cast<cmsUInt32Number>(c.icc->size()));
+        cmsHTRANSFORM exact = cmsCreateTransform(in, TYPE_RGB_DBL, srgb, TYPE_RGB_DBL, INTENT_RELATIVE_COLORIMETRIC,
+                                                 cmsFLAGS_BLACKPOINTCOMPENSATION | cmsFLAGS_NOOPTIMIZE);
+        int worst = 0, moved = 0;
+        for (int y = 0; y < original.height(); ++y)
+            for (int x = 0; x < original.width(); ++x) {
+                const std::uint8_t* p = original.scanLine(y) + 3 * x;
+                const std::uint8_t* q = converted.scanLine(y) + 3 * x;
+                double rgb[3] = {p[2] / 255.0, p[1] / 255.0, p[0] / 255.0}, out[3];
+                cmsDoTransform(exact, rgb, out, 1);
+                for (int k = 0; k < 3; ++k) {
+                    const int expected = static_cast<int>(std::lround(std::clamp(out[k], 0.0, 1.0) * 255));
+                    worst = std::max(worst, std::abs(q[2 - k] - expected));
+                    moved = std::max(moved, std::abs(q[2 - k] - p[2 - k]));
+                }
+            }
+        cmsDeleteTransform(exact);
+        cmsCloseProfile(in);
+        EXPECT_LE(worst, 2) << c.name;
+        EXPECT_GE(moved, 20) << c.name;
+    }
+    cmsCloseProfile(srgb);
+}
+
+// Mean and largest difference of a decoded picture from RGB bytes.
+std::pair<double, int> Difference(const Raster24& picture, const std::vector<std::uint8_t>& rgb)
+{
+    double total = 0;
+    int worst = 0;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            for (int k = 0; k < 3; ++k) {
+                const int d = std::abs(picture.scanLine(y)[3 * x + 2 - k] -
+                                       rgb[(static_cast<std::size_t>(y) * picture.width() + x) * 3 + k]);
+                total += d;
+                worst = std::max(worst, d);
+            }
+    return {total / (3.0 * picture.width() * picture.height()), worst};
+}
+
+TEST(CmykJpeg, LooksAsImageMagickShowsIt)
+{
+    if (std::system("convert -version >/dev/null 2>&1") != 0) GTEST_SKIP() << "ImageMagick is not installed";
+    test::ScratchDir dir;
+    test::WriteBytes(dir.file("rgb.jpg"), test::MakeJpeg(96, 64, test::Gradient, {.quality = 100}));
+    // ImageMagick writes YCCK with Adobe's inverted inks.
+    ASSERT_EQ(std::system(("convert " + dir.file("rgb.jpg") + " -colorspace CMYK -quality 95 " + dir.file("plain.jpg"))
+                              .c_str()),
+              0);
+    struct Case { std::string file, profile, render; };
+    std::vector<Case> cases = {{"plain.jpg", "", "-colorspace sRGB"}};
+    const std::string cmykProfile = Icc + "ghostscript/default_cmyk.icc";
+    if (fs::exists(cmykProfile) && fs::exists(Icc + "colord/sRGB.icc")) {
+        ASSERT_EQ(std::system(("convert " + dir.file("plain.jpg") + " -profile " + cmykProfile + " " +
+                               dir.file("tagged.jpg"))
+                                  .c_str()),
+                  0);
+        cases.push_back({"tagged.jpg", cmykProfile, "-intent relative -black-point-compensation -profile " + Icc +
+                                                        "colord/sRGB.icc"});
+    }
+    std::optional<Raster24> plain;
+    for (const Case& c : cases) {
+        TJPEGImage jpeg;
+        jpeg.loadFromFile(dir.file(c.file));
+        EXPECT_TRUE(jpeg.iccProfile().empty()) << "CMYK rows are turned into sRGB while decoding";
+        Raster24 ours;
+        jpeg.decodeInto(ours);
+        ASSERT_EQ(std::system(("convert " + dir.file(c.file) + " " + c.render + " -depth 8 rgb:" + dir.file("im.rgb"))
+                                  .c_str()),
+                  0);
+        const auto [mean, worst] = Difference(ours, test::ReadBytes(dir.file("im.rgb")));
+        // Mean 0.4 plain and 0.7 through the profile, whose 8-bit table
+        // interpolates a little differently at the edges of the ink range.
+        EXPECT_LT(mean, 1.5) << c.file;
+        EXPECT_LE(worst, 24) << c.file;
+        if (!plain) {
+            plain = ours;
+            continue;
+        }
+        // The profile was used: print inks do not reach sRGB's saturation.
+        std::vector<std::uint8_t> plainRgb;
+        for (int y = 0; y < plain->height(); ++y)
+            for (int x = 0; x < plain->width(); ++x)
+                for (int k = 2; k >= 0; --k) plainRgb.push_back(plain->scanLine(y)[3 * x + k]);
+        EXPECT_GT(Difference(ours, plainRgb).first, 5.0);
+    }
+}
+
+TEST(BitmapProfile, OnlyAnEmbeddedProfileInsideTheFileIsTaken)
+{
+    const std::vector<std::uint8_t> profile = {'p', 'r', 'o', 'f', 'i', 'l', 'e'};
+    // A version 5 header, its colour space, where the profile starts (from the header) and how long it is.
+    const auto file = [&](std::uint32_t headerSize, const char* space, std::uint32_t at, std::uint32_t length) {
+        std::vector<std::uint8_t> b = test::MakeBmp({.headerSize = headerSize, .width = 1, .height = 1,
+                                                     .pixels = {1, 2, 3, 0}});
+        const auto put = [&](std::size_t offset, std::uint32_t v) {
+            for (int k = 0; k < 4; ++k) b[offset + k] = static_cast<std::uint8_t>(v >> (8 * k));
+        };
+        if (headerSize >= 124) {
+            put(14 + 56, static_cast<std::uint32_t>(space[3] | space[2] << 8 | space[1] << 16 | space[0] << 24));
+            put(14 + 112, at);
+            put(14 + 116, length);
+        }
+        b.insert(b.end(), profile.begin(), profile.end());
+        return b;
+    };
+    const std::size_t end = file(124, "MBED", 0, 0).size() - profile.size() - 14;
+    struct Case { const char* name; std::vector<std::uint8_t> bytes; bool found; };
+    const Case cases[] = {
+        {"embedded", file(124, "MBED", static_cast<std::uint32_t>(end), 7), true},
+        {"named sRGB", file(124, "sRGB", static_cast<std::uint32_t>(end), 7), false},
+        {"linked", file(124, "LINK", static_cast<std::uint32_t>(end), 7), false},
+        {"past the end", file(124, "MBED", static_cast<std::uint32_t>(end), 8), false},
+        {"far past the end", file(124, "MBED", 0xFFFFFFF0u, 7), false},
+        {"version 4 header", file(108, "MBED", 0, 0), false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(EmbeddedBitmapProfile(c.bytes.data(), c.bytes.size()),
+                  c.found ? profile : std::vector<std::uint8_t>())
+            << c.name;
+}
+
+}  // namespace
+}  // namespace pictavo
