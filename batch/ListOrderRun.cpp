@@ -14,16 +14,20 @@ namespace {
 // on; their results are small encoded files, so memory stays bounded.
 constexpr int Ahead = 32;
 
+// The failure of picture `name`, keeping the cause a library gave.
+ResizeError FailureOf(const std::exception& e, const std::string& name)
+{
+    const auto* known = dynamic_cast<const Exception*>(&e);
+    return ResizeError(e.what(), name, known ? known->detail() : std::string());
+}
+
 }  // namespace
 
 void RunInListOrder(int count, int jobs, const std::function<std::vector<std::uint8_t>(int)>& process,
                     const std::function<void(int, const std::vector<std::uint8_t>&)>& commit,
                     const std::vector<std::string>& names, const std::vector<std::uintmax_t>& costs)
 {
-    const auto fail = [&](int i, const std::exception& e) {
-        const auto* known = dynamic_cast<const Exception*>(&e);
-        throw ResizeError(e.what(), names[static_cast<std::size_t>(i)], known ? known->detail() : std::string());
-    };
+    const auto fail = [&](int i, const std::exception& e) { throw FailureOf(e, names[static_cast<std::size_t>(i)]); };
     if (jobs == 1 || count <= 1) {
         for (int i = 0; i < count; ++i) {
             try {
@@ -109,6 +113,32 @@ void RunInListOrder(int count, int jobs, const std::function<std::vector<std::ui
         changed.notify_all();
     }
     finish();
+}
+
+void RunPastFailures(int count, int jobs, const std::function<std::vector<std::uint8_t>(int)>& process,
+                     const std::function<void(int, const std::vector<std::uint8_t>&)>& commit,
+                     const std::vector<std::string>& names, const std::vector<std::uintmax_t>& costs,
+                     const std::function<void(int, const ResizeError&)>& failed)
+{
+    // Written by the worker of picture i, read when i's turn to commit comes.
+    std::vector<std::exception_ptr> errors(static_cast<std::size_t>(count));
+    const auto tryProcess = [&](int i) -> std::vector<std::uint8_t> {
+        try {
+            return process(i);
+        } catch (const std::exception&) {
+            errors[static_cast<std::size_t>(i)] = std::current_exception();
+            return {};
+        }
+    };
+    const auto tryCommit = [&](int i, const std::vector<std::uint8_t>& bytes) {
+        try {
+            if (errors[static_cast<std::size_t>(i)]) std::rethrow_exception(errors[static_cast<std::size_t>(i)]);
+            commit(i, bytes);
+        } catch (const std::exception& e) {
+            if (failed) failed(i, FailureOf(e, names[static_cast<std::size_t>(i)]));
+        }
+    };
+    RunInListOrder(count, jobs, tryProcess, tryCommit, names, costs);
 }
 
 }  // namespace pictavo
