@@ -82,14 +82,13 @@ std::vector<std::string> NameOutputs(const std::string& nameTemplate, const std:
         if (name.find_first_of(Separators) != std::string::npos)
             throw ResizeError("The output name \"" + name + "\" of " + inputs[i] +
                                   " must not contain / or \\: outputs are written into the output folder",
-                              inputs[i]);
-        if (name == ".jpg")
-            throw ResizeError("The name template gives " + inputs[i] + " an empty name", inputs[i]);
+                              "");
+        if (name == ".jpg") throw ResizeError("The name template gives " + inputs[i] + " an empty name", "");
         const auto [it, fresh] = owner.emplace(folder + name, i);
         if (!fresh)
             throw ResizeError(inputs[it->second] + " and " + inputs[i] + " would both be written as " + folder +
                                   name + ". Nothing was written; put {n} in the name template.",
-                              inputs[i]);
+                              "");
         outputs.push_back(folder + name);
     }
     return outputs;

@@ -1,5 +1,6 @@
 // How outputs are named: a template of fields, always followed by ".jpg",
-// since every output is a JPEG whatever the template says.
+// since every output is a JPEG whatever the template says (and so no name
+// can be "." or "..").
 #pragma once
 
 #include <string>
@@ -26,7 +27,8 @@ void CheckSeries(const std::string& series);
 // `mirrorFolders` each input's folder is kept in front of its output name
 // and numbering starts again in every folder. Before anything is written it
 // refuses (ResizeError) a name that would leave its folder or is empty, and
-// two inputs given the same output.
+// two inputs given the same output. The message names the inputs; the
+// error's input() is empty, as nothing was read.
 std::vector<std::string> NameOutputs(const std::string& nameTemplate, const std::string& series,
                                      const std::vector<std::string>& inputs, bool mirrorFolders);
 

@@ -89,13 +89,7 @@ int main(int argc, char** argv)
     if (!std::filesystem::is_directory(options->folder, ec)) return Fail(options->folder, "No such folder");
     RunOptions run;
     run.jobs = options->jobs > 0 ? options->jobs : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    if (!options->outputFolder.empty()) {
-        // Made with its parents, as other tools' output folders are.
-        std::filesystem::create_directories(options->outputFolder, ec);
-        if (!std::filesystem::is_directory(options->outputFolder))
-            return Fail(options->outputFolder, "Cannot create folder", ec.message());
-        run.outputFolder = WithSlash(options->outputFolder);
-    }
+    if (!options->outputFolder.empty()) run.outputFolder = WithSlash(options->outputFolder);
 
     BatchModel model = options->model;
     try {
@@ -130,6 +124,13 @@ int main(int argc, char** argv)
     }
     const int total = static_cast<int>(model.names.size());
     if (total == 0) return 0;  // a shard beyond the list's end
+    if (!options->outputFolder.empty()) {
+        // Made with its parents, as other tools' output folders are, once
+        // the names are known to be sound.
+        std::filesystem::create_directories(options->outputFolder, ec);
+        if (!std::filesystem::is_directory(options->outputFolder))
+            return Fail(options->outputFolder, "Cannot create folder", ec.message());
+    }
     run.keepGoing = options->keepGoing;
     std::unique_ptr<cli::ProgressBar> bar;
     if (!options->quiet && isatty(STDERR_FILENO)) bar = std::make_unique<cli::ProgressBar>(stderr, total);
