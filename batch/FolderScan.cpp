@@ -27,6 +27,13 @@ bool Matches(const std::string& name, InputFormat format)
 
 }  // namespace
 
+void RaiseUnreadableFolder(const std::string& folder, const std::string& reason)
+{
+    EStreamError error("Cannot read folder " + folder);
+    error.setPath(folder).setHeadline("Cannot read folder").setDetail(reason);
+    throw error;
+}
+
 bool ListOrder(const std::string& a, const std::string& b)
 {
     // Letters compare as capitals, as the Windows file system orders names,
@@ -71,11 +78,7 @@ void ScanFolderPath(BatchModel& model, std::string folder)
     model.progressMax = n;
     model.progressPosition = 0;
     // A folder that cannot be listed is not an empty one: say why.
-    if (ec) {
-        EStreamError error("Cannot read folder " + folder);
-        error.setPath(folder).setHeadline("Cannot read folder").setDetail(ec.message());
-        throw error;
-    }
+    if (ec) RaiseUnreadableFolder(folder, ec.message());
 }
 
 }  // namespace pictavo

@@ -19,6 +19,9 @@ void ScanFolder(BatchModel& model, const std::string& chosenFile);
 // with an empty list and "Cannot read folder <folder>" with the reason.
 void ScanFolderPath(BatchModel& model, std::string folder);
 
+// "Cannot read folder <folder>", the command line adding `reason`.
+[[noreturn]] void RaiseUnreadableFolder(const std::string& folder, const std::string& reason);
+
 // The order in which the list shows names: ASCII letters compared as
 // capitals, ties in byte order.
 bool ListOrder(const std::string& a, const std::string& b);

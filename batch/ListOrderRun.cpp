@@ -14,6 +14,7 @@ namespace {
 // on; their results are small encoded files, so memory stays bounded.
 constexpr int Ahead = 32;
 
+// The failure of picture `name`, keeping the cause a library gave.
 }  // namespace
 
 void RunInListOrder(int count, int jobs, const std::function<std::vector<std::uint8_t>(int)>& process,
@@ -108,6 +109,32 @@ void RunInListOrder(int count, int jobs, const std::function<std::vector<std::ui
         changed.notify_all();
     }
     finish();
+}
+
+void RunPastFailures(int count, int jobs, const std::function<std::vector<std::uint8_t>(int)>& process,
+                     const std::function<void(int, const std::vector<std::uint8_t>&)>& commit,
+                     const std::vector<std::string>& names, const std::vector<std::uintmax_t>& costs,
+                     const std::function<void(int, const ResizeError&)>& failed)
+{
+    // Written by the worker of picture i, read when i's turn to commit comes.
+    std::vector<std::exception_ptr> errors(static_cast<std::size_t>(count));
+    const auto tryProcess = [&](int i) -> std::vector<std::uint8_t> {
+        try {
+            return process(i);
+        } catch (const std::exception&) {
+            errors[static_cast<std::size_t>(i)] = std::current_exception();
+            return {};
+        }
+    };
+    const auto tryCommit = [&](int i, const std::vector<std::uint8_t>& bytes) {
+        try {
+            if (errors[static_cast<std::size_t>(i)]) std::rethrow_exception(errors[static_cast<std::size_t>(i)]);
+            commit(i, bytes);
+        } catch (const std::exception& e) {
+            if (failed) failed(i, ResizeError(e, names[static_cast<std::size_t>(i)]));
+        }
+    };
+    RunInListOrder(count, jobs, tryProcess, tryCommit, names, costs);
 }
 
 }  // namespace pictavo

@@ -2,6 +2,8 @@
 // one in list order.
 #pragma once
 
+#include "batch/ResizeError.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -19,5 +21,12 @@ namespace pictavo {
 void RunInListOrder(int count, int jobs, const std::function<std::vector<std::uint8_t>(int)>& process,
                     const std::function<void(int, const std::vector<std::uint8_t>&)>& commit,
                     const std::vector<std::string>& names, const std::vector<std::uintmax_t>& costs);
+
+// The same, but a failing picture does not stop the run: failed(i, error)
+// is called in its place in list order, and the run goes on.
+void RunPastFailures(int count, int jobs, const std::function<std::vector<std::uint8_t>(int)>& process,
+                     const std::function<void(int, const std::vector<std::uint8_t>&)>& commit,
+                     const std::vector<std::string>& names, const std::vector<std::uintmax_t>& costs,
+                     const std::function<void(int, const ResizeError&)>& failed);
 
 }  // namespace pictavo

@@ -21,10 +21,15 @@ std::string Trim(const std::string& text)
     return text.substr(begin, end - begin);
 }
 
-std::string OutputName(const std::string& series, int index)
+std::string SeriesNumber(int index)
 {
     const int number = index + 1;
-    return series + (number < 10 ? "0" : "") + std::to_string(number) + ".jpg";
+    return (number < 10 ? "0" : "") + std::to_string(number);
+}
+
+std::string OutputName(const std::string& series, int index)
+{
+    return series + SeriesNumber(index) + ".jpg";
 }
 
 }  // namespace pictavo

@@ -54,6 +54,9 @@ struct BatchModel {
 // Removes characters of code 0 to 32 at both ends.
 std::string Trim(const std::string& text);
 
+// The number of 0-based `index` in a series: at least two digits, "01".
+std::string SeriesNumber(int index);
+
 // series + a number of at least two digits + ".jpg", for 0-based `index`.
 std::string OutputName(const std::string& series, int index);
 

@@ -1,7 +1,9 @@
 #include "batch/ResizeRun.h"
 
 #include "base/MemoryBudget.h"
+#include "batch/InputList.h"
 #include "batch/ListOrderRun.h"
+#include "batch/OutputNames.h"
 #include "batch/Pipeline.h"
 #include "codecs/Files.h"
 #include "imaging/ColourProfile.h"
@@ -9,6 +11,7 @@
 
 #include <algorithm>
 #include <map>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <filesystem>
 
@@ -24,14 +27,7 @@ namespace {
     throw empty;
 }
 
-void CheckSeries(const std::string& series)
-{
-    const bool leaves = series.find_first_of(std::string("/\\\0", 3)) != std::string::npos;
-    if (leaves)
-        throw ResizeError("The series name \"" + series + "\" must not contain / or \\: outputs are written "
-                          "into the folder of the pictures",
-                          "");
-}
+}  // namespace
 
 // No output may replace a listed input, its own included: that photo would
 // be lost. Files are compared by identity, not by name, so no spelling of
@@ -42,7 +38,7 @@ void CheckCollisions(const std::string& inputFolder, const std::vector<std::stri
     std::map<std::pair<dev_t, ino_t>, std::size_t> inputs;
     struct stat info {};
     for (std::size_t i = 0; i < names.size(); ++i)
-        if (::stat((inputFolder + names[i]).c_str(), &info) == 0) inputs.emplace(std::pair(info.st_dev, info.st_ino), i);
+        if (::stat(InputPath(inputFolder, names[i]).c_str(), &info) == 0) inputs.emplace(std::pair(info.st_dev, info.st_ino), i);
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         if (::stat((outputFolder + outputs[i]).c_str(), &info) != 0) continue;
         const auto it = inputs.find(std::pair(info.st_dev, info.st_ino));
@@ -53,8 +49,6 @@ void CheckCollisions(const std::string& inputFolder, const std::vector<std::stri
                               names[i]);
     }
 }
-
-}  // namespace
 
 OutputSize TargetFor(int w, int h, TargetSize target)
 {
@@ -83,9 +77,13 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
     const std::vector<std::string> names = model.names;
     const int count = static_cast<int>(names.size());
     const std::string series = Trim(model.series);
-    CheckSeries(series);
-    std::vector<std::string> outputs;
-    for (int i = 0; i < count; ++i) outputs.push_back(OutputName(series, i));
+    std::vector<std::string> outputs = options.outputs;
+    if (!outputs.empty() && outputs.size() != names.size())
+        throw std::invalid_argument("RunResize: one output name a listed picture");
+    if (outputs.empty()) {
+        CheckSeries(series);
+        for (int i = 0; i < count; ++i) outputs.push_back(OutputName(series, i));
+    }
     const std::string outputFolder = options.outputFolder.empty() ? model.imageFolder : options.outputFolder;
     CheckCollisions(model.imageFolder, names, outputFolder, outputs);
 
@@ -94,10 +92,14 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
     std::vector<DecodeWarnings> damage(names.size());
     const auto process = [&settings, &names, &damage](int i) {
         const std::string& name = names[static_cast<std::size_t>(i)];
-        return ResizeOne(settings, settings.imageFolder + name, name, &damage[static_cast<std::size_t>(i)]);
+        return ResizeOne(settings, InputPath(settings.imageFolder, name), name, &damage[static_cast<std::size_t>(i)]);
     };
     const auto commit = [&](int i, const std::vector<std::uint8_t>& bytes) {
         const std::string& name = outputs[static_cast<std::size_t>(i)];
+        if (const std::size_t slash = name.rfind('/'); slash != std::string::npos) {
+            std::error_code ignored;  // a folder that cannot be made fails the write below
+            std::filesystem::create_directories(outputFolder + name.substr(0, slash), ignored);
+        }
         WriteFileAtomically(outputFolder + name, bytes.data(), bytes.size(), name);
         model.progressPosition = i;
         if (hooks.progressChanged) hooks.progressChanged(model);
@@ -108,10 +110,11 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
     std::vector<std::uintmax_t> costs;
     for (const std::string& name : names) {
         std::error_code ec;
-        const std::uintmax_t size = std::filesystem::file_size(settings.imageFolder + name, ec);
+        const std::uintmax_t size = std::filesystem::file_size(InputPath(settings.imageFolder, name), ec);
         costs.push_back(ec ? 0 : size);
     }
-    RunInListOrder(count, std::max(1, options.jobs), process, commit, names, costs);
+    if (options.keepGoing) RunPastFailures(count, std::max(1, options.jobs), process, commit, names, costs, hooks.failed);
+    else RunInListOrder(count, std::max(1, options.jobs), process, commit, names, costs);
     if (count > 0) SyncFileSystemOf(outputFolder, outputs.back());
 
     model.names = outputs;

@@ -25,6 +25,8 @@ struct RunHooks {
     // After output `index` was written from the listed `input` that the
     // decoder found damaged: the picture is written all the same.
     std::function<void(int index, const std::string& input, const DecodeWarnings& warnings)> damaged;
+    // With keepGoing: output `index` failed and was skipped.
+    std::function<void(int index, const ResizeError& error)> failed;
 };
 
 struct RunOptions {
@@ -33,6 +35,12 @@ struct RunOptions {
     int jobs = 1;
     // Where outputs go; imageFolder when empty.
     std::string outputFolder;
+    // The output name of each listed picture, relative to the output folder
+    // (see NameOutputs); the numbered series when empty.
+    std::vector<std::string> outputs;
+    // Go on past a failing picture; its output is skipped, the others keep
+    // their names.
+    bool keepGoing = false;
 };
 
 // The size of the reduced picture for a w x h source: the longer side meets
@@ -49,6 +57,11 @@ OutputSize TargetFor(int w, int h, TargetSize target);
 // read past goes to `warnings` when given.
 std::vector<std::uint8_t> ResizeOne(const BatchModel& model, const std::string& path, const std::string& name,
                                     DecodeWarnings* warnings = nullptr);
+
+// Refuses (ResizeError) before anything is written when an output would
+// replace a listed input, its own included. Files are compared by identity.
+void CheckCollisions(const std::string& inputFolder, const std::vector<std::string>& names,
+                     const std::string& outputFolder, const std::vector<std::string>& outputs);
 
 // The whole run over model.names. Before anything is written it stops with
 // a ResizeError when the series name would leave the folder or an output

@@ -50,64 +50,223 @@ bool ParseQuality(const std::string& text, BatchModel& model)
     return true;
 }
 
+bool ParseShard(const std::string& text, Options& o)
+{
+    const std::size_t slash = text.find('/');
+    return slash != std::string::npos && ParseInt(text.substr(slash + 1), 1, 1000000, o.shards) &&
+           ParseInt(text.substr(0, slash), 1, o.shards, o.shard);
+}
+
+struct OptionSpec {
+    const char* name;
+    char letter;           // the short form, or 0
+    const char* argument;  // shown in the help; nullptr for a switch
+    const char* help;
+    bool (*apply)(Options&, const std::string&);
+    const char* error;  // when apply refuses the value
+};
+
+// One table gives the parser and the help, so the two cannot drift.
+const OptionSpec Specs[] = {
+    {"format", 0, "jpg|bmp", "format of the input pictures (default jpg)",
+     [](Options& o, const std::string& v) {
+         o.model.format = v == "bmp" ? InputFormat::Bitmap : InputFormat::Jpeg;
+         return v == "jpg" || v == "bmp";
+     },
+     "--format takes jpg or bmp"},
+    {"size", 0, "WxH",
+     "size the longer side must meet: 999x750, 800x600 (default), 640x480, 480x360, 320x240, 160x120 or any WxH",
+     [](Options& o, const std::string& v) { return ParseSize(v, o.model); }, "--size takes WxH, such as 800x600"},
+    {"quality", 0, "Q", "JPEG quality of the outputs: 90, 75 (default), 60, 50, 30 or any 1 to 100",
+     [](Options& o, const std::string& v) { return ParseQuality(v, o.model); }, "--quality takes 1 to 100"},
+    {"sharpen", 0, nullptr, "sharpen each reduced picture",
+     [](Options& o, const std::string&) { return o.model.sharpen = true; }, ""},
+    {"series", 0, "NAME", "name the outputs are numbered after (default RurOdi)",
+     [](Options& o, const std::string& v) {
+         o.model.series = v;
+         return true;
+     },
+     ""},
+    {"name", 0, "TEMPLATE",
+     "output names from the fields {series}, {n} (the number: 01, 02, ...) and {stem} (the input's name without "
+     "folder and extension); \".jpg\" is always added (default {series}{n})",
+     [](Options& o, const std::string& v) {
+         o.nameTemplate = v;
+         return NameTemplateError(v).empty();
+     },
+     nullptr},
+    {"output", 0, "DIR", "folder to write into, made when missing (default FOLDER)",
+     [](Options& o, const std::string& v) {
+         o.outputFolder = v;
+         return !v.empty();
+     },
+     "--output takes a folder"},
+    {"recursive", 'r', nullptr,
+     "take pictures from sub-folders too, symbolic links to folders aside, and mirror the tree under the output "
+     "folder (requires --output); numbers start again in every folder",
+     [](Options& o, const std::string&) { return o.recursive = true; }, ""},
+    {"files-from", 0, "FILE",
+     "take the pictures named in FILE (- for standard input), one a line, relative to FOLDER or absolute, in that "
+     "order, instead of listing FOLDER",
+     [](Options& o, const std::string& v) {
+         o.filesFrom = v;
+         return !v.empty();
+     },
+     "--files-from takes a file, or - for standard input"},
+    {"shard", 0, "K/N",
+     "take every N-th picture from the K-th on, numbered as in the whole run: shards 1/N to N/N together write "
+     "what one run writes",
+     [](Options& o, const std::string& v) { return ParseShard(v, o); }, "--shard takes K/N, 1 <= K <= N, such as 2/3"},
+    {"keep-going", 'k', nullptr, "go on past a picture that fails; its number stays unused",
+     [](Options& o, const std::string&) { return o.keepGoing = true; }, ""},
+    {"jobs", 'j', "N", "pictures worked on at once, 1 to 256 (default one per processor)",
+     [](Options& o, const std::string& v) { return ParseInt(v, 1, 256, o.jobs); }, "--jobs takes 1 to 256"},
+    {"memory-limit", 0, "SIZE",
+     "memory the whole run may use, in K, M or G (default the smaller of 2G and half the physical memory): a "
+     "picture that needs more than is free waits for the others, one that needs more than the whole limit fails "
+     "with \"Out of memory\"",
+     [](Options& o, const std::string& v) {
+         const std::optional<std::uint64_t> bytes = ParseMemorySize(v);
+         o.memoryLimit = bytes.value_or(0);
+         return bytes.has_value();
+     },
+     "--memory-limit takes a size such as 512M or 2G"},
+    {"strict", 0, nullptr, "make the run fail (exit status 1) when any picture was damaged; damaged pictures are "
+     "written all the same, with a warning",
+     [](Options& o, const std::string&) { return o.strict = true; }, ""},
+    {"quiet", 'q', nullptr, "print nothing but errors", [](Options& o, const std::string&) { return o.quiet = true; },
+     ""},
+    {"help", 'h', nullptr, "show this help and exit", [](Options& o, const std::string&) { return o.help = true; },
+     ""},
+    {"version", 'V', nullptr, "show the version and licence and exit",
+     [](Options& o, const std::string&) { return o.version = true; }, ""},
+};
+
+// Appends `text` to `out` in lines of at most `width` columns, each further
+// line indented by `indent`.
+void Wrap(std::string& out, const std::string& text, std::size_t column, std::size_t indent, std::size_t width)
+{
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.size();
+        if (column + (end - at) > width) {
+            end = text.rfind(' ', at + (width - column));
+            if (end == std::string::npos || end <= at) end = text.find(' ', at);
+            if (end == std::string::npos) end = text.size();
+        }
+        out += text.substr(at, end - at);
+        at = end < text.size() ? end + 1 : end;
+        if (at < text.size()) {
+            out += "\n" + std::string(indent, ' ');
+            column = indent;
+        }
+    }
+    out += "\n";
+}
+
 }  // namespace
+
+std::string HelpText()
+{
+    constexpr std::size_t Column = 28, Width = 79;
+    std::string text = std::string(Usage) + "\n";
+    Wrap(text,
+         "Shrink every JPEG (or BMP) picture in FOLDER so that its longer side meets the chosen size, by exact area "
+         "averaging, and write them as a numbered JPEG series: RurOdi01.jpg, RurOdi02.jpg, ... No output ever "
+         "replaces a listed picture, and a name that would leave the output folder or be given to two pictures is "
+         "refused before anything is written.",
+         0, 0, Width);
+    text += "\nOptions:\n";
+    for (const OptionSpec& s : Specs) {
+        std::string left = s.letter ? std::string("  -") + s.letter + ", --" : std::string("      --");
+        left += s.name;
+        if (s.argument) left += std::string("=") + s.argument;
+        left += left.size() + 2 <= Column ? std::string(Column - left.size(), ' ') : "\n" + std::string(Column, ' ');
+        text += left;
+        Wrap(text, s.help, Column, Column, Width);
+    }
+    text += "\n";
+    Wrap(text,
+         "When standard output is not a terminal, each written output is reported on a line INPUT<tab>OUTPUT, "
+         "with a tab, line feed or backslash in a name written as \\t, \\n or \\\\. With --keep-going, a run in "
+         "which pictures failed ends with status 1 and \"N written, M failed\" on standard error.",
+         0, 0, Width);
+    return text;
+}
+
+std::string VersionText(const std::string& version)
+{
+    return "pictavo " + version +
+           "\n"
+           "Copyright \u00A9 2026 The Pictavo authors\n"
+           "Free software, MIT licence: there is NO WARRANTY, to the extent permitted by law.\n";
+}
 
 std::optional<Options> Parse(const std::vector<std::string>& args, std::string& error)
 {
     Options o;
     std::vector<std::string> positional;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string arg = args[i];
-        std::string value;
-        bool hasValue = false;
-        if (arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
-            value = arg.substr(arg.find('=') + 1);
-            arg = arg.substr(0, arg.find('='));
-            hasValue = true;
+    // Applies `spec`; its value is `attached`, or else the next argument.
+    const auto use = [&](const OptionSpec& spec, const std::string& shown, std::optional<std::string> attached,
+                         std::size_t& i) {
+        if (!spec.argument) {
+            if (attached) return error = "option '" + shown + "' doesn't allow an argument", false;
+            return spec.apply(o, ""), true;
         }
-        const auto take = [&]() -> bool {
-            if (hasValue) return true;
-            if (i + 1 >= args.size()) return false;
-            value = args[++i];
-            return true;
-        };
-        if (arg == "--help" || arg == "-h") {
-            o.help = true;
-        } else if (arg == "--version") {
-            o.version = true;
-        } else if (arg == "--sharpen") {
-            o.model.sharpen = true;
-        } else if (arg == "--quiet" || arg == "-q") {
-            o.quiet = true;
-        } else if (arg == "--strict") {
-            o.strict = true;
-        } else if (arg == "--format") {
-            if (!take() || (value != "jpg" && value != "bmp")) return error = "--format takes jpg or bmp", std::nullopt;
-            o.model.format = value == "bmp" ? InputFormat::Bitmap : InputFormat::Jpeg;
-        } else if (arg == "--size") {
-            if (!take() || !ParseSize(value, o.model)) return error = "--size takes WxH, such as 800x600", std::nullopt;
-        } else if (arg == "--quality") {
-            if (!take() || !ParseQuality(value, o.model)) return error = "--quality takes 1 to 100", std::nullopt;
-        } else if (arg == "--series") {
-            if (!take()) return error = "--series takes a name", std::nullopt;
-            o.model.series = value;
-        } else if (arg == "--output") {
-            if (!take() || value.empty()) return error = "--output takes a folder", std::nullopt;
-            o.outputFolder = value;
-        } else if (arg == "--memory-limit") {
-            const std::optional<std::uint64_t> bytes = take() ? ParseMemorySize(value) : std::nullopt;
-            if (!bytes) return error = "--memory-limit takes a size such as 512M or 2G", std::nullopt;
-            o.memoryLimit = *bytes;
-        } else if (arg == "--jobs" || arg == "-j") {
-            if (!take() || !ParseInt(value, 1, 256, o.jobs)) return error = "--jobs takes 1 to 256", std::nullopt;
-        } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
-            return error = "unknown option " + arg, std::nullopt;
-        } else {
+        if (!attached) {
+            if (i + 1 >= args.size()) return error = "option '" + shown + "' requires an argument", false;
+            attached = args[++i];
+        }
+        if (spec.apply(o, *attached)) return true;
+        error = spec.error ? spec.error : "--name: " + NameTemplateError(*attached);
+        return false;
+    };
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
             positional.push_back(arg);
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg[1] == '-') {
+            const std::size_t equals = arg.find('=');
+            const std::string name = arg.substr(2, equals == std::string::npos ? equals : equals - 2);
+            std::vector<const OptionSpec*> found;
+            for (const OptionSpec& s : Specs) {
+                if (name == s.name) {
+                    found = {&s};
+                    break;
+                }
+                if (std::string_view(s.name).starts_with(name)) found.push_back(&s);
+            }
+            if (found.empty()) return error = "unrecognized option '--" + name + "'", std::nullopt;
+            if (found.size() > 1) {
+                error = "option '--" + name + "' is ambiguous; possibilities:";
+                for (const OptionSpec* s : found) error += std::string(" '--") + s->name + "'";
+                return std::nullopt;
+            }
+            std::optional<std::string> attached;
+            if (equals != std::string::npos) attached = arg.substr(equals + 1);
+            if (!use(*found.front(), "--" + std::string(found.front()->name), attached, i)) return std::nullopt;
+        } else {
+            // Bundled short options: "-qr", "-j4", "-qj 4".
+            for (std::size_t at = 1; at < arg.size(); ++at) {
+                const auto spec = std::find_if(std::begin(Specs), std::end(Specs),
+                                               [&](const OptionSpec& s) { return s.letter == arg[at]; });
+                if (spec == std::end(Specs))
+                    return error = std::string("invalid option -- '") + arg[at] + "'", std::nullopt;
+                std::optional<std::string> attached;
+                if (spec->argument && at + 1 < arg.size()) attached = arg.substr(at + 1);
+                if (!use(*spec, std::string("-") + arg[at], attached, i)) return std::nullopt;
+                if (spec->argument) break;
+            }
         }
     }
     if (o.help || o.version) return o;
     if (positional.size() != 1) return error = positional.empty() ? "no folder given" : "one folder only", std::nullopt;
+    if (o.recursive && o.outputFolder.empty()) return error = "--recursive requires --output", std::nullopt;
+    if (o.recursive && !o.filesFrom.empty())
+        return error = "--recursive lists FOLDER, --files-from lists the pictures: give one of them", std::nullopt;
     o.folder = positional[0];
     return o;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "batch/Model.h"
+#include "batch/OutputNames.h"
 
 #include <cstdint>
 #include <optional>
@@ -14,6 +15,11 @@ struct Options {
     BatchModel model;  // format, size, quality, sharpening and series set
     std::string folder;
     std::string outputFolder;
+    std::string nameTemplate = DefaultNameTemplate;
+    std::string filesFrom;  // "-": standard input; empty: list the folder
+    bool recursive = false;
+    int shard = 1, shards = 1;  // --shard K/N
+    bool keepGoing = false;
     int jobs = 0;  // 0: one per processor
     std::uint64_t memoryLimit = 0;  // 0: the default budget
     bool quiet = false;
@@ -22,13 +28,19 @@ struct Options {
     bool version = false;
 };
 
-inline constexpr const char* Usage =
-    "usage: pictavo [--format jpg|bmp] [--size 999x750|800x600|640x480|480x360|320x240|160x120|WxH]\n"
-    "               [--quality 90|75|60|50|30|1..100] [--sharpen] [--series NAME] [--output DIR]\n"
-    "               [--jobs N] [--memory-limit SIZE] [--quiet] [--strict] FOLDER";
+inline constexpr const char* Usage = "Usage: pictavo [OPTION]... FOLDER";
 
-// Parses the arguments after the program name. On a usage error returns
-// nothing and sets `error`.
+// `Usage`, what the tool does, and one line per option: the text help2man
+// turns into the manual page.
+std::string HelpText();
+
+// The version and the licence.
+std::string VersionText(const std::string& version);
+
+// Parses the arguments after the program name as GNU tools do: options
+// anywhere, "--opt=value" or "--opt value", unambiguous abbreviations of
+// long options, bundled short options ("-qj4"), and "--" before a FOLDER
+// that starts with '-'. On a usage error returns nothing and sets `error`.
 std::optional<Options> Parse(const std::vector<std::string>& args, std::string& error);
 
 }  // namespace pictavo::cli

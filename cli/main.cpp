@@ -1,13 +1,19 @@
 // pictavo: the resize run of the desktop program, for scripts and large folders.
 #include "base/MemoryBudget.h"
 #include "batch/FolderScan.h"
+#include "batch/InputList.h"
+#include "batch/OutputNames.h"
 #include "batch/ResizeRun.h"
 #include "cli/Options.h"
 #include "cli/ProgressBar.h"
 #include "cli/Signals.h"
 #include "cli/Signals.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -45,6 +51,39 @@ std::string WithSlash(std::string folder)
     return folder;
 }
 
+// A name on a line of INPUT<tab>OUTPUT, so that any name reads back.
+std::string Escaped(const std::string& name)
+{
+    std::string out;
+    for (const char c : name) {
+        if (c == '\\') out += "\\\\";
+        else if (c == '\t') out += "\\t";
+        else if (c == '\n') out += "\\n";
+        else out += c;
+    }
+    return out;
+}
+
+// Fills model.names and model.imageFolder as the options say.
+void ListPictures(const cli::Options& options, BatchModel& model, const std::string& outputFolder)
+{
+    if (options.recursive) return ScanTree(model, options.folder, outputFolder);
+    if (options.filesFrom.empty()) return ScanFolderPath(model, WithSlash(options.folder));
+    std::ifstream file;
+    if (options.filesFrom != "-") {
+        file.open(options.filesFrom);
+        if (!file) throw EFOpenError(options.filesFrom, options.filesFrom, std::strerror(errno));
+    }
+    std::istream& in = options.filesFrom == "-" ? std::cin : file;
+    model.imageFolder = WithSlash(options.folder);
+    model.names = ReadNameList(in);
+    if (in.bad()) {
+        EReadError error;
+        error.setPath(options.filesFrom).setDetail(std::strerror(errno));
+        throw error;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -52,25 +91,12 @@ int main(int argc, char** argv)
     std::string error;
     const auto options = cli::Parse(std::vector<std::string>(argv + 1, argv + argc), error);
     if (!options) {
-        std::fprintf(stderr, "pictavo: %s\n%s\n", error.c_str(), cli::Usage);
+        std::fprintf(stderr, "pictavo: %s\n%s\nTry 'pictavo --help' for more information.\n", error.c_str(),
+                     cli::Usage);
         return 2;
     }
-    if (options->help) {
-        std::printf("%s\n\n"
-                    "Shrinks every JPEG (or BMP) picture in FOLDER so that its longer side meets the\n"
-                    "chosen size and writes them as a numbered JPEG series: RurOdi01.jpg, RurOdi02.jpg...\n"
-                    "Defaults: --format jpg --size 800x600 --quality 75 --series RurOdi, outputs into FOLDER\n"
-                    "(--output DIR is made when missing). No output ever replaces a listed picture.\n"
-                    "--memory-limit caps the memory of the whole run (K, M or G; default the smaller of\n"
-                    "2G and half the physical memory): a picture that needs more than is free waits for\n"
-                    "the others, one that needs more than the whole limit fails with \"Out of memory\".\n"
-                    "Damaged pictures are written all the same, with a warning; --strict makes the run\n"
-                    "fail (exit status 1) when any picture was damaged.\n",
-                    cli::Usage);
-        return 0;
-    }
-    if (options->version) {
-        std::printf("pictavo %s\n", PICTAVO_VERSION);
+    if (options->help || options->version) {
+        std::fputs(options->help ? cli::HelpText().c_str() : cli::VersionText(PICTAVO_VERSION).c_str(), stdout);
         return 0;
     }
 
@@ -80,35 +106,71 @@ int main(int argc, char** argv)
     if (!std::filesystem::is_directory(options->folder, ec)) return Fail(options->folder, "No such folder");
     RunOptions run;
     run.jobs = options->jobs > 0 ? options->jobs : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    if (!options->outputFolder.empty()) {
-        // Made with its parents, as other tools' output folders are.
-        std::filesystem::create_directories(options->outputFolder, ec);
-        if (!std::filesystem::is_directory(options->outputFolder))
-            return Fail(options->outputFolder, "Cannot create folder", ec.message());
-        run.outputFolder = WithSlash(options->outputFolder);
-    }
+    if (!options->outputFolder.empty()) run.outputFolder = WithSlash(options->outputFolder);
 
     BatchModel model = options->model;
     try {
-        ScanFolderPath(model, WithSlash(options->folder));
+        ListPictures(*options, model, run.outputFolder);
     } catch (const Exception& e) {
         return Fail("", e);
     }
-    const int total = static_cast<int>(model.names.size());
-    if (total == 0) {
-        if (!options->quiet)
+    if (model.names.empty()) {
+        if (!options->quiet && !options->filesFrom.empty())
+            std::fprintf(stderr, "pictavo: no pictures listed in %s\n", options->filesFrom.c_str());
+        else if (!options->quiet)
             std::fprintf(stderr, "pictavo: no %s pictures in %s\n",
                          model.format == InputFormat::Jpeg ? "JPEG" : "BMP", options->folder.c_str());
         return 0;
     }
 
     const std::string outputFolder = run.outputFolder.empty() ? model.imageFolder : run.outputFolder;
+    // Names and collisions are checked over the whole list, so every shard
+    // refuses what one run would refuse.
+    try {
+        const std::vector<std::string> outputs =
+            NameOutputs(options->nameTemplate, model.series, model.names, options->recursive);
+        CheckCollisions(model.imageFolder, model.names, outputFolder, outputs);
+        const std::vector<std::string> all = std::move(model.names);
+        model.names.clear();
+        for (const int i : ShardIndices(static_cast<int>(all.size()), options->shard, options->shards)) {
+            model.names.push_back(all[static_cast<std::size_t>(i)]);
+            run.outputs.push_back(outputs[static_cast<std::size_t>(i)]);
+        }
+    } catch (const ResizeError& e) {
+        return Fail(e.input(), e);
+    }
+    const int total = static_cast<int>(model.names.size());
+    if (total == 0) return 0;  // a shard beyond the list's end
+    if (!options->outputFolder.empty()) {
+        // Made with its parents, as other tools' output folders are, once
+        // the names are known to be sound.
+        std::filesystem::create_directories(options->outputFolder, ec);
+        if (!std::filesystem::is_directory(options->outputFolder))
+            return Fail(options->outputFolder, "Cannot create folder", ec.message());
+    }
+    run.keepGoing = options->keepGoing;
     std::unique_ptr<cli::ProgressBar> bar;
     if (!options->quiet && isatty(STDERR_FILENO)) bar = std::make_unique<cli::ProgressBar>(stderr, total);
+    // A script reading the output learns which input became which output.
+    const bool pairs = !options->quiet && !isatty(STDOUT_FILENO);
+    if (pairs) std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each line out as soon as its file is whole
+    const std::vector<std::string> inputs = model.names;  // the run puts the outputs in their place
+    int written = 0, failed = 0;
     RunHooks hooks;
     hooks.written = [&](int index, const std::string& name) {
-        if (bar) bar->update(index + 1);
-        else if (!options->quiet) std::printf("%s%s\n", outputFolder.c_str(), name.c_str());
+        ++written;
+        if (bar) bar->update(written + failed);
+        if (pairs) {
+            const std::string& input = inputs[static_cast<std::size_t>(index)];
+            std::printf("%s\t%s\n", Escaped(InputPath(model.imageFolder, input)).c_str(),
+                        Escaped(outputFolder + name).c_str());
+        } else if (!bar && !options->quiet) std::printf("%s%s\n", outputFolder.c_str(), name.c_str());
+    };
+    hooks.failed = [&](int, const ResizeError& e) {
+        ++failed;
+        if (bar) bar->note("pictavo: " + CommandLineMessage(e.input(), e));
+        else Fail(e.input(), e);
+        if (bar) bar->update(written + failed);
     };
     // Damaged pictures are written all the same, and said so once each.
     int damaged = 0;
@@ -127,13 +189,16 @@ int main(int argc, char** argv)
         if (bar) bar->finish();
         return Fail("", e);
     }
+    if (bar) bar->finish();
     const std::string damage = damaged == 0 ? "" : ", " + std::to_string(damaged) + " of them damaged";
-    if (bar) {
-        bar->finish();
+    if (failed > 0) {
+        std::fprintf(stderr, "%d written, %d failed%s\n", written, failed, damage.c_str());
+        return 1;
+    }
+    if (bar)
         std::fprintf(stderr, "%d pictures written to %s: %s ... %s%s\n", total, outputFolder.c_str(),
                      model.names.front().c_str(), model.names.back().c_str(), damage.c_str());
-    } else if (damaged > 0) {
+    else if (damaged > 0)
         std::fprintf(stderr, "pictavo: %d pictures written%s\n", total, damage.c_str());
-    }
     return options->strict && damaged > 0 ? 1 : 0;
 }

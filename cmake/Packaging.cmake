@@ -32,7 +32,7 @@ find_program(GZIP gzip REQUIRED)
 set(gzipped)
 add_custom_command(OUTPUT ${out}/pictavo.1
   COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${release_epoch} LC_ALL=C.UTF-8
-          ${HELP2MAN} --no-info --section=1 --name=${PICTAVO_SUMMARY} --include=${pkg}/pictavo.h2m
+          ${HELP2MAN} --no-info --locale=C.UTF-8 --section=1 --name=${PICTAVO_SUMMARY} --include=${pkg}/pictavo.h2m
           --output=${out}/pictavo.1 $<TARGET_FILE:pictavo>
   DEPENDS pictavo ${pkg}/pictavo.h2m
   VERBATIM)

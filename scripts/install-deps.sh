@@ -12,6 +12,7 @@ packages=(
   fonts-liberation
   libjpeg-turbo-progs xvfb xauth x11-utils imagemagick
   dpkg-dev file help2man lintian appstream desktop-file-utils
+  parallel
 )
 
 missing=()

@@ -21,14 +21,23 @@ _pictavo()
         --output)
             _filedir -d
             return ;;
-        --series | --memory-limit | --help | -h | --version)
+        --files-from)
+            _filedir
+            return ;;
+        --shard)
+            COMPREPLY=($(compgen -W '1/2 2/2 1/3 2/3 3/3 1/4 2/4 3/4 4/4' -- "$cur"))
+            return ;;
+        --name)
+            COMPREPLY=($(compgen -W '{series}{n} {stem} {stem}-{n}' -- "$cur"))
+            return ;;
+        --series | --memory-limit | --help | -h | --version | -V)
             return ;;
     esac
     $split && return
 
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W '--format --size --quality --sharpen --series --output --jobs --memory-limit --quiet --strict
-            --help --version' -- "$cur"))
+        COMPREPLY=($(compgen -W '--format --size --quality --sharpen --series --name --output --recursive
+            --files-from --shard --keep-going --jobs --memory-limit --strict --quiet --help --version' -- "$cur"))
         [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
         return
     fi

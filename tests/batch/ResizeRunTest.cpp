@@ -184,6 +184,28 @@ TEST(ResizeRun, AFailingPictureEndsTheRunThere)
     }
 }
 
+TEST(ResizeRun, KeepingGoingLeavesTheFailedNumberUnused)
+{
+    for (int jobs : {1, 3}) {
+        ScratchDir dir;
+        WriteJpeg(dir, "a.jpg", 320, 200);
+        test::WriteBytes(dir.file("b.jpg"), Bmp24(8, 8));
+        WriteJpeg(dir, "c.jpg", 320, 200);
+        fs::create_directory(dir.path() / "RurOdi04.jpg");  // the write of d.jpg fails too
+        WriteJpeg(dir, "d.jpg", 320, 200);
+        BatchModel model = Scanned(dir);
+        std::vector<std::string> failures, written;
+        RunHooks hooks;
+        hooks.written = [&](int, const std::string& name) { written.push_back(name); };
+        hooks.failed = [&](int i, const ResizeError& e) { failures.push_back(std::to_string(i) + e.input() + e.what()); };
+        RunResize(model, hooks, {.jobs = jobs, .keepGoing = true});
+        EXPECT_EQ(written, (std::vector<std::string>{"RurOdi01.jpg", "RurOdi03.jpg"}));
+        EXPECT_EQ(failures, (std::vector<std::string>{"1b.jpgJPEG error #52", "3d.jpgCannot create file RurOdi04.jpg"}));
+        EXPECT_FALSE(fs::exists(dir.file("RurOdi02.jpg")));
+        EXPECT_TRUE(fs::exists(dir.file("RurOdi03.jpg")));
+    }
+}
+
 TEST(ResizeRun, WrongFormatStopsAtTheFirstFile)
 {
     ScratchDir dir;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace pictavo::cli {
 namespace {
 
@@ -41,16 +43,60 @@ TEST(Options, PresetsAndCustomValues)
     }
 }
 
+TEST(Options, GnuForms)
+{
+    struct Case { std::vector<std::string> args; std::string folder; int jobs; bool quiet, keepGoing, recursive; };
+    const Case cases[] = {
+        {{"-qj4", "f"}, "f", 4, true, false, false},
+        {{"f", "-j", "3", "--keep"}, "f", 3, false, true, false},  // options after FOLDER, a unique abbreviation
+        {{"--jobs=2", "-k", "--", "-x"}, "-x", 2, false, true, false},
+        {{"--", "--quiet"}, "--quiet", 0, false, false, false},
+        {{"-rq", "--out=o", "-"}, "-", 0, true, false, true},
+    };
+    for (const Case& c : cases) {
+        std::string error;
+        const auto o = Parse(c.args, error);
+        ASSERT_TRUE(o) << c.args[0] << ": " << error;
+        EXPECT_EQ(o->folder, c.folder);
+        EXPECT_EQ(o->jobs, c.jobs);
+        EXPECT_EQ(o->quiet, c.quiet);
+        EXPECT_EQ(o->keepGoing, c.keepGoing);
+        EXPECT_EQ(o->recursive, c.recursive);
+    }
+    std::string error;
+    const auto o = Parse({"--shard", "2/3", "--name={stem}", "--files-from=-", "f"}, error);
+    ASSERT_TRUE(o) << error;
+    EXPECT_EQ(std::tie(o->shard, o->shards, o->nameTemplate, o->filesFrom), std::tuple(2, 3, "{stem}", "-"));
+    EXPECT_TRUE(Parse({"-h"}, error)->help);
+    EXPECT_TRUE(Parse({"-V"}, error)->version);
+}
+
 TEST(Options, UsageErrors)
 {
-    const std::vector<std::vector<std::string>> bad = {
-        {}, {"a", "b"}, {"--format", "png", "f"}, {"--size", "800", "f"}, {"--size", "0x5", "f"},
-        {"--quality", "101", "f"}, {"--jobs", "0", "f"}, {"--bogus", "f"}, {"--series"},
+    struct Case { std::vector<std::string> args; std::string error; };
+    const Case cases[] = {
+        {{}, "no folder given"},
+        {{"a", "b"}, "one folder only"},
+        {{"--format", "png", "f"}, "--format takes jpg or bmp"},
+        {{"--size", "800", "f"}, "--size takes WxH, such as 800x600"},
+        {{"--size", "0x5", "f"}, "--size takes WxH, such as 800x600"},
+        {{"--quality", "101", "f"}, "--quality takes 1 to 100"},
+        {{"--jobs", "0", "f"}, "--jobs takes 1 to 256"},
+        {{"--bogus", "f"}, "unrecognized option '--bogus'"},
+        {{"--s", "f"}, "option '--s' is ambiguous; possibilities: '--size' '--sharpen' '--series' '--shard' '--strict'"},
+        {{"--series"}, "option '--series' requires an argument"},
+        {{"--sharpen=yes", "f"}, "option '--sharpen' doesn't allow an argument"},
+        {{"-x", "f"}, "invalid option -- 'x'"},
+        {{"--name", "{N}", "f"}, "--name: unknown field {N} (the fields are {series}, {n} and {stem})"},
+        {{"--shard", "4/3", "f"}, "--shard takes K/N, 1 <= K <= N, such as 2/3"},
+        {{"--shard", "0/3", "f"}, "--shard takes K/N, 1 <= K <= N, such as 2/3"},
+        {{"-r", "f"}, "--recursive requires --output"},
+        {{"-r", "--output=o", "--files-from=l", "f"}, "--recursive lists FOLDER, --files-from lists the pictures: give one of them"},
     };
-    for (const auto& args : bad) {
+    for (const Case& c : cases) {
         std::string error;
-        EXPECT_FALSE(Parse(args, error)) << (args.empty() ? "" : args[0]);
-        EXPECT_FALSE(error.empty());
+        EXPECT_FALSE(Parse(c.args, error));
+        EXPECT_EQ(error, c.error);
     }
 }
 

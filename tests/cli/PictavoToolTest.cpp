@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <sys/wait.h>
 
 namespace {
@@ -17,9 +19,9 @@ struct Result {
     std::string out;  // standard output and standard error together
 };
 
-Result Tool(const std::string& arguments)
+Result Tool(const std::string& arguments, const std::string& folder = ".")
 {
-    const std::string command = std::string(PICTAVO_TOOL) + " " + arguments + " 2>&1";
+    const std::string command = "cd '" + folder + "' && " + PICTAVO_TOOL + " " + arguments + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     std::string out;
     char buffer[4096];
@@ -36,13 +38,87 @@ void Photos(const ScratchDir& dir, int count)
                                   pictavo::test::MakeJpeg(900 + 40 * i, 600, pictavo::test::Gradient));
 }
 
-TEST(PictavoTool, WritesTheSeriesAndNamesEachFile)
+TEST(PictavoTool, WritesTheSeriesAndPairsEachInputWithItsOutput)
 {
     ScratchDir dir;
     Photos(dir, 2);
     const Result r = Tool("--size 160x120 " + dir.path().string());
     EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(r.out, dir.file("RurOdi01.jpg") + "\n" + dir.file("RurOdi02.jpg") + "\n");
+    EXPECT_EQ(r.out, dir.file("img0.jpg") + "\t" + dir.file("RurOdi01.jpg") + "\n" + dir.file("img1.jpg") + "\t" +
+                         dir.file("RurOdi02.jpg") + "\n");
+}
+
+// Every regular file under `root`, as relative paths in sorted order.
+std::vector<std::string> FilesUnder(const fs::path& root)
+{
+    std::vector<std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        if (entry.is_regular_file() && !entry.is_symlink()) files.push_back(fs::relative(entry.path(), root).string());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to)
+{
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+// img0..img3.jpg with img1.jpg broken, sub/ with two more, a link to sub/ and
+// a list file. In the cases %IN is that folder, %OUT a fresh output folder.
+TEST(PictavoTool, NamesListsAndFailures)
+{
+    ScratchDir in;
+    Photos(in, 4);
+    pictavo::test::WriteBytes(in.file("img1.jpg"), {'B', 'M', 0, 0});
+    fs::create_directory(in.path() / "sub");
+    for (const char* name : {"sub/b.jpg", "sub/a.jpg"})
+        pictavo::test::WriteBytes(in.file(name), pictavo::test::MakeJpeg(300, 200, pictavo::test::Gradient));
+    fs::create_directory_symlink(in.path() / "sub", in.path() / "link");
+    pictavo::test::WriteBytes(in.file("list.txt"), {});
+    std::ofstream(in.file("list"), std::ios::binary) << "img3.jpg\r\n\nsub/a.jpg\n" << in.file("img0.jpg") << "\n";
+    const std::vector<std::string> inputs = FilesUnder(in.path());
+
+    using Files = std::vector<std::string>;
+    struct Case { std::string args; int status; Files written; std::string said; };
+    const Case cases[] = {
+        // Fail-fast stops at the broken picture; --keep-going leaves its number unused.
+        {"--output %OUT %IN", 1, {"RurOdi01.jpg"}, "pictavo: img1.jpg: JPEG error #52: Not a JPEG file: starts with 0x42 0x4d.\n"},
+        {"-qk --output=%OUT %IN", 1, {"RurOdi01.jpg", "RurOdi03.jpg", "RurOdi04.jpg"}, "\n3 written, 1 failed\n"},
+        {"--keep-going --shard 3/3 --output %OUT %IN", 0, {"RurOdi03.jpg"},
+         "%IN/img2.jpg\t%OUT/RurOdi03.jpg\n"},
+        {"-k --name '{stem}-{series}' --series ' W ' --output %OUT %IN", 1,
+         {"img0-W.jpg", "img2-W.jpg", "img3-W.jpg"}, "%IN/img3.jpg\t%OUT/img3-W.jpg\n"},
+        // Refused before anything is written.
+        {"--name shop --output %OUT %IN", 1, {}, "img0.jpg and img1.jpg would both be written as shop.jpg"},
+        {"--name '../{n}' --output %OUT %IN", 1, {}, "must not contain / or \\"},
+        {"--name '{stem}' %IN", 1, {}, "would replace the listed picture img0.jpg"},
+        {"--shard 2/2 --name '{stem}' --output %IN %IN", 1, {}, "would replace the listed picture img0.jpg"},
+        {"--name '{stem' --output %OUT %IN", 2, {}, "--name: unknown field {stem"},
+        // Sub-folders: mirrored, numbered per folder, the linked folder not followed.
+        {"-rk --output %OUT %IN", 1,
+         {"RurOdi01.jpg", "RurOdi03.jpg", "RurOdi04.jpg", "sub/RurOdi01.jpg", "sub/RurOdi02.jpg"},
+         "%IN/sub/b.jpg\t%OUT/sub/RurOdi02.jpg\n"},
+        {"--recursive %IN", 2, {}, "--recursive requires --output"},
+        // A list: its order, its relative and absolute names.
+        {"--files-from %IN/list --output %OUT %IN", 0, {"RurOdi01.jpg", "RurOdi02.jpg", "RurOdi03.jpg"},
+         "%IN/sub/a.jpg\t%OUT/RurOdi02.jpg\n%IN/img0.jpg\t%OUT/RurOdi03.jpg\n"},
+        {"--output %OUT --files-from - %IN < %IN/list", 0, {"RurOdi01.jpg", "RurOdi02.jpg", "RurOdi03.jpg"}, ""},
+        {"--files-from %IN/list.txt --output %OUT %IN", 0, {}, "no pictures listed in"},
+        {"--files-from %IN/none --output %OUT %IN", 1, {}, "%IN/none: Cannot open file: No such file"},
+    };
+    for (const Case& c : cases) {
+        ScratchDir out;
+        const auto fill = [&](const std::string& text) {
+            return Replaced(Replaced(text, "%IN", in.path().string()), "%OUT", out.path().string());
+        };
+        const Result r = Tool(fill(c.args));
+        EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.out;
+        EXPECT_EQ(FilesUnder(out.path()), c.written) << c.args;
+        EXPECT_NE(r.out.find(fill(c.said)), std::string::npos) << c.args << "\n" << r.out;
+        EXPECT_EQ(FilesUnder(in.path()), inputs) << c.args;
+    }
 }
 
 TEST(PictavoTool, JobsDoNotChangeTheBytes)
@@ -78,8 +154,16 @@ TEST(PictavoTool, FailuresAndUsage)
     EXPECT_EQ(Tool("/nonexistent/folder").status, 1);
     const Result help = Tool("--help");
     EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind("usage: pictavo", 0), 0u);
-    EXPECT_EQ(Tool("--version").out.rfind("pictavo ", 0), 0u);
+    EXPECT_EQ(help.out.rfind("Usage: pictavo [OPTION]... FOLDER\n", 0), 0u);
+    EXPECT_EQ(Tool("-V").out.rfind("pictavo ", 0), 0u);
+    EXPECT_NE(Tool("--version").out.find("\u00A9 2026 The Pictavo authors\n"), std::string::npos);
+
+    // A folder named like an option, after "--".
+    fs::create_directory(dir.path() / "-x");
+    pictavo::test::WriteBytes(dir.file("-x/a.jpg"), pictavo::test::MakeJpeg(64, 48, pictavo::test::Gradient));
+    EXPECT_EQ(Tool("-q -x", dir.path().string()).status, 2);
+    EXPECT_EQ(Tool("-q -- -x", dir.path().string()).status, 0);
+    EXPECT_TRUE(fs::exists(dir.file("-x/RurOdi01.jpg")));
 }
 
 TEST(PictavoTool, OutputFolderAndBitmaps)

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Three shards write exactly the files one run writes, byte for byte, when run
+# as the README runs them with GNU parallel (here on the local host) and as
+# the pods of the Kubernetes example run them.
+# usage: shards.sh PICTAVO SOURCE_DIR
+set -euo pipefail
+tool=$1 src=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+PATH="$(dirname "$tool"):$PATH"
+export PATH
+
+# Eleven pictures of different sizes and a sub-folder the run leaves alone.
+mkdir -p "$work/photos/old"
+for i in $(seq 1 11); do
+  w=$((40 + 13 * i)) h=$((30 + 7 * i))
+  { printf 'P6\n%d %d\n255\n' $w $h; head -c $((w * h * 3)) /dev/urandom; } | cjpeg >"$work/photos/p$i.jpg"
+done
+cp "$work/photos/p1.jpg" "$work/photos/old/"
+in_place() { sed -e "s|/srv/web|$work/$1|g" -e "s|/srv/photos|$work/photos|g"; }
+
+pictavo --quiet --output "$work/one" "$work/photos"
+[ "$(ls "$work/one" | wc -l)" -eq 11 ]
+
+command=$(grep -m1 '^ *parallel .*--shard' "$src/README.md" | sed -e 's/^ *parallel /parallel --will-cite /' \
+  -e 's/--sshlogin [^ ]*/--sshlogin :/' | in_place parallel)
+eval "$command"
+
+args=$(grep -m1 -- '- pictavo .*--shard' "$src/packaging/kubernetes/pictavo-shards.yaml" | sed 's/^ *- //' |
+  in_place pods)
+for index in 0 1 2; do JOB_COMPLETION_INDEX=$index sh -c "$args"; done
+
+diff -r "$work/one" "$work/parallel"
+diff -r "$work/one" "$work/pods"
+echo "shards equal one run: $(ls "$work/one" | tr '\n' ' ')"
