@@ -31,6 +31,7 @@ struct Callbacks {
     std::size_t offset = 0;
     char error[256] = {};
     char firstWarning[256] = {};
+    char lastWarning[256] = {};
     int warnings = 0;
 };
 
@@ -53,6 +54,7 @@ void OnWarning(png_structp png, png_const_charp message)
 {
     Callbacks& c = *static_cast<Callbacks*>(png_get_error_ptr(png));
     if (c.warnings++ == 0) std::snprintf(c.firstWarning, sizeof c.firstWarning, "%s", message);
+    std::snprintf(c.lastWarning, sizeof c.lastWarning, "%s", message);
 }
 
 // One library object per pass over the file, destroyed however it ends.
@@ -80,6 +82,9 @@ struct Library {
 [[noreturn]] void Fail(const Callbacks& c)
 {
     if (std::strstr(c.error, "memory") != nullptr) throw EOutOfMemory();
+    // The header check names each fault in a warning before its one error.
+    if (std::strcmp(c.error, "Invalid IHDR data") == 0 && c.lastWarning[0] != '\0')
+        throw EInvalidGraphic(std::string("PNG error: ") + c.error + ": " + c.lastWarning);
     throw EInvalidGraphic(std::string("PNG error: ") + c.error);
 }
 

@@ -6,10 +6,12 @@ set -euo pipefail
 packages=(
   g++ cmake make pkg-config
   libjpeg62-turbo-dev
+  libpng-dev libwebp-dev libtiff-dev libheif-dev liblcms2-dev zlib1g-dev
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation
   libjpeg-turbo-progs xvfb xauth x11-utils imagemagick
+  webp libheif-examples
 )
 
 missing=()

@@ -13,6 +13,7 @@
 #include <zlib.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 
 namespace pictavo {
@@ -181,6 +182,114 @@ TEST(PictureSourcesTest, DecodesLikeIndependentTools)
         ++checked;
     }
     EXPECT_GE(checked, 11);  // at least the ImageMagick-made PNG and TIFF files
+}
+
+void Put32(std::vector<std::uint8_t>& b, std::uint32_t v, bool big)
+{
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (big ? 24 - 8 * i : 8 * i)));
+}
+
+std::vector<std::uint8_t> Png(std::uint32_t width, std::uint32_t height, bool interlaced)
+{
+    std::vector<std::uint8_t> png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    auto chunk = [&](const char* type, std::vector<std::uint8_t> data) {
+        Put32(png, static_cast<std::uint32_t>(data.size()), true);
+        data.insert(data.begin(), type, type + 4);
+        png.insert(png.end(), data.begin(), data.end());
+        Put32(png, static_cast<std::uint32_t>(crc32(0, data.data(), static_cast<uInt>(data.size()))), true);
+    };
+    std::vector<std::uint8_t> ihdr;
+    Put32(ihdr, width, true);
+    Put32(ihdr, height, true);
+    ihdr.insert(ihdr.end(), {8, 6, 0, 0, static_cast<std::uint8_t>(interlaced)});  // 8-bit RGBA
+    chunk("IHDR", ihdr);
+    std::vector<std::uint8_t> raw(1000), packed(2000);
+    uLongf packedSize = packed.size();
+    compress(packed.data(), &packedSize, raw.data(), raw.size());
+    packed.resize(packedSize);
+    chunk("IDAT", packed);
+    chunk("IEND", {});
+    return png;
+}
+
+// A lossless WebP header alone: 14-bit width and height less one.
+std::vector<std::uint8_t> WebpLossless(std::uint32_t width, std::uint32_t height)
+{
+    std::vector<std::uint8_t> b{'R', 'I', 'F', 'F'};
+    Put32(b, 4 + 8 + 6, false);
+    b.insert(b.end(), {'W', 'E', 'B', 'P', 'V', 'P', '8', 'L'});
+    Put32(b, 6, false);
+    b.push_back(0x2F);
+    Put32(b, (width - 1) | (height - 1) << 14, false);
+    b.push_back(0);
+    return b;
+}
+
+// An 8-bit grey TIFF in one strip of 16 stored bytes (libtiff splits an
+// uncompressed one into small strips itself).
+std::vector<std::uint8_t> Tiff(std::uint32_t width, std::uint32_t height, std::uint32_t compression)
+{
+    std::vector<std::uint8_t> b{'I', 'I', 42, 0};
+    Put32(b, 24, false);
+    b.resize(24);  // the strip's 16 bytes
+    const std::uint32_t entries[][3] = {{256, 4, width}, {257, 4, height}, {258, 3, 8}, {259, 3, compression}, {262, 3, 1},
+                                        {273, 4, 8}, {277, 3, 1}, {278, 4, height}, {279, 4, 16}};
+    b.push_back(std::size(entries));
+    b.push_back(0);
+    for (const auto& e : entries) {
+        b.insert(b.end(), {static_cast<std::uint8_t>(e[0]), static_cast<std::uint8_t>(e[0] >> 8),
+                           static_cast<std::uint8_t>(e[1]), 0});
+        Put32(b, 1, false);
+        Put32(b, e[2], false);
+    }
+    Put32(b, 0, false);
+    return b;
+}
+
+// A small HEIC whose 'ispe' boxes declare a huge picture, when heif-enc is at hand.
+std::vector<std::uint8_t> HugeHeic(const test::ScratchDir& dir)
+{
+    if (!Have("heif-enc") || !Have("convert") ||
+        !Shell("cd " + dir.path().string() + " && convert -size 16x16 xc:red r.png && heif-enc r.png -o r.heic"))
+        return {};
+    std::vector<std::uint8_t> b = test::ReadBytes(dir.file("r.heic"));
+    for (std::size_t at = 0; at + 16 <= b.size(); ++at)
+        if (std::memcmp(&b[at], "ispe", 4) == 0)
+            for (std::size_t i = 8; i < 16; i += 4) b[at + i] = 0, b[at + i + 1] = 0x01, b[at + i + 2] = 0, b[at + i + 3] = 0;
+    return b;
+}
+
+TEST(PictureSourcesTest, HostileHeadersFailBeforeTakingMemory)
+{
+    test::ScratchDir dir;
+    struct Hostile {
+        const char* name;
+        Opener open;
+        std::vector<std::uint8_t> bytes;
+        const char* openError;  // "" when the header is acceptable
+        const char* rowsError;  // the start of the message reading the rows gives
+    };
+    const Hostile cases[] = {
+        {"interlaced PNG, decoded whole", OpenPngBytes, Png(20000, 20000, true), "Out of memory", ""},
+        {"streamed PNG, one row at a time", OpenPngBytes, Png(20000, 20000, false), "", "PNG error: "},
+        {"PNG past libpng's limit", OpenPngBytes, Png(2000000, 1, false), "PNG error: Invalid IHDR data: Image width exceeds user limit in IHDR", ""},
+        {"WebP 16383 x 16383", OpenWebpBytes, WebpLossless(16383, 16383), "Out of memory", ""},
+        {"TIFF in one huge LZW strip", OpenTiffBytes, Tiff(50000, 50000, 5), "Out of memory", ""},
+        {"TIFF with its strip cut short", OpenTiffBytes, Tiff(100, 100, 1), "", "TIFF error: "},
+        {"TIFF of 50000 x 50000 in small strips", OpenTiffBytes, Tiff(50000, 50000, 1), "", "TIFF error: "},
+        {"HEIC with huge ispe", OpenHeifBytes, HugeHeic(dir), "Out of memory", ""},
+    };
+    const ScopedMemoryBudget budget(1 << 20);
+    for (const Hostile& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.bytes.empty()) continue;  // a tool to make it is missing
+        std::unique_ptr<PictureSource> source;
+        EXPECT_EQ(test::ErrorOf([&] { source = c.open(c.bytes); }), c.openError);
+        if (!source) continue;
+        const std::string error = test::ErrorOf([&] { source->readRows([](const std::uint8_t*) {}); });
+        EXPECT_EQ(error.rfind(c.rowsError, 0), 0u) << error;
+        EXPECT_NE(error, "");
+    }
 }
 
 }  // namespace
