@@ -23,6 +23,8 @@ constexpr std::array<std::string_view, 12> StillBrands{"heic", "heix", "heim", "
 // Decoding holds the coded planes, the transformed copy and the
 // interleaved result at once: about this many bytes a pixel and sample byte.
 constexpr std::uint64_t DecodeBytesPerPixel = 10;
+// libde265's reference pictures and per-block tables, a pixel.
+constexpr std::uint64_t HevcBytesPerPixel = 8;
 
 std::uint32_t BigEndian32(const std::uint8_t* p)
 {
@@ -38,6 +40,93 @@ std::vector<std::string_view> Brands(const std::uint8_t* bytes, std::size_t size
     for (std::size_t at = CompatibleBrandsAt; at + 4 <= end; at += 4)
         brands.emplace_back(reinterpret_cast<const char*>(bytes) + at, 4);
     return brands;
+}
+
+// Reads the bits of an HEVC parameter set, emulation prevention removed.
+class BitReader {
+public:
+    explicit BitReader(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
+    bool ok() const { return ok_; }
+    std::uint64_t bits(int count)
+    {
+        std::uint64_t value = 0;
+        for (; count > 0; --count, ++position_) {
+            if (position_ >= 8 * bytes_.size()) {
+                ok_ = false;
+                return 0;
+            }
+            value = value << 1 | ((bytes_[position_ / 8] >> (7 - position_ % 8)) & 1);
+        }
+        return value;
+    }
+    std::uint64_t golomb()  // ue(v)
+    {
+        int zeros = 0;
+        while (ok_ && bits(1) == 0)
+            if (++zeros > 32) ok_ = false;
+        return ok_ ? (std::uint64_t(1) << zeros) - 1 + bits(zeros) : 0;
+    }
+
+private:
+    std::vector<std::uint8_t> bytes_;
+    std::size_t position_ = 0;
+    bool ok_ = true;
+};
+
+// The picture size a sequence parameter set declares (NAL header first);
+// 0 when it cannot be read.
+std::uint64_t SpsPixels(const std::uint8_t* nal, std::size_t size)
+{
+    std::vector<std::uint8_t> rbsp;
+    for (std::size_t i = 2; i < size; ++i) {
+        if (i >= 4 && nal[i] == 3 && nal[i - 1] == 0 && nal[i - 2] == 0) continue;
+        rbsp.push_back(nal[i]);
+    }
+    BitReader r(std::move(rbsp));
+    r.bits(4);  // video parameter set id
+    const int subLayers = static_cast<int>(r.bits(3));
+    r.bits(1);
+    r.bits(96);  // general profile, tier and level
+    std::vector<bool> profile(static_cast<std::size_t>(subLayers)), level(static_cast<std::size_t>(subLayers));
+    for (int i = 0; i < subLayers; ++i) {
+        profile[i] = r.bits(1) != 0;
+        level[i] = r.bits(1) != 0;
+    }
+    for (int i = subLayers; subLayers > 0 && i < 8; ++i) r.bits(2);
+    for (int i = 0; i < subLayers; ++i) r.bits((profile[i] ? 88 : 0) + (level[i] ? 8 : 0));
+    r.golomb();  // sequence parameter set id
+    if (r.golomb() == 3) r.bits(1);  // 4:4:4 with separate colour planes
+    const std::uint64_t width = r.golomb(), height = r.golomb();
+    return r.ok() ? width * height : 0;
+}
+
+// The largest picture the HEVC parameter sets of the file's 'hvcC' boxes
+// declare: libde265 sizes its buffers from them, whatever 'ispe' says.
+std::uint64_t LargestHevcPicture(const std::vector<std::uint8_t>& bytes)
+{
+    constexpr std::size_t ArraysAt = 22;  // after the fixed configuration fields
+    constexpr int SpsType = 33;
+    std::uint64_t largest = 0;
+    for (std::size_t at = 4; at + 4 <= bytes.size(); ++at) {
+        if (std::memcmp(&bytes[at], "hvcC", 4) != 0) continue;
+        const std::size_t end = std::min<std::size_t>(bytes.size(), at - 4 + std::max<std::uint32_t>(BigEndian32(&bytes[at - 4]), 8));
+        std::size_t p = at + 4 + ArraysAt;
+        if (p >= end) continue;
+        const int arrays = bytes[p++];
+        for (int a = 0; a < arrays && p + 3 <= end; ++a) {
+            const int type = bytes[p] & 0x3F;
+            const int count = bytes[p + 1] << 8 | bytes[p + 2];
+            p += 3;
+            for (int n = 0; n < count && p + 2 <= end; ++n) {
+                const std::size_t length = std::size_t(bytes[p]) << 8 | bytes[p + 1];
+                p += 2;
+                if (p + length > end) break;
+                if (type == SpsType) largest = std::max(largest, SpsPixels(&bytes[p], length));
+                p += length;
+            }
+        }
+    }
+    return largest;
 }
 
 struct ContextDeleter {
@@ -133,7 +222,7 @@ HeifSource::HeifSource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes
     const std::uint64_t coded = std::max<std::uint64_t>(
         std::uint64_t(std::max(heif_image_handle_get_ispe_width(h), 0)) * std::uint64_t(std::max(heif_image_handle_get_ispe_height(h), 0)),
         std::uint64_t(header_.width) * std::uint64_t(header_.height));
-    header_.decodeMemory = bytes_.size() + coded * DecodeBytesPerPixel * (deep_ ? 2 : 1);
+    header_.decodeMemory = bytes_.size() + (coded * DecodeBytesPerPixel + LargestHevcPicture(bytes_) * HevcBytesPerPixel) * (deep_ ? 2 : 1);
     CheckMemoryBudget(header_.decodeMemory + 3 * std::uint64_t(header_.width));
 
     switch (heif_image_handle_get_color_profile_type(h)) {
