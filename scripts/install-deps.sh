@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   g++ cmake make pkg-config
   libjpeg62-turbo-dev liblcms2-dev
+  libpng-dev libwebp-dev libtiff-dev libheif-dev zlib1g-dev
   colord-data icc-profiles-free
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
@@ -13,6 +14,7 @@ packages=(
   libjpeg-turbo-progs xvfb xauth x11-utils imagemagick
   dpkg-dev file help2man lintian appstream desktop-file-utils
   parallel
+  webp libheif-examples
 )
 
 missing=()

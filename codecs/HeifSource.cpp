@@ -1,0 +1,305 @@
+#include "codecs/HeifSource.h"
+
+#include "base/Errors.h"
+#include "base/MemoryBudget.h"
+#include "codecs/ColourProfiles.h"
+#include "codecs/Files.h"
+#include "codecs/SampleRows.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <string_view>
+
+#include <libheif/heif.h>
+
+namespace pictavo {
+namespace {
+
+constexpr std::size_t BoxHeader = 8;          // size, type
+constexpr std::size_t CompatibleBrandsAt = 16;  // after major brand and minor version
+constexpr std::array<std::string_view, 12> StillBrands{"heic", "heix", "heim", "heis", "hevc", "hevx",
+                                                       "hevm", "hevs", "mif1", "msf1", "avif", "avis"};
+// Decoding holds the coded planes, the transformed copy and the
+// interleaved result at once: about this many bytes a pixel and sample byte.
+constexpr std::uint64_t DecodeBytesPerPixel = 10;
+// libde265's reference pictures and per-block tables, a pixel.
+constexpr std::uint64_t HevcBytesPerPixel = 8;
+
+std::uint32_t BigEndian32(const std::uint8_t* p)
+{
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+}
+
+// The brands of the leading 'ftyp' box that fit in `size` bytes.
+std::vector<std::string_view> Brands(const std::uint8_t* bytes, std::size_t size)
+{
+    if (size < CompatibleBrandsAt || std::memcmp(bytes + 4, "ftyp", 4) != 0) return {};
+    const std::size_t end = std::min<std::size_t>(size, BigEndian32(bytes));
+    std::vector<std::string_view> brands{std::string_view(reinterpret_cast<const char*>(bytes) + BoxHeader, 4)};
+    for (std::size_t at = CompatibleBrandsAt; at + 4 <= end; at += 4)
+        brands.emplace_back(reinterpret_cast<const char*>(bytes) + at, 4);
+    return brands;
+}
+
+// Reads the bits of an HEVC parameter set, emulation prevention removed.
+class BitReader {
+public:
+    explicit BitReader(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
+    bool ok() const { return ok_; }
+    std::uint64_t bits(int count)
+    {
+        std::uint64_t value = 0;
+        for (; count > 0; --count, ++position_) {
+            if (position_ >= 8 * bytes_.size()) {
+                ok_ = false;
+                return 0;
+            }
+            value = value << 1 | ((bytes_[position_ / 8] >> (7 - position_ % 8)) & 1);
+        }
+        return value;
+    }
+    std::uint64_t golomb()  // ue(v)
+    {
+        int zeros = 0;
+        while (ok_ && bits(1) == 0)
+            if (++zeros > 32) ok_ = false;
+        return ok_ ? (std::uint64_t(1) << zeros) - 1 + bits(zeros) : 0;
+    }
+
+private:
+    std::vector<std::uint8_t> bytes_;
+    std::size_t position_ = 0;
+    bool ok_ = true;
+};
+
+// The picture size a sequence parameter set declares (NAL header first);
+// 0 when it cannot be read.
+std::uint64_t SpsPixels(const std::uint8_t* nal, std::size_t size)
+{
+    std::vector<std::uint8_t> rbsp;
+    for (std::size_t i = 2; i < size; ++i) {
+        if (i >= 4 && nal[i] == 3 && nal[i - 1] == 0 && nal[i - 2] == 0) continue;
+        rbsp.push_back(nal[i]);
+    }
+    BitReader r(std::move(rbsp));
+    r.bits(4);  // video parameter set id
+    const int subLayers = static_cast<int>(r.bits(3));
+    r.bits(1);
+    r.bits(96);  // general profile, tier and level
+    std::vector<bool> profile(static_cast<std::size_t>(subLayers)), level(static_cast<std::size_t>(subLayers));
+    for (int i = 0; i < subLayers; ++i) {
+        profile[i] = r.bits(1) != 0;
+        level[i] = r.bits(1) != 0;
+    }
+    for (int i = subLayers; subLayers > 0 && i < 8; ++i) r.bits(2);
+    for (int i = 0; i < subLayers; ++i) r.bits((profile[i] ? 88 : 0) + (level[i] ? 8 : 0));
+    r.golomb();  // sequence parameter set id
+    if (r.golomb() == 3) r.bits(1);  // 4:4:4 with separate colour planes
+    const std::uint64_t width = r.golomb(), height = r.golomb();
+    return r.ok() ? width * height : 0;
+}
+
+// The largest picture the HEVC parameter sets of the file's 'hvcC' boxes
+// declare: libde265 sizes its buffers from them, whatever 'ispe' says.
+std::uint64_t LargestHevcPicture(const std::vector<std::uint8_t>& bytes)
+{
+    constexpr std::size_t ArraysAt = 22;  // after the fixed configuration fields
+    constexpr int SpsType = 33;
+    std::uint64_t largest = 0;
+    for (std::size_t at = 4; at + 4 <= bytes.size(); ++at) {
+        if (std::memcmp(&bytes[at], "hvcC", 4) != 0) continue;
+        const std::size_t end = std::min<std::size_t>(bytes.size(), at - 4 + std::max<std::uint32_t>(BigEndian32(&bytes[at - 4]), 8));
+        std::size_t p = at + 4 + ArraysAt;
+        if (p >= end) continue;
+        const int arrays = bytes[p++];
+        for (int a = 0; a < arrays && p + 3 <= end; ++a) {
+            const int type = bytes[p] & 0x3F;
+            const int count = bytes[p + 1] << 8 | bytes[p + 2];
+            p += 3;
+            for (int n = 0; n < count && p + 2 <= end; ++n) {
+                const std::size_t length = std::size_t(bytes[p]) << 8 | bytes[p + 1];
+                p += 2;
+                if (p + length > end) break;
+                if (type == SpsType) largest = std::max(largest, SpsPixels(&bytes[p], length));
+                p += length;
+            }
+        }
+    }
+    return largest;
+}
+
+struct ContextDeleter {
+    void operator()(heif_context* c) const { heif_context_free(c); }
+};
+struct HandleDeleter {
+    void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
+};
+struct ImageDeleter {
+    void operator()(heif_image* i) const { heif_image_release(i); }
+};
+struct OptionsDeleter {
+    void operator()(heif_decoding_options* o) const { heif_decoding_options_free(o); }
+};
+struct NclxDeleter {
+    void operator()(heif_color_profile_nclx* n) const { heif_nclx_color_profile_free(n); }
+};
+
+// The ICC profile the nclx facts describe; none for sRGB. Transfer functions
+// without a parametric form (PQ, HLG, logarithmic) are taken as sRGB's.
+std::vector<std::uint8_t> NclxProfile(const heif_color_profile_nclx& nclx)
+{
+    const bool srgbPrimaries = nclx.color_primaries == heif_color_primaries_ITU_R_BT_709_5 ||
+                               nclx.color_primaries == heif_color_primaries_unspecified;
+    TransferCurve transfer = SrgbTransfer;
+    switch (nclx.transfer_characteristics) {
+    case heif_transfer_characteristic_ITU_R_BT_709_5:
+    case heif_transfer_characteristic_ITU_R_BT_601_6:
+    case heif_transfer_characteristic_ITU_R_BT_2020_2_10bit:
+    case heif_transfer_characteristic_ITU_R_BT_2020_2_12bit: transfer = Bt709Transfer; break;
+    case heif_transfer_characteristic_ITU_R_BT_470_6_System_M: transfer = GammaTransfer(2.2); break;
+    case heif_transfer_characteristic_ITU_R_BT_470_6_System_B_G: transfer = GammaTransfer(2.8); break;
+    case heif_transfer_characteristic_linear: transfer = GammaTransfer(1.0); break;
+    default:
+        if (srgbPrimaries) return {};
+    }
+    const Chromaticities primaries{nclx.color_primary_red_x,   nclx.color_primary_red_y,
+                                   nclx.color_primary_green_x, nclx.color_primary_green_y,
+                                   nclx.color_primary_blue_x,  nclx.color_primary_blue_y,
+                                   nclx.color_primary_white_x, nclx.color_primary_white_y};
+    return MakeRgbProfile(srgbPrimaries ? SrgbPrimaries : primaries, transfer);
+}
+
+class HeifSource : public PictureSource {
+public:
+    explicit HeifSource(std::vector<std::uint8_t> bytes);
+    const PictureHeader& header() const override { return header_; }
+    void readRows(const RowSink& sink) override;
+
+private:
+    void check(const heif_error& error) const;
+
+    std::vector<std::uint8_t> bytes_;
+    std::string format_ = "HEIF";
+    std::unique_ptr<heif_context, ContextDeleter> context_;
+    std::unique_ptr<heif_image_handle, HandleDeleter> handle_;
+    PictureHeader header_;
+    bool alpha_ = false;
+    bool deep_ = false;  // samples above 8 bits
+};
+
+void HeifSource::check(const heif_error& error) const
+{
+    if (error.code == heif_error_Ok) return;
+    if (error.code == heif_error_Memory_allocation_error) throw EOutOfMemory();
+    throw EInvalidGraphic(format_ + " error: " + (error.message ? error.message : "unknown"));
+}
+
+HeifSource::HeifSource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes))
+{
+    static const bool initialised = [] { return heif_init(nullptr).code == heif_error_Ok; }();
+    (void)initialised;
+    for (std::string_view brand : Brands(bytes_.data(), bytes_.size()))
+        if (brand == "avif" || brand == "avis") format_ = "AVIF";
+    try {
+        context_.reset(heif_context_alloc());
+        if (!context_) throw EOutOfMemory();
+        check(heif_context_read_from_memory_without_copy(context_.get(), bytes_.data(), bytes_.size(), nullptr));
+        heif_image_handle* handle = nullptr;
+        check(heif_context_get_primary_image_handle(context_.get(), &handle));
+        handle_.reset(handle);
+    } catch (const std::bad_alloc&) {
+        throw EOutOfMemory();
+    }
+    heif_image_handle* h = handle_.get();
+    // The size after the transformations, as decoding delivers it.
+    header_.width = heif_image_handle_get_width(h);
+    header_.height = heif_image_handle_get_height(h);
+    if (header_.width <= 0 || header_.height <= 0)
+        throw EInvalidGraphic(format_ + " error: the picture has no size");
+    alpha_ = heif_image_handle_has_alpha_channel(h) != 0;
+    deep_ = heif_image_handle_get_luma_bits_per_pixel(h) > 8;
+    const std::uint64_t coded = std::max<std::uint64_t>(
+        std::uint64_t(std::max(heif_image_handle_get_ispe_width(h), 0)) * std::uint64_t(std::max(heif_image_handle_get_ispe_height(h), 0)),
+        std::uint64_t(header_.width) * std::uint64_t(header_.height));
+    header_.decodeMemory = bytes_.size() + (coded * DecodeBytesPerPixel + LargestHevcPicture(bytes_) * HevcBytesPerPixel) * (deep_ ? 2 : 1);
+    CheckMemoryBudget(header_.decodeMemory + 3 * std::uint64_t(header_.width));
+
+    switch (heif_image_handle_get_color_profile_type(h)) {
+    case heif_color_profile_type_prof:
+    case heif_color_profile_type_rICC: {
+        std::vector<std::uint8_t> icc(heif_image_handle_get_raw_color_profile_size(h));
+        if (!icc.empty() && heif_image_handle_get_raw_color_profile(h, icc.data()).code == heif_error_Ok)
+            header_.iccProfile = std::move(icc);
+        break;
+    }
+    case heif_color_profile_type_nclx: {
+        heif_color_profile_nclx* nclx = nullptr;
+        if (heif_image_handle_get_nclx_color_profile(h, &nclx).code == heif_error_Ok && nclx) {
+            std::unique_ptr<heif_color_profile_nclx, NclxDeleter> owned(nclx);
+            header_.iccProfile = NclxProfile(*nclx);
+        }
+        break;
+    }
+    default: break;
+    }
+}
+
+void HeifSource::readRows(const RowSink& sink)
+{
+    CheckMemoryBudget(header_.decodeMemory);
+    std::unique_ptr<heif_decoding_options, OptionsDeleter> options(heif_decoding_options_alloc());
+    if (!options) throw EOutOfMemory();
+    options->ignore_transformations = 0;  // the picture comes upright
+    options->convert_hdr_to_8bit = 0;     // reduced here, with rounding
+    const heif_chroma chroma = deep_ ? (alpha_ ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
+                                     : (alpha_ ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
+    std::unique_ptr<heif_image, ImageDeleter> image;
+    try {
+        heif_image* decoded = nullptr;
+        check(heif_decode_image(handle_.get(), &decoded, heif_colorspace_RGB, chroma, options.get()));
+        image.reset(decoded);
+    } catch (const std::bad_alloc&) {
+        throw EOutOfMemory();
+    }
+    int stride = 0;
+    const std::uint8_t* plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+    const int bits = heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved);
+    if (!plane || heif_image_get_width(image.get(), heif_channel_interleaved) != header_.width ||
+        heif_image_get_height(image.get(), heif_channel_interleaved) != header_.height || bits < 1 || bits > 16)
+        throw EInvalidGraphic(format_ + " error: the decoded picture does not match its header");
+
+    SampleLayout layout;
+    layout.channels = alpha_ ? 4 : 3;
+    layout.bytesPerSample = deep_ ? 2 : 1;
+    layout.maxValue = (1u << bits) - 1;
+    layout.premultiplied = alpha_ && heif_image_handle_is_premultiplied_alpha(handle_.get());
+    if (SampleRowBytes(std::uint64_t(header_.width), layout) > static_cast<std::uint64_t>(stride))
+        throw EInvalidGraphic(format_ + " error: the decoded picture does not match its header");
+    std::vector<std::uint8_t> bgr(3 * static_cast<std::size_t>(header_.width));
+    for (int y = 0; y < header_.height; ++y) {
+        SamplesToBgr(plane + static_cast<std::size_t>(stride) * static_cast<std::size_t>(y), header_.width, layout, bgr.data());
+        sink(bgr.data());
+    }
+}
+
+}  // namespace
+
+bool IsHeifSignature(const std::uint8_t* bytes, std::size_t size)
+{
+    for (std::string_view brand : Brands(bytes, size))
+        if (std::find(StillBrands.begin(), StillBrands.end(), brand) != StillBrands.end()) return true;
+    return false;
+}
+
+std::unique_ptr<PictureSource> OpenHeifSource(const std::string& path, const std::string& shownName)
+{
+    return OpenHeifBytes(ReadWholeFile(path, shownName));
+}
+
+std::unique_ptr<PictureSource> OpenHeifBytes(std::vector<std::uint8_t> bytes)
+{
+    return std::make_unique<HeifSource>(std::move(bytes));
+}
+
+}  // namespace pictavo

@@ -1,0 +1,244 @@
+#include "codecs/PngSource.h"
+
+#include "base/Errors.h"
+#include "base/MemoryBudget.h"
+#include "codecs/ColourProfiles.h"
+#include "codecs/Files.h"
+#include "codecs/SampleRows.h"
+#include "codecs/TJPEGImage.h"
+
+#include <algorithm>
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+
+#include <png.h>
+
+namespace pictavo {
+namespace {
+
+constexpr std::uint8_t Signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+constexpr std::uint32_t MaxSide = 1000000;                 // libpng's own default, stated
+constexpr png_alloc_size_t MaxChunk = png_alloc_size_t(16) << 20;  // iCCP, eXIf and the like
+constexpr std::uint64_t InflateMemory = 48 << 10;          // zlib's window and tables
+constexpr double SrgbFileGamma = 1 / 2.2;
+// Known chunks that play no part in the rows or their colours: skipped
+// unread, so a file full of large text chunks costs neither time nor memory.
+constexpr png_byte UnusedChunks[] = "bKGD\0hIST\0iTXt\0oFFs\0pCAL\0pHYs\0sBIT\0sCAL\0sPLT\0sTER\0tEXt\0tIME\0zTXt";
+constexpr int UnusedChunkCount = sizeof UnusedChunks / 5;
+
+// What the library's callbacks reach. Plain data: the callbacks are C and
+// must not throw.
+struct Callbacks {
+    const std::vector<std::uint8_t>* bytes = nullptr;
+    std::size_t offset = 0;
+    char error[256] = {};
+    char firstWarning[256] = {};
+    char lastWarning[256] = {};
+    int warnings = 0;
+};
+
+void ReadData(png_structp png, png_bytep out, std::size_t count)
+{
+    Callbacks& c = *static_cast<Callbacks*>(png_get_io_ptr(png));
+    if (count > c.bytes->size() - c.offset) png_error(png, "file ends too early");
+    std::memcpy(out, c.bytes->data() + c.offset, count);
+    c.offset += count;
+}
+
+void OnError(png_structp png, png_const_charp message)
+{
+    Callbacks& c = *static_cast<Callbacks*>(png_get_error_ptr(png));
+    std::snprintf(c.error, sizeof c.error, "%s", message);
+    png_longjmp(png, 1);
+}
+
+void OnWarning(png_structp png, png_const_charp message)
+{
+    Callbacks& c = *static_cast<Callbacks*>(png_get_error_ptr(png));
+    if (c.warnings++ == 0) std::snprintf(c.firstWarning, sizeof c.firstWarning, "%s", message);
+    std::snprintf(c.lastWarning, sizeof c.lastWarning, "%s", message);
+}
+
+// One library object per pass over the file, destroyed however it ends.
+struct Library {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+
+    explicit Library(Callbacks& callbacks)
+    {
+        png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &callbacks, OnError, OnWarning);
+        if (png) info = png_create_info_struct(png);
+        if (!png || !info) {
+            png_destroy_read_struct(&png, &info, nullptr);
+            throw EOutOfMemory();
+        }
+        png_set_read_fn(png, &callbacks, ReadData);
+        png_set_user_limits(png, MaxSide, MaxSide);
+        png_set_chunk_malloc_max(png, std::min<std::uint64_t>(MaxChunk, MemoryBudget()));
+        png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, UnusedChunks, UnusedChunkCount);
+    }
+    ~Library() { png_destroy_read_struct(&png, &info, nullptr); }
+    Library(const Library&) = delete;
+    Library& operator=(const Library&) = delete;
+};
+
+[[noreturn]] void Fail(const Callbacks& c)
+{
+    if (std::strstr(c.error, "memory") != nullptr) throw EOutOfMemory();
+    // The header check names each fault in a warning before its one error.
+    if (std::strcmp(c.error, "Invalid IHDR data") == 0 && c.lastWarning[0] != '\0')
+        throw EInvalidGraphic(std::string("PNG error: ") + c.error + ": " + c.lastWarning);
+    throw EInvalidGraphic(std::string("PNG error: ") + c.error);
+}
+
+// The profile the samples are in: iCCP as stored; sRGB means none. A gAMA
+// chunk alone describes a plain power law; the usual 1/2.2 is taken for
+// sRGB, any other is turned into a profile (with cHRM's primaries if given)
+// so that, say, linear files are not shown too dark.
+std::vector<std::uint8_t> ColourProfile(png_structp png, png_infop info)
+{
+    png_charp name = nullptr;
+    png_bytep profile = nullptr;
+    png_uint_32 length = 0;
+    int compression = 0;
+    if (png_get_iCCP(png, info, &name, &compression, &profile, &length) && profile && length > 0)
+        return {profile, profile + length};
+    double gamma = 0;
+    if (png_get_valid(png, info, PNG_INFO_sRGB) || !png_get_gAMA(png, info, &gamma) || gamma <= 0) return {};
+    if (std::abs(gamma - SrgbFileGamma) < 0.01) return {};
+    Chromaticities primaries = SrgbPrimaries;
+    if (png_get_valid(png, info, PNG_INFO_cHRM))
+        png_get_cHRM(png, info, &primaries.whiteX, &primaries.whiteY, &primaries.redX, &primaries.redY,
+                     &primaries.greenX, &primaries.greenY, &primaries.blueX, &primaries.blueY);
+    return MakeRgbProfile(primaries, GammaTransfer(1 / gamma));
+}
+
+int Orientation(png_structp png, png_infop info)
+{
+#ifdef PNG_eXIf_SUPPORTED
+    png_bytep exif = nullptr;
+    png_uint_32 length = 0;
+    if (png_get_eXIf_1(png, info, &length, &exif) && exif && length > 0) {
+        std::vector<std::uint8_t> block{'E', 'x', 'i', 'f', 0, 0};
+        block.insert(block.end(), exif, exif + length);
+        return ExifOrientation(block.data(), block.size());
+    }
+#endif
+    return 1;
+}
+
+class PngSource : public PictureSource {
+public:
+    explicit PngSource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) { readHeader(); }
+    const PictureHeader& header() const override { return header_; }
+    DecodeWarnings warnings() const override { return warnings_; }
+    void readRows(const RowSink& sink) override;
+
+private:
+    void readHeader();
+    // Expansions so that every file arrives as 8 or 16-bit grey or RGB,
+    // with or without alpha; the layout of those rows.
+    static SampleLayout Expand(png_structp png, png_infop info);
+
+    std::vector<std::uint8_t> bytes_;
+    PictureHeader header_;
+    DecodeWarnings warnings_;
+    bool interlaced_ = false;
+    std::uint64_t sampleRow_ = 0;  // bytes of one expanded row
+};
+
+void PngSource::readHeader()
+{
+    Callbacks callbacks;
+    callbacks.bytes = &bytes_;
+    Library lib(callbacks);
+    if (setjmp(png_jmpbuf(lib.png))) Fail(callbacks);
+    png_read_info(lib.png, lib.info);
+    // Only getters from here on: the library raises no more errors.
+    header_.width = static_cast<int>(png_get_image_width(lib.png, lib.info));
+    header_.height = static_cast<int>(png_get_image_height(lib.png, lib.info));
+    header_.gray = (png_get_color_type(lib.png, lib.info) & PNG_COLOR_MASK_COLOR) == 0;
+    interlaced_ = png_get_interlace_type(lib.png, lib.info) != PNG_INTERLACE_NONE;
+    const int bitDepth = png_get_bit_depth(lib.png, lib.info);
+    // Expanded rows hold at most four 8 or 16-bit samples a pixel.
+    sampleRow_ = std::uint64_t(header_.width) * 4 * (bitDepth == 16 ? 2 : 1);
+    const std::uint64_t libraryRows = 2 * (std::uint64_t(png_get_rowbytes(lib.png, lib.info)) + 1);
+    header_.decodeMemory = bytes_.size() + libraryRows + InflateMemory +
+                           sampleRow_ * (interlaced_ ? std::uint64_t(header_.height) : 1);
+    CheckMemoryBudget(header_.decodeMemory + 3 * std::uint64_t(header_.width));
+    header_.orientation = Orientation(lib.png, lib.info);
+    header_.iccProfile = ColourProfile(lib.png, lib.info);
+}
+
+SampleLayout PngSource::Expand(png_structp png, png_infop info)
+{
+    png_set_expand(png);  // palette to RGB, grey to 8 bits, tRNS to alpha
+    png_read_update_info(png, info);
+    SampleLayout layout;
+    layout.channels = png_get_channels(png, info);
+    layout.bytesPerSample = png_get_bit_depth(png, info) == 16 ? 2 : 1;
+    layout.maxValue = layout.bytesPerSample == 2 ? 65535 : 255;
+    layout.bigEndian = true;
+    return layout;
+}
+
+void PngSource::readRows(const RowSink& sink)
+{
+    CheckMemoryBudget(header_.decodeMemory);
+    // Everything that outlives a library error is made before the setjmp.
+    std::vector<std::uint8_t> samples, bgr(3 * static_cast<std::size_t>(header_.width));
+    try {
+        samples.resize(static_cast<std::size_t>(sampleRow_ * (interlaced_ ? std::uint64_t(header_.height) : 1)));
+    } catch (const std::bad_alloc&) {
+        throw EOutOfMemory();
+    }
+    Callbacks callbacks;
+    callbacks.bytes = &bytes_;
+    Library lib(callbacks);
+    if (setjmp(png_jmpbuf(lib.png))) Fail(callbacks);
+    png_read_info(lib.png, lib.info);
+    const int passes = interlaced_ ? png_set_interlace_handling(lib.png) : 1;
+    const SampleLayout layout = Expand(lib.png, lib.info);
+    if (SampleRowBytes(std::uint64_t(header_.width), layout) > sampleRow_ ||
+        png_get_image_width(lib.png, lib.info) != std::uint32_t(header_.width))
+        png_error(lib.png, "header changed between reads");
+    const std::size_t stride = static_cast<std::size_t>(sampleRow_);
+    if (!interlaced_) {
+        for (int y = 0; y < header_.height; ++y) {
+            png_read_row(lib.png, samples.data(), nullptr);
+            SamplesToBgr(samples.data(), header_.width, layout, bgr.data());
+            sink(bgr.data());
+        }
+    } else {
+        for (int pass = 0; pass < passes; ++pass)
+            for (int y = 0; y < header_.height; ++y)
+                png_read_row(lib.png, samples.data() + stride * static_cast<std::size_t>(y), nullptr);
+        for (int y = 0; y < header_.height; ++y) {
+            SamplesToBgr(samples.data() + stride * static_cast<std::size_t>(y), header_.width, layout, bgr.data());
+            sink(bgr.data());
+        }
+    }
+    warnings_.count = callbacks.warnings;
+    warnings_.text = callbacks.firstWarning;
+}
+
+}  // namespace
+
+bool IsPngSignature(const std::uint8_t* bytes, std::size_t size)
+{
+    return size >= sizeof Signature && std::memcmp(bytes, Signature, sizeof Signature) == 0;
+}
+
+std::unique_ptr<PictureSource> OpenPngSource(const std::string& path, const std::string& shownName)
+{
+    return OpenPngBytes(ReadWholeFile(path, shownName));
+}
+
+std::unique_ptr<PictureSource> OpenPngBytes(std::vector<std::uint8_t> bytes)
+{
+    return std::make_unique<PngSource>(std::move(bytes));
+}
+
+}  // namespace pictavo

@@ -1,0 +1,167 @@
+#include "codecs/WebpSource.h"
+
+#include "base/Errors.h"
+#include "base/MemoryBudget.h"
+#include "codecs/Files.h"
+#include "codecs/SampleRows.h"
+#include "codecs/TJPEGImage.h"
+#include "imaging/Raster24.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include <webp/decode.h>
+#include <webp/demux.h>
+
+namespace pictavo {
+namespace {
+
+constexpr std::size_t SignatureSize = 12;
+constexpr std::uint64_t LossyDecoderMemory = 256 << 10;  // contexts and a few macroblock rows
+constexpr int LosslessFormat = 2;                        // WebPBitstreamFeatures::format
+
+[[noreturn]] void Fail(const std::string& reason)
+{
+    throw EInvalidGraphic("WebP error: " + reason);
+}
+
+[[noreturn]] void Fail(VP8StatusCode status)
+{
+    switch (status) {
+    case VP8_STATUS_OUT_OF_MEMORY: throw EOutOfMemory();
+    case VP8_STATUS_INVALID_PARAM: Fail("invalid parameter");
+    case VP8_STATUS_UNSUPPORTED_FEATURE: Fail("unsupported feature");
+    case VP8_STATUS_NOT_ENOUGH_DATA: Fail("file ends too early");
+    default: Fail("bitstream error");
+    }
+}
+
+struct DemuxDeleter {
+    void operator()(WebPDemuxer* d) const { WebPDemuxDelete(d); }
+};
+using Demuxer = std::unique_ptr<WebPDemuxer, DemuxDeleter>;
+
+// The EXIF chunk holds the TIFF structure, some writers with the JPEG
+// "Exif\0\0" prefix in front.
+int Orientation(const std::uint8_t* data, std::size_t size)
+{
+    if (size >= 6 && std::memcmp(data, "Exif\0\0", 6) == 0) return ExifOrientation(data, size);
+    std::vector<std::uint8_t> block{'E', 'x', 'i', 'f', 0, 0};
+    block.insert(block.end(), data, data + size);
+    return ExifOrientation(block.data(), block.size());
+}
+
+class WebpSource : public PictureSource {
+public:
+    explicit WebpSource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) { readHeader(); }
+    const PictureHeader& header() const override { return header_; }
+    void readRows(const RowSink& sink) override;
+
+private:
+    Demuxer demux() const;
+    void readHeader();
+
+    std::vector<std::uint8_t> bytes_;
+    PictureHeader header_;
+};
+
+Demuxer WebpSource::demux() const
+{
+    const WebPData data{bytes_.data(), bytes_.size()};
+    Demuxer d(WebPDemux(&data));
+    if (d) return d;
+    WebPDemuxState state = WEBP_DEMUX_PARSE_ERROR;
+    Demuxer partial(WebPDemuxPartial(&data, &state));
+    Fail(partial && state != WEBP_DEMUX_PARSE_ERROR ? "file ends too early" : "not a valid WebP container");
+}
+
+void WebpSource::readHeader()
+{
+    const Demuxer d = demux();
+    header_.width = static_cast<int>(WebPDemuxGetI(d.get(), WEBP_FF_CANVAS_WIDTH));
+    header_.height = static_cast<int>(WebPDemuxGetI(d.get(), WEBP_FF_CANVAS_HEIGHT));
+    WebPIterator frame;
+    if (!WebPDemuxGetFrame(d.get(), 1, &frame)) Fail("no frame");
+    WebPBitstreamFeatures features;
+    const VP8StatusCode status = WebPGetFeatures(frame.fragment.bytes, frame.fragment.size, &features);
+    const bool lossless = status == VP8_STATUS_OK && features.format == LosslessFormat;
+    WebPDemuxReleaseIterator(&frame);
+    if (status != VP8_STATUS_OK) Fail(status);
+
+    // The first frame is decoded whole, as BGRA; a lossless one also keeps
+    // its own ARGB picture while it decodes.
+    const std::uint64_t framePixels = std::uint64_t(features.width) * std::uint64_t(features.height);
+    header_.decodeMemory = bytes_.size() + 4 * framePixels + (lossless ? 4 * framePixels : LossyDecoderMemory);
+    CheckMemoryBudget(header_.decodeMemory + 3 * std::uint64_t(header_.width));
+
+    const std::uint32_t flags = WebPDemuxGetI(d.get(), WEBP_FF_FORMAT_FLAGS);
+    WebPChunkIterator chunk;
+    if ((flags & ICCP_FLAG) && WebPDemuxGetChunk(d.get(), "ICCP", 1, &chunk)) {
+        header_.iccProfile.assign(chunk.chunk.bytes, chunk.chunk.bytes + chunk.chunk.size);
+        WebPDemuxReleaseChunkIterator(&chunk);
+    }
+    if ((flags & EXIF_FLAG) && WebPDemuxGetChunk(d.get(), "EXIF", 1, &chunk)) {
+        header_.orientation = Orientation(chunk.chunk.bytes, chunk.chunk.size);
+        WebPDemuxReleaseChunkIterator(&chunk);
+    }
+}
+
+void WebpSource::readRows(const RowSink& sink)
+{
+    const Demuxer d = demux();
+    WebPIterator frame;
+    if (!WebPDemuxGetFrame(d.get(), 1, &frame)) Fail("no frame");
+    const WebPData fragment = frame.fragment;
+    const int left = frame.x_offset, top = frame.y_offset, width = frame.width, height = frame.height;
+    WebPDemuxReleaseIterator(&frame);
+    if (left < 0 || top < 0 || width <= 0 || height <= 0 || left + width > header_.width || top + height > header_.height)
+        Fail("frame outside the canvas");
+
+    CheckMemoryBudget(header_.decodeMemory);
+    const std::size_t stride = 4 * static_cast<std::size_t>(width);
+    PixelBuffer pixels;
+    try {
+        pixels.resize(stride * static_cast<std::size_t>(height));
+    } catch (const std::bad_alloc&) {
+        throw EOutOfMemory();
+    }
+    WebPDecoderConfig config;
+    if (!WebPInitDecoderConfig(&config)) Fail("library version mismatch");
+    config.output.colorspace = MODE_BGRA;
+    config.output.is_external_memory = 1;
+    config.output.u.RGBA.rgba = pixels.data();
+    config.output.u.RGBA.stride = static_cast<int>(stride);
+    config.output.u.RGBA.size = pixels.size();
+    const VP8StatusCode status = WebPDecode(fragment.bytes, fragment.size, &config);
+    WebPFreeDecBuffer(&config.output);
+    if (status != VP8_STATUS_OK) Fail(status);
+
+    // Canvas outside the first frame is transparent, so white.
+    std::vector<std::uint8_t> row(3 * static_cast<std::size_t>(header_.width), 255);
+    const SampleLayout layout{.channels = 4, .bgr = true};
+    for (int y = 0; y < header_.height; ++y) {
+        if (y >= top && y < top + height)
+            SamplesToBgr(pixels.data() + stride * static_cast<std::size_t>(y - top), width, layout, row.data() + 3 * left);
+        sink(row.data());
+        if (y == top + height - 1) std::fill(row.begin(), row.end(), 255);
+    }
+}
+
+}  // namespace
+
+bool IsWebpSignature(const std::uint8_t* bytes, std::size_t size)
+{
+    return size >= SignatureSize && std::memcmp(bytes, "RIFF", 4) == 0 && std::memcmp(bytes + 8, "WEBP", 4) == 0;
+}
+
+std::unique_ptr<PictureSource> OpenWebpSource(const std::string& path, const std::string& shownName)
+{
+    return OpenWebpBytes(ReadWholeFile(path, shownName));
+}
+
+std::unique_ptr<PictureSource> OpenWebpBytes(std::vector<std::uint8_t> bytes)
+{
+    return std::make_unique<WebpSource>(std::move(bytes));
+}
+
+}  // namespace pictavo

@@ -1,0 +1,295 @@
+// The PNG, WebP, TIFF and HEIF decoders against independent decodes of a
+// corpus the command-line tools make at test time, and against hostile files.
+#include "base/Errors.h"
+#include "base/MemoryBudget.h"
+#include "codecs/ColourProfiles.h"
+#include "codecs/HeifSource.h"
+#include "codecs/PngSource.h"
+#include "codecs/TiffSource.h"
+#include "codecs/WebpSource.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+namespace pictavo {
+namespace {
+
+using Opener = std::unique_ptr<PictureSource> (*)(std::vector<std::uint8_t>);
+using Signature = bool (*)(const std::uint8_t*, std::size_t);
+
+constexpr int Width = 41, Height = 29;  // odd, so strides, tiles and chroma planes end mid-way
+
+bool Shell(const std::string& command)
+{
+    return std::system(("(" + command + ") >/dev/null 2>&1").c_str()) == 0;
+}
+
+bool Have(const std::string& tool) { return Shell("command -v " + tool); }
+
+struct Decoded {
+    PictureHeader header;
+    std::vector<std::uint8_t> bgr;
+};
+
+Decoded Decode(Opener open, const std::vector<std::uint8_t>& bytes)
+{
+    const std::unique_ptr<PictureSource> source = open(bytes);
+    Decoded d{source->header(), {}};
+    source->readRows([&](const std::uint8_t* row) { d.bgr.insert(d.bgr.end(), row, row + 3 * d.header.width); });
+    return d;
+}
+
+// A binary PPM's pixels as blue, green, red.
+std::vector<std::uint8_t> ReadPpm(const std::string& path, int& width, int& height)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::string magic;
+    int max = 0;
+    in >> magic >> width >> height >> max;
+    in.get();
+    std::vector<std::uint8_t> rgb(3 * static_cast<std::size_t>(width) * height);
+    in.read(reinterpret_cast<char*>(rgb.data()), static_cast<std::streamsize>(rgb.size()));
+    if (magic != "P6" || max != 255 || !in) return {};
+    for (std::size_t i = 0; i < rgb.size(); i += 3) std::swap(rgb[i], rgb[i + 2]);
+    return rgb;
+}
+
+struct Corpus {
+    test::ScratchDir dir;
+    Corpus()
+    {
+        std::ofstream ppm(dir.file("base.ppm"), std::ios::binary);
+        ppm << "P6\n" << Width << ' ' << Height << "\n255\n";
+        for (int y = 0; y < Height; ++y)
+            for (int x = 0; x < Width; ++x) {
+                const test::Rgb c = test::Gradient(x, y);
+                ppm.put(static_cast<char>(c.r)).put(static_cast<char>(c.g)).put(static_cast<char>(c.b));
+            }
+        ppm.close();
+        const std::vector<std::uint8_t> icc = MakeRgbProfile({0.68, 0.32, 0.265, 0.69, 0.15, 0.06, 0.3127, 0.329}, SrgbTransfer);
+        test::WriteBytes(dir.file("p3.icc"), icc);
+        if (Have("convert")) {
+            Shell("cd " + dir.path().string() + " && convert base.ppm base.png && convert base.ppm -depth 16 -evaluate multiply 0.93 deep.png"
+                " && convert base.ppm \\( -size " + std::to_string(Width) + "x" + std::to_string(Height) +
+                " gradient:white-black \\) -alpha off -compose copy-opacity -composite rgba.png");
+        }
+    }
+    std::string path(const std::string& name) const { return dir.file(name); }
+};
+
+struct Case {
+    const char* file;
+    const char* make;       // run in the corpus folder
+    // "magick", "heif", or the file the picture was made from where the
+    // tools would apply the file's colour facts
+    const char* reference;
+    Opener open;
+    int tolerance;          // largest difference from the reference decode in any sample
+    int orientation = 1;
+    bool gray = false;
+    bool profile = false;
+};
+
+const Case Cases[] = {
+    {"rgb.png", "convert base.ppm png24:rgb.png", "magick", OpenPngBytes, 0},
+    {"palette.png", "convert base.ppm -colors 16 png8:palette.png", "magick", OpenPngBytes, 0},
+    {"gray16.png", "convert deep.png -colorspace gray -depth 16 gray16.png", "magick", OpenPngBytes, 1, 1, true},
+    {"rgba16-interlaced.png", "convert rgba.png -depth 16 -evaluate multiply 0.93 -interlace PNG png64:rgba16-interlaced.png", "magick", OpenPngBytes, 1},
+    {"icc.png", "convert base.ppm -profile p3.icc icc.png", "magick", OpenPngBytes, 0, 1, false, true},
+    {"linear.png", "convert base.ppm -set gamma 1.0 linear.png", "base.ppm", OpenPngBytes, 0, 1, false, true},
+    {"lossy.webp", "cwebp -quiet -q 90 base.png -o lossy.webp", "magick", OpenWebpBytes, 2},
+    {"alpha.webp", "cwebp -quiet -lossless rgba.png -o alpha.webp", "magick", OpenWebpBytes, 1},
+    {"icc.webp", "cwebp -quiet -metadata icc -lossless icc.png -o icc.webp", "magick", OpenWebpBytes, 0, 1, false, true},
+    {"anim.webp", "convert base.ppm -flop flop.png && img2webp -lossless rgba.png flop.png -o anim.webp", "rgba.png", OpenWebpBytes, 1},
+    {"lzw.tif", "convert base.ppm -compress lzw lzw.tif", "magick", OpenTiffBytes, 0},
+    {"tiled16.tif", "convert rgba.png -depth 16 -evaluate multiply 0.93 -define tiff:tile-geometry=16x16 tiled16.tif", "magick", OpenTiffBytes, 1},
+    {"palette.tif", "convert base.ppm -colors 16 -type Palette palette.tif", "magick", OpenTiffBytes, 1},
+    {"bilevel.tif", "convert base.ppm -threshold 40% -type Bilevel -compress Group4 bilevel.tif", "magick", OpenTiffBytes, 0, 1, true},
+    {"gray16.tif", "convert deep.png -colorspace gray -depth 16 -orient RightTop gray16.tif", "magick", OpenTiffBytes, 1, 6, true},
+    {"cmyk.tif", "convert base.ppm -colorspace CMYK cmyk.tif", "magick", OpenTiffBytes, 2},
+    {"jpeg.tif", "convert base.ppm -profile p3.icc -compress jpeg -quality 95 jpeg.tif", "magick", OpenTiffBytes, 2, 1, false, true},
+    {"photo.heic", "heif-enc -q 90 base.png -o photo.heic", "heif", OpenHeifBytes, 1},
+    {"deep.heic", "heif-enc -q 90 -b 10 deep.png -o deep.heic", "heif", OpenHeifBytes, 1},
+    {"alpha.heic", "heif-enc -q 90 rgba.png -o alpha.heic", "heif", OpenHeifBytes, 1},
+    {"icc.heic", "heif-enc -q 90 icc.png -o icc.heic", "heif", OpenHeifBytes, 1, 1, false, true},
+    {"photo.avif", "heif-enc -A -q 90 base.png -o photo.avif", "heif", OpenHeifBytes, 1},
+    {"alpha.avif", "heif-enc -A -q 90 rgba.png -o alpha.avif", "heif", OpenHeifBytes, 1},
+};
+
+const Signature Signatures[] = {IsPngSignature, IsWebpSignature, IsTiffSignature, IsHeifSignature};
+const Opener Openers[] = {OpenPngBytes, OpenWebpBytes, OpenTiffBytes, OpenHeifBytes};
+
+// The decode another tool makes, over white, as blue, green, red.
+std::vector<std::uint8_t> Reference(const Corpus& corpus, const Case& c)
+{
+    const std::string ref = corpus.path("ref.ppm"), cd = "cd " + corpus.dir.path().string() + " && ";
+    std::string source = c.reference;
+    if (source == "magick") source = std::string(c.file) + "[0]";
+    if (source == "heif") {
+        if (!Shell(cd + "heif-convert " + c.file + " ref.png")) return {};
+        source = "ref.png";
+    }
+    if (!Shell(cd + "convert " + source + " -background white -alpha remove -alpha off -depth 8 " + ref)) return {};
+    int width = 0, height = 0;
+    std::vector<std::uint8_t> bgr = ReadPpm(ref, width, height);
+    return width == Width && height == Height ? bgr : std::vector<std::uint8_t>{};
+}
+
+TEST(PictureSourcesTest, DecodesLikeIndependentTools)
+{
+    if (!Have("convert")) GTEST_SKIP() << "ImageMagick is not installed";
+    Corpus corpus;
+    int checked = 0;
+    for (const Case& c : Cases) {
+        SCOPED_TRACE(c.file);
+        const std::string tool = std::string(c.make).substr(0, std::string(c.make).find(' '));
+        if (!Have(tool) || (std::string(c.reference) == "heif" && !Have("heif-convert"))) continue;
+        ASSERT_TRUE(Shell("cd " + corpus.dir.path().string() + " && " + c.make));
+        const std::vector<std::uint8_t> bytes = test::ReadBytes(corpus.path(c.file));
+        const std::size_t kind = static_cast<std::size_t>(std::find(Openers, std::end(Openers), c.open) - Openers);
+        for (std::size_t s = 0; s < std::size(Signatures); ++s)
+            EXPECT_EQ(Signatures[s](bytes.data(), std::min<std::size_t>(bytes.size(), 64)), s == kind) << s;
+
+        const Decoded d = Decode(c.open, bytes);
+        EXPECT_EQ(d.header.width, Width);
+        EXPECT_EQ(d.header.height, Height);
+        EXPECT_EQ(d.header.orientation, c.orientation);
+        EXPECT_EQ(d.header.gray, c.gray);
+        EXPECT_EQ(!d.header.iccProfile.empty(), c.profile);
+        EXPECT_GT(d.header.decodeMemory, bytes.size());
+        const std::vector<std::uint8_t> reference = Reference(corpus, c);
+        ASSERT_EQ(reference.size(), d.bgr.size());
+        int worst = 0;
+        for (std::size_t i = 0; i < reference.size(); ++i) worst = std::max(worst, std::abs(reference[i] - d.bgr[i]));
+        EXPECT_LE(worst, c.tolerance);
+        for (std::size_t i = 0; c.gray && i < d.bgr.size(); i += 3)
+            ASSERT_TRUE(d.bgr[i] == d.bgr[i + 1] && d.bgr[i] == d.bgr[i + 2]);
+
+        // Cut short, the same file fails with the format's own message.
+        const std::string prefix = kind == 0 ? "PNG error: " : kind == 1 ? "WebP error: " : kind == 2 ? "TIFF error: "
+                                   : std::string(c.file).ends_with(".avif") ? "AVIF error: " : "HEIF error: ";
+        for (const std::size_t size : {bytes.size() * 3 / 5, std::size_t(20)}) {
+            const std::vector<std::uint8_t> cut(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size));
+            EXPECT_EQ(test::ErrorOf([&] { Decode(c.open, cut); }).rfind(prefix, 0), 0u)
+                << size << ": " << test::ErrorOf([&] { Decode(c.open, cut); });
+        }
+        ++checked;
+    }
+    EXPECT_GE(checked, 11);  // at least the ImageMagick-made PNG and TIFF files
+}
+
+void Put32(std::vector<std::uint8_t>& b, std::uint32_t v, bool big)
+{
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (big ? 24 - 8 * i : 8 * i)));
+}
+
+std::vector<std::uint8_t> Png(std::uint32_t width, std::uint32_t height, bool interlaced)
+{
+    std::vector<std::uint8_t> png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    auto chunk = [&](const char* type, std::vector<std::uint8_t> data) {
+        Put32(png, static_cast<std::uint32_t>(data.size()), true);
+        data.insert(data.begin(), type, type + 4);
+        png.insert(png.end(), data.begin(), data.end());
+        Put32(png, static_cast<std::uint32_t>(crc32(0, data.data(), static_cast<uInt>(data.size()))), true);
+    };
+    std::vector<std::uint8_t> ihdr;
+    Put32(ihdr, width, true);
+    Put32(ihdr, height, true);
+    ihdr.insert(ihdr.end(), {8, 6, 0, 0, static_cast<std::uint8_t>(interlaced)});  // 8-bit RGBA
+    chunk("IHDR", ihdr);
+    std::vector<std::uint8_t> raw(1000), packed(2000);
+    uLongf packedSize = packed.size();
+    compress(packed.data(), &packedSize, raw.data(), raw.size());
+    packed.resize(packedSize);
+    chunk("IDAT", packed);
+    chunk("IEND", {});
+    return png;
+}
+
+// A lossless WebP header alone: 14-bit width and height less one.
+std::vector<std::uint8_t> WebpLossless(std::uint32_t width, std::uint32_t height)
+{
+    std::vector<std::uint8_t> b{'R', 'I', 'F', 'F'};
+    Put32(b, 4 + 8 + 6, false);
+    b.insert(b.end(), {'W', 'E', 'B', 'P', 'V', 'P', '8', 'L'});
+    Put32(b, 6, false);
+    b.push_back(0x2F);
+    Put32(b, (width - 1) | (height - 1) << 14, false);
+    b.push_back(0);
+    return b;
+}
+
+// An 8-bit grey TIFF in one strip of 16 stored bytes (libtiff splits an
+// uncompressed one into small strips itself).
+std::vector<std::uint8_t> Tiff(std::uint32_t width, std::uint32_t height, std::uint32_t compression)
+{
+    std::vector<std::uint8_t> b{'I', 'I', 42, 0};
+    Put32(b, 24, false);
+    b.resize(24);  // the strip's 16 bytes
+    const std::uint32_t entries[][3] = {{256, 4, width}, {257, 4, height}, {258, 3, 8}, {259, 3, compression}, {262, 3, 1},
+                                        {273, 4, 8}, {277, 3, 1}, {278, 4, height}, {279, 4, 16}};
+    b.push_back(std::size(entries));
+    b.push_back(0);
+    for (const auto& e : entries) {
+        b.insert(b.end(), {static_cast<std::uint8_t>(e[0]), static_cast<std::uint8_t>(e[0] >> 8),
+                           static_cast<std::uint8_t>(e[1]), 0});
+        Put32(b, 1, false);
+        Put32(b, e[2], false);
+    }
+    Put32(b, 0, false);
+    return b;
+}
+
+// A small HEIC whose 'ispe' boxes declare a huge picture, when heif-enc is at hand.
+std::vector<std::uint8_t> HugeHeic(const test::ScratchDir& dir)
+{
+    if (!Have("heif-enc") || !Have("convert") ||
+        !Shell("cd " + dir.path().string() + " && convert -size 16x16 xc:red r.png && heif-enc r.png -o r.heic"))
+        return {};
+    std::vector<std::uint8_t> b = test::ReadBytes(dir.file("r.heic"));
+    for (std::size_t at = 0; at + 16 <= b.size(); ++at)
+        if (std::memcmp(&b[at], "ispe", 4) == 0)
+            for (std::size_t i = 8; i < 16; i += 4) b[at + i] = 0, b[at + i + 1] = 0x01, b[at + i + 2] = 0, b[at + i + 3] = 0;
+    return b;
+}
+
+TEST(PictureSourcesTest, HostileHeadersFailBeforeTakingMemory)
+{
+    test::ScratchDir dir;
+    struct Hostile {
+        const char* name;
+        Opener open;
+        std::vector<std::uint8_t> bytes;
+        const char* openError;  // "" when the header is acceptable
+        const char* rowsError;  // the start of the message reading the rows gives
+    };
+    const Hostile cases[] = {
+        {"interlaced PNG, decoded whole", OpenPngBytes, Png(20000, 20000, true), "Out of memory", ""},
+        {"streamed PNG, one row at a time", OpenPngBytes, Png(20000, 20000, false), "", "PNG error: "},
+        {"PNG past libpng's limit", OpenPngBytes, Png(2000000, 1, false), "PNG error: Invalid IHDR data: Image width exceeds user limit in IHDR", ""},
+        {"WebP 16383 x 16383", OpenWebpBytes, WebpLossless(16383, 16383), "Out of memory", ""},
+        {"TIFF in one huge LZW strip", OpenTiffBytes, Tiff(50000, 50000, 5), "Out of memory", ""},
+        {"TIFF with its strip cut short", OpenTiffBytes, Tiff(100, 100, 1), "", "TIFF error: "},
+        {"TIFF of 50000 x 50000 in small strips", OpenTiffBytes, Tiff(50000, 50000, 1), "", "TIFF error: "},
+        {"HEIC with huge ispe", OpenHeifBytes, HugeHeic(dir), "Out of memory", ""},
+    };
+    const ScopedMemoryBudget budget(1 << 20);
+    for (const Hostile& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.bytes.empty()) continue;  // a tool to make it is missing
+        std::unique_ptr<PictureSource> source;
+        EXPECT_EQ(test::ErrorOf([&] { source = c.open(c.bytes); }), c.openError);
+        if (!source) continue;
+        const std::string error = test::ErrorOf([&] { source->readRows([](const std::uint8_t*) {}); });
+        EXPECT_EQ(error.rfind(c.rowsError, 0), 0u) << error;
+        EXPECT_NE(error, "");
+    }
+}
+
+}  // namespace
+}  // namespace pictavo
