@@ -1,6 +1,7 @@
 #include "batch/FolderScan.h"
 
 #include "base/Errors.h"
+#include "codecs/PictureFormats.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -8,21 +9,10 @@
 namespace pictavo {
 namespace {
 
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
-
-std::string LowerAscii(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](char c) { return LowerAscii(c); });
-    return s;
-}
-
 bool Matches(const std::string& name, InputFormat format)
 {
-    const std::size_t dot = name.rfind('.');
-    if (dot == std::string::npos) return false;
-    const std::string extension = LowerAscii(name.substr(dot));
-    if (format == InputFormat::Bitmap) return extension == ".bmp";
-    return extension == ".jpg" || extension == ".jpeg";
+    if (format == InputFormat::Auto) return KindOfName(name) != nullptr;
+    return KindOfName(name, true) == &(format == InputFormat::Bitmap ? BitmapKind() : JpegKind());
 }
 
 }  // namespace

@@ -10,7 +10,9 @@
 
 namespace pictavo {
 
-enum class InputFormat { Jpeg = 0, Bitmap = 1 };
+// The window offers the first two; the command line also reads every format
+// the registry knows, chosen by each file's content.
+enum class InputFormat { Jpeg = 0, Bitmap = 1, Auto = 2 };
 
 // Target sizes as the single-precision values the run computes with: the
 // width for pictures wider than tall, the height for the others.

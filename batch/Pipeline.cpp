@@ -1,16 +1,19 @@
 #include "batch/Pipeline.h"
 
 #include "batch/ResizeRun.h"
-#include "codecs/BmpReader.h"
-#include "codecs/JpegSource.h"
+#include "codecs/PictureFormats.h"
 #include "codecs/TJPEGImage.h"
 
 namespace pictavo {
 
 std::unique_ptr<PictureSource> OpenPicture(const std::string& path, const std::string& name, InputFormat format)
 {
-    if (format == InputFormat::Jpeg) return OpenJpegSource(path, name);
-    return OpenBitmapSource(path, name);
+    switch (format) {
+    case InputFormat::Jpeg: return JpegKind().open(path, name);
+    case InputFormat::Bitmap: return BitmapKind().open(path, name);
+    case InputFormat::Auto: break;
+    }
+    return OpenPictureByContent(path, name);
 }
 
 ReductionPlan PlanFor(const PictureHeader& header, TargetSize target, bool sharpen)

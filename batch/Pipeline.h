@@ -15,7 +15,8 @@
 
 namespace pictavo {
 
-// Opens `path` as the model's format reads it and reads its header only.
+// Opens `path` as the model's format reads it (by content when the format is
+// Auto) and reads its header only.
 // Errors name the file as `name`.
 std::unique_ptr<PictureSource> OpenPicture(const std::string& path, const std::string& name, InputFormat format);
 

@@ -68,12 +68,15 @@ struct OptionSpec {
 
 // One table gives the parser and the help, so the two cannot drift.
 const OptionSpec Specs[] = {
-    {"format", 0, "jpg|bmp", "format of the input pictures (default jpg)",
+    {"format", 0, "auto|jpg|bmp",
+     "which pictures to take: auto (the default) takes JPEG, PNG, WebP, HEIC/HEIF, AVIF, TIFF and BMP files by "
+     "their extension (.jpg .jpeg .jpe .png .webp .heic .heif .avif .tif .tiff .bmp) and reads each by its "
+     "content; jpg takes .jpg and .jpeg files only, bmp .bmp files only",
      [](Options& o, const std::string& v) {
-         o.model.format = v == "bmp" ? InputFormat::Bitmap : InputFormat::Jpeg;
-         return v == "jpg" || v == "bmp";
+         o.model.format = v == "bmp" ? InputFormat::Bitmap : v == "jpg" ? InputFormat::Jpeg : InputFormat::Auto;
+         return v == "auto" || v == "jpg" || v == "bmp";
      },
-     "--format takes jpg or bmp"},
+     "--format takes auto, jpg or bmp"},
     {"size", 0, "WxH",
      "size the longer side must meet: 999x750, 800x600 (default), 640x480, 480x360, 320x240, 160x120 or any WxH",
      [](Options& o, const std::string& v) { return ParseSize(v, o.model); }, "--size takes WxH, such as 800x600"},
@@ -171,10 +174,11 @@ std::string HelpText()
     constexpr std::size_t Column = 28, Width = 79;
     std::string text = std::string(Usage) + "\n";
     Wrap(text,
-         "Shrink every JPEG (or BMP) picture in FOLDER so that its longer side meets the chosen size, by exact area "
-         "averaging, and write them as a numbered JPEG series: RurOdi01.jpg, RurOdi02.jpg, ... No output ever "
-         "replaces a listed picture, and a name that would leave the output folder or be given to two pictures is "
-         "refused before anything is written.",
+         "Shrink every picture in FOLDER so that its longer side meets the chosen size, by exact area "
+         "averaging, and write them as a numbered JPEG series: RurOdi01.jpg, RurOdi02.jpg, ... Transparent pictures "
+         "are composited over white, as JPEG has no transparency; pictures with a colour profile are written in "
+         "sRGB. No output ever replaces a listed picture, and a name that would leave the output folder or be given "
+         "to two pictures is refused before anything is written.",
          0, 0, Width);
     text += "\nOptions:\n";
     for (const OptionSpec& s : Specs) {
@@ -205,6 +209,7 @@ std::string VersionText(const std::string& version)
 std::optional<Options> Parse(const std::vector<std::string>& args, std::string& error)
 {
     Options o;
+    o.model.format = InputFormat::Auto;
     std::vector<std::string> positional;
     // Applies `spec`; its value is `attached`, or else the next argument.
     const auto use = [&](const OptionSpec& spec, const std::string& shown, std::optional<std::string> attached,

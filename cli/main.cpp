@@ -118,8 +118,11 @@ int main(int argc, char** argv)
         if (!options->quiet && !options->filesFrom.empty())
             std::fprintf(stderr, "pictavo: no pictures listed in %s\n", options->filesFrom.c_str());
         else if (!options->quiet)
-            std::fprintf(stderr, "pictavo: no %s pictures in %s\n",
-                         model.format == InputFormat::Jpeg ? "JPEG" : "BMP", options->folder.c_str());
+            std::fprintf(stderr, "pictavo: no %spictures in %s\n",
+                         model.format == InputFormat::Jpeg     ? "JPEG "
+                         : model.format == InputFormat::Bitmap ? "BMP "
+                                                               : "",
+                         options->folder.c_str());
         return 0;
     }
 

@@ -1,6 +1,12 @@
 #include "codecs/PictureFormats.h"
 
 #include "codecs/BmpReader.h"
+#include "codecs/Files.h"
+#include "codecs/HeifSource.h"
+#include "codecs/JpegSource.h"
+#include "codecs/PngSource.h"
+#include "codecs/TiffSource.h"
+#include "codecs/WebpSource.h"
 #include "codecs/TJPEGImage.h"
 #include "imaging/ColourProfile.h"
 #include "imaging/Orient.h"
@@ -28,6 +34,16 @@ std::string Lower(std::string s)
     std::transform(s.begin(), s.end(), s.begin(),
                    [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); });
     return s;
+}
+
+bool IsJpegSignature(const std::uint8_t* start, std::size_t size)
+{
+    return size >= 3 && start[0] == 0xFF && start[1] == 0xD8 && start[2] == 0xFF;
+}
+
+bool IsBitmapSignature(const std::uint8_t* start, std::size_t size)
+{
+    return size >= 2 && start[0] == 'B' && start[1] == 'M';
 }
 
 void LoadJpeg(TJPEGImage& jpeg, Raster24& picture)
@@ -86,10 +102,8 @@ std::vector<PictureFormat> RegisteredFormats()
 
 bool LoadPictureFile(const std::string& path, Raster24& picture)
 {
-    const std::size_t dot = path.rfind('.');
-    const std::size_t slash = path.rfind('/');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
-    const std::string extension = Lower(path.substr(dot + 1));
+    const std::string extension = LowerExtension(path);
+    if (extension.empty()) return false;
     PictureClass cls;
     {
         std::lock_guard guard(RegistryLock());
@@ -122,6 +136,62 @@ void ReadStoredPicture(ByteStream& stream, Raster24& picture)
         cls = it->pictureClass;
     }
     cls.readEmbedded(stream, picture);
+}
+
+const std::vector<PictureKind>& PictureKinds()
+{
+    static const std::vector<PictureKind> kinds = {
+        {"JPEG", {"jpg", "jpeg", "jpe"}, 2, IsJpegSignature, OpenJpegSource},
+        {"PNG", {"png"}, 1, IsPngSignature, OpenPngSource},
+        {"WebP", {"webp"}, 1, IsWebpSignature, OpenWebpSource},
+        {"HEIF", {"heic", "heif", "avif"}, 3, IsHeifSignature, OpenHeifSource},
+        {"TIFF", {"tif", "tiff"}, 2, IsTiffSignature, OpenTiffSource},
+        {"BMP", {"bmp"}, 1, IsBitmapSignature, OpenBitmapSource},
+    };
+    return kinds;
+}
+
+const PictureKind& JpegKind() { return PictureKinds().front(); }
+const PictureKind& BitmapKind() { return PictureKinds().back(); }
+
+std::string LowerExtension(const std::string& name)
+{
+    const std::size_t dot = name.rfind('.');
+    const std::size_t slash = name.rfind('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    return Lower(name.substr(dot + 1));
+}
+
+const PictureKind* KindOfName(const std::string& name, bool classicOnly)
+{
+    const std::string extension = LowerExtension(name);
+    for (const PictureKind& kind : PictureKinds()) {
+        const auto end = kind.extensions.begin() + static_cast<std::ptrdiff_t>(classicOnly ? kind.classicCount
+                                                                                            : kind.extensions.size());
+        if (std::find(kind.extensions.begin(), end, extension) != end) return &kind;
+    }
+    return nullptr;
+}
+
+const PictureKind* KindOfContent(const std::uint8_t* start, std::size_t size)
+{
+    for (const PictureKind& kind : PictureKinds())
+        if (kind.signature(start, size)) return &kind;
+    return nullptr;
+}
+
+std::unique_ptr<PictureSource> OpenPictureByContent(const std::string& path, const std::string& shownName)
+{
+    std::uint8_t start[SignatureBytes];
+    std::size_t got = 0;
+    {
+        const FileDescriptor fd = OpenRegularFile(path, shownName);
+        got = ReadUpTo(fd.get(), start, sizeof start);
+    }
+    const PictureKind* kind = KindOfContent(start, got);
+    if (!kind) kind = KindOfName(path);
+    if (!kind) kind = &JpegKind();  // listed by name, so this does not happen; say what JPEG says
+    return kind->open(path, shownName);
 }
 
 void RegisterJpegFormats()

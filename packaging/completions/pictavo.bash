@@ -7,7 +7,7 @@ _pictavo()
 
     case $prev in
         --format)
-            COMPREPLY=($(compgen -W 'jpg bmp' -- "$cur"))
+            COMPREPLY=($(compgen -W 'auto jpg bmp' -- "$cur"))
             return ;;
         --size)
             COMPREPLY=($(compgen -W '999x750 800x600 640x480 480x360 320x240 160x120' -- "$cur"))

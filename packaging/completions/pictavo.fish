@@ -2,7 +2,7 @@
 complete -c pictavo -f -a '(__fish_complete_directories)'
 complete -c pictavo -s h -l help -d 'Show the help and exit'
 complete -c pictavo -s V -l version -d 'Show the version and licence and exit'
-complete -c pictavo -l format -x -a 'jpg bmp' -d 'Format of the input pictures'
+complete -c pictavo -l format -x -a 'auto jpg bmp' -d 'Format of the input pictures'
 complete -c pictavo -l size -x -a '999x750 800x600 640x480 480x360 320x240 160x120' -d 'Size the longer side must meet'
 complete -c pictavo -l quality -x -a '90 75 60 50 30' -d 'JPEG quality of the outputs'
 complete -c pictavo -l sharpen -d 'Sharpen each reduced picture'

@@ -14,7 +14,7 @@ TEST(Options, DefaultsAreTheWindowsDefaults)
     const auto o = Parse({"photos"}, error);
     ASSERT_TRUE(o);
     EXPECT_EQ(o->folder, "photos");
-    EXPECT_EQ(o->model.format, InputFormat::Jpeg);
+    EXPECT_EQ(o->model.format, InputFormat::Auto);
     EXPECT_EQ(o->model.target().width, 800.0f);
     EXPECT_EQ(o->model.quality(), 75);
     EXPECT_FALSE(o->model.sharpen);
@@ -77,7 +77,7 @@ TEST(Options, UsageErrors)
     const Case cases[] = {
         {{}, "no folder given"},
         {{"a", "b"}, "one folder only"},
-        {{"--format", "png", "f"}, "--format takes jpg or bmp"},
+        {{"--format", "png", "f"}, "--format takes auto, jpg or bmp"},
         {{"--size", "800", "f"}, "--size takes WxH, such as 800x600"},
         {{"--size", "0x5", "f"}, "--size takes WxH, such as 800x600"},
         {{"--quality", "101", "f"}, "--quality takes 1 to 100"},

@@ -84,8 +84,8 @@ TEST(PictavoTool, NamesListsAndFailures)
     struct Case { std::string args; int status; Files written; std::string said; };
     const Case cases[] = {
         // Fail-fast stops at the broken picture; --keep-going leaves its number unused.
-        {"--output %OUT %IN", 1, {"RurOdi01.jpg"}, "pictavo: img1.jpg: JPEG error #52: Not a JPEG file: starts with 0x42 0x4d.\n"},
-        {"-qk --output=%OUT %IN", 1, {"RurOdi01.jpg", "RurOdi03.jpg", "RurOdi04.jpg"}, "\n3 written, 1 failed\n"},
+        {"--format jpg --output %OUT %IN", 1, {"RurOdi01.jpg"}, "pictavo: img1.jpg: JPEG error #52: Not a JPEG file: starts with 0x42 0x4d.\n"},
+        {"-qk --format=jpg --output=%OUT %IN", 1, {"RurOdi01.jpg", "RurOdi03.jpg", "RurOdi04.jpg"}, "\n3 written, 1 failed\n"},
         {"--keep-going --shard 3/3 --output %OUT %IN", 0, {"RurOdi03.jpg"},
          "%IN/img2.jpg\t%OUT/RurOdi03.jpg\n"},
         {"-k --name '{stem}-{series}' --series ' W ' --output %OUT %IN", 1,
@@ -138,7 +138,7 @@ TEST(PictavoTool, FailuresAndUsage)
     ScratchDir dir;
     Photos(dir, 1);
     pictavo::test::WriteBytes(dir.file("img5.jpg"), {'B', 'M', 0, 0});
-    const Result failed = Tool("--jobs 2 " + dir.path().string());
+    const Result failed = Tool("--format jpg --jobs 2 " + dir.path().string());
     EXPECT_EQ(failed.status, 1);
     EXPECT_NE(failed.out.find("pictavo: img5.jpg: JPEG error #52: Not a JPEG file: starts with 0x42 0x4d.\n"),
               std::string::npos)
