@@ -1,9 +1,11 @@
 // The pictavo executable end to end: exit codes, messages, files.
+#include "codecs/TJPEGImage.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -203,6 +205,47 @@ TEST(PictavoTool, DamageIsReportedAndFailuresSayWhy)
     ScratchDir empty;
     pictavo::test::WriteBytes(empty.file("e.jpg"), {});
     EXPECT_EQ(Tool(empty.path().string()).out, "pictavo: e.jpg: The file is empty.\n");
+}
+
+}  // namespace
+
+namespace {
+
+bool Have(const char* program)
+{
+    return std::system((std::string("command -v ") + program + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// A folder of the photos people have: every format is listed by extension,
+// read by content (a PNG named .jpg too) and numbered in list order.
+TEST(PictavoTool, MixedFolderReadsEveryFormatByContent)
+{
+    if (!Have("convert") || !Have("heif-enc")) GTEST_SKIP() << "needs ImageMagick and heif-enc";
+    ScratchDir dir, out;
+    const std::string d = dir.path().string() + "/";
+    const std::string make = "convert -size 320x200 gradient:red-blue ";
+    ASSERT_EQ(std::system((make + d + "a.png && " + make + d + "b.webp && " + make + "-alpha set -channel A -evaluate set 50% " +
+                           d + "c.tif && " + make + d + "d.bmp && " + make + d + "e.jpg && " + make + d +
+                           "src.png && heif-enc -q 90 -o " + d + "f.heic " + d + "src.png >/dev/null && cp " + d +
+                           "a.png " + d + "g.jpg && rm " + d + "src.png && touch " + d + "notes.txt")
+                              .c_str()),
+              0);
+    const Result r = Tool("--quiet --size 160x120 --output " + out.path().string() + " " + dir.path().string());
+    ASSERT_EQ(r.status, 0) << r.out;
+    for (int i = 1; i <= 7; ++i) {
+        const std::string name = "RurOdi0" + std::to_string(i) + ".jpg";
+        pictavo::TJPEGImage jpeg;
+        jpeg.loadFromFile(out.file(name));
+        EXPECT_EQ(jpeg.width(), 160) << name;
+        EXPECT_EQ(jpeg.height(), 100) << name;
+    }
+    EXPECT_FALSE(fs::exists(out.file("RurOdi08.jpg")));
+    // g.jpg holds a.png's bytes: the same picture, the same output.
+    EXPECT_EQ(pictavo::test::ReadBytes(out.file("RurOdi01.jpg")), pictavo::test::ReadBytes(out.file("RurOdi07.jpg")));
+    // Listing by one format stays as it was: e.jpg and g.jpg, the latter refused as JPEG.
+    const Result jpg = Tool("--format jpg --keep-going --output " + out.path().string() + "/jpg " + dir.path().string());
+    EXPECT_NE(jpg.out.find("g.jpg: JPEG error #52"), std::string::npos) << jpg.out;
+    EXPECT_NE(jpg.out.find("1 written, 1 failed"), std::string::npos) << jpg.out;
 }
 
 }  // namespace
