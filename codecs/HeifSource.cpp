@@ -1,5 +1,7 @@
 #include "codecs/HeifSource.h"
 
+#include "base/AllocationCap.h"
+
 #include "base/Errors.h"
 #include "base/MemoryBudget.h"
 #include "codecs/ColourProfiles.h"
@@ -257,6 +259,9 @@ void HeifSource::readRows(const RowSink& sink)
     std::unique_ptr<heif_image, ImageDeleter> image;
     try {
         heif_image* decoded = nullptr;
+        // Headroom for the library's own tables; a grid of tiles or a coded
+        // size that asks for far more than the picture needs is refused.
+        const AllocationCap cap(static_cast<std::size_t>(header_.decodeMemory) + (std::size_t(64) << 20));
         check(heif_decode_image(handle_.get(), &decoded, heif_colorspace_RGB, chroma, options.get()));
         image.reset(decoded);
     } catch (const std::bad_alloc&) {
