@@ -1,5 +1,7 @@
 #include "codecs/TiffSource.h"
 
+#include "imaging/ColourProfile.h"
+
 #include "base/Errors.h"
 #include "base/MemoryBudget.h"
 #include "codecs/Files.h"
@@ -12,6 +14,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include <tiffio.h>
 
@@ -115,9 +118,10 @@ private:
     std::vector<PaletteEntry> palette_;  // palette files, and grey below 8 bits
     std::uint64_t scanline_ = 0;
     std::uint64_t buffer_ = 0;  // a strip, or a row of tiles
-    // A CMYK file's profile, for a colour-managed conversion; the rows
-    // delivered so far are plainly converted, so not in this profile.
+    // A CMYK file's profile: its rows are turned into sRGB through it (or
+    // plainly without one), so the header names no profile.
     std::vector<std::uint8_t> cmykProfile_;
+    mutable std::optional<CmykToSrgb> inks_;
 };
 
 TiffSource::TiffSource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)), file_{bytes_.data(), bytes_.size()}
@@ -314,7 +318,10 @@ void TiffSource::convert(std::uint8_t* samples, std::uint8_t* bgr) const
                 std::memcpy(&v, samples + 2 * i, 2);
                 samples[i] = ScaleToByte(v, 65535);
             }
-        return CmykRowToBgr(samples, width, samplesPerPixel_, bgr);
+        if (samplesPerPixel_ != 4)  // extra samples (alpha) aside, in place
+            for (int x = 0; x < width; ++x) std::memmove(samples + 4 * x, samples + std::size_t(x) * samplesPerPixel_, 4);
+        if (!inks_) inks_.emplace(cmykProfile_, false);
+        return inks_->convertRow(samples, bgr, width);
     }
     if (minIsWhite_) {
         for (int x = 0; x < width; ++x) {
@@ -356,16 +363,6 @@ void TiffSource::readRows(const RowSink& sink)
 }
 
 }  // namespace
-
-void CmykRowToBgr(const std::uint8_t* cmyk, int width, int step, std::uint8_t* bgr)
-{
-    for (int x = 0; x < width; ++x, cmyk += step, bgr += 3) {
-        const unsigned white = 255u - cmyk[3];
-        bgr[0] = static_cast<std::uint8_t>(((255u - cmyk[2]) * white + 127) / 255);
-        bgr[1] = static_cast<std::uint8_t>(((255u - cmyk[1]) * white + 127) / 255);
-        bgr[2] = static_cast<std::uint8_t>(((255u - cmyk[0]) * white + 127) / 255);
-    }
-}
 
 bool IsTiffSignature(const std::uint8_t* bytes, std::size_t size)
 {

@@ -23,8 +23,5 @@ bool IsTiffSignature(const std::uint8_t* bytes, std::size_t size);
 std::unique_ptr<PictureSource> OpenTiffSource(const std::string& path, const std::string& shownName);
 std::unique_ptr<PictureSource> OpenTiffBytes(std::vector<std::uint8_t> bytes);
 
-// One row of CMYK samples (8-bit, no ink at 0) as blue, green, red bytes;
-// `step` is the bytes from one pixel to the next.
-void CmykRowToBgr(const std::uint8_t* cmyk, int width, int step, std::uint8_t* bgr);
 
 }  // namespace pictavo
