@@ -3,6 +3,7 @@
 #include "codecs/TJPEGImage.h"
 #include "base/Errors.h"
 #include "imaging/Orient.h"
+#include "imaging/Reduction.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -26,6 +27,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             jpeg.takeRaster(upright);
             jpeg.encodedBytes();
         }
+    } catch (const pictavo::Exception&) {
+    }
+    // The same bytes streamed through the reduction, turned as their EXIF says.
+    try {
+        pictavo::TJPEGImage jpeg;
+        jpeg.loadFromBytes(std::vector<std::uint8_t>(data, data + size));
+        if (std::uint64_t(jpeg.width()) * std::uint64_t(jpeg.height()) > (1u << 22)) return 0;
+        pictavo::Reduction reduction({jpeg.width(), jpeg.height(), false, jpeg.orientation(), 5, 7, true});
+        jpeg.decodeRows([&](const std::uint8_t* row) { reduction.addRow(row); });
+        reduction.finish();
     } catch (const pictavo::Exception&) {
     }
     return 0;
