@@ -4,6 +4,8 @@
 #include "codecs/PictureFormats.h"
 #include "codecs/TJPEGImage.h"
 
+#include <filesystem>
+
 namespace pictavo {
 
 std::unique_ptr<PictureSource> OpenPicture(const std::string& path, const std::string& name, InputFormat format)
@@ -14,6 +16,21 @@ std::unique_ptr<PictureSource> OpenPicture(const std::string& path, const std::s
     case InputFormat::Auto: break;
     }
     return OpenPictureByContent(path, name);
+}
+
+std::uint64_t EstimatedCost(const std::string& path, const std::string& name, InputFormat format) noexcept
+{
+    try {
+        // A JPEG header is a few hundred bytes into the file: cheap to read
+        // ahead. Other decoders read more before they know their size.
+        if (format == InputFormat::Jpeg || (format == InputFormat::Auto && KindOfName(name) == &JpegKind())) {
+            const std::unique_ptr<PictureSource> source = JpegKind().open(path, name);
+            return source->header().decodeCost;
+        }
+        return static_cast<std::uint64_t>(std::filesystem::file_size(path));
+    } catch (...) {
+        return 0;  // the picture's own turn will say what is wrong
+    }
 }
 
 ReductionPlan PlanFor(const PictureHeader& header, TargetSize target, bool sharpen)

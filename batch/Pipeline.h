@@ -20,6 +20,11 @@ namespace pictavo {
 // Errors name the file as `name`.
 std::unique_ptr<PictureSource> OpenPicture(const std::string& path, const std::string& name, InputFormat format);
 
+// Roughly the work of resizing `path`, to start costly pictures first: for a
+// JPEG from its header (its samples, and whether it has many scans); for
+// other files their size. 0 when it cannot be told.
+std::uint64_t EstimatedCost(const std::string& path, const std::string& name, InputFormat format) noexcept;
+
 // How the picture is reduced: its upright size fitted to the target.
 ReductionPlan PlanFor(const PictureHeader& header, TargetSize target, bool sharpen);
 

@@ -108,11 +108,8 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
         if (warnings.count > 0 && hooks.damaged) hooks.damaged(i, names[static_cast<std::size_t>(i)], warnings);
     };
     std::vector<std::uintmax_t> costs;
-    for (const std::string& name : names) {
-        std::error_code ec;
-        const std::uintmax_t size = std::filesystem::file_size(InputPath(settings.imageFolder, name), ec);
-        costs.push_back(ec ? 0 : size);
-    }
+    for (const std::string& name : names)
+        costs.push_back(EstimatedCost(InputPath(settings.imageFolder, name), name, settings.format));
     if (options.keepGoing) RunPastFailures(count, std::max(1, options.jobs), process, commit, names, costs, hooks.failed);
     else RunInListOrder(count, std::max(1, options.jobs), process, commit, names, costs);
     if (count > 0) SyncFileSystemOf(outputFolder, outputs.back());

@@ -17,6 +17,7 @@ public:
         header_.iccProfile = jpeg_.iccProfile();
         header_.progressive = jpeg_.progressiveOutput();
         header_.decodeMemory = jpeg_.decodeMemory(false);
+        header_.decodeCost = jpeg_.decodeCost();
     }
 
     const PictureHeader& header() const override { return header_; }

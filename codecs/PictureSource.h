@@ -23,6 +23,9 @@ struct PictureHeader {
     // How the output is written when the picture was a JPEG: a progressive
     // one stays progressive. Other formats leave it to the defaults.
     std::optional<bool> progressive;
+    // Roughly how much work the decode is, to start costly pictures first;
+    // 0 when the decoder cannot tell (then the pixel count stands in).
+    std::uint64_t decodeCost = 0;
     // Memory the decode itself needs besides one delivered row: library
     // buffers, file bytes held, whole pictures of formats that cannot stream.
     // Reserved from the memory budget before readRows.

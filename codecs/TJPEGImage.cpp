@@ -68,6 +68,17 @@ std::uint64_t DecodeMemory(const jpeg_decompress_struct& cinfo, int bitsPerPixel
     return bytes;
 }
 
+std::uint64_t DecodeCost(const jpeg_decompress_struct& cinfo)
+{
+    constexpr std::uint64_t MultiScanFactor = 5;
+    std::uint64_t samples = 0;
+    for (int c = 0; c < cinfo.num_components; ++c) {
+        const jpeg_component_info& comp = cinfo.comp_info[c];
+        samples += std::uint64_t(comp.width_in_blocks) * comp.height_in_blocks * DCTSIZE2;
+    }
+    return jpeg_has_multiple_scans(const_cast<j_decompress_ptr>(&cinfo)) ? samples * MultiScanFactor : samples;
+}
+
 void EncodeRows(const Raster24& picture, int quality, bool progressive, std::vector<std::uint8_t>& bytes)
 {
     Compressor c;
@@ -246,6 +257,7 @@ void TJPEGImage::readHeader()
     data_.height = static_cast<int>(d.cinfo.image_height);
     data_.gray = d.cinfo.jpeg_color_space == JCS_GRAYSCALE;
     progressive_ = jpeg_has_multiple_scans(&d.cinfo);
+    data_.decodeCost = DecodeCost(d.cinfo);
     for (jpeg_saved_marker_ptr m = d.cinfo.marker_list; m != nullptr; m = m->next) {
         if (m->marker == JPEG_APP0 + 1 && m->data_length >= 6 && std::equal(m->data, m->data + 6, "Exif\0\0")) {
             data_.orientation = ExifOrientation(m->data, m->data_length);

@@ -29,6 +29,10 @@ struct TJPEGData {
     int orientation = 1;  // EXIF orientation, 1 when absent or unreadable
     std::vector<std::uint8_t> iccProfile;  // the embedded ICC profile, if any
     bool cmyk = false;                     // four components: CMYK or YCCK
+    // The work a decode takes, in sample units: the samples every component
+    // holds, five times over for multi-scan files, whose smoothing and
+    // coefficient passes cost about that much more.
+    std::uint64_t decodeCost = 0;
 };
 
 // Copied into every new TJPEGImage. Start-up sets paletteOutput from the
@@ -67,6 +71,7 @@ public:
     int height() const;
     bool gray() const { return data_.gray; }
     int orientation() const { return data_.orientation; }
+    std::uint64_t decodeCost() const { return data_.decodeCost; }
     // The ICC profile the decoded rows are in; empty when they are sRGB, as
     // for CMYK files, whose profile is applied while decoding.
     const std::vector<std::uint8_t>& iccProfile() const;
