@@ -132,7 +132,7 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
         const std::uintmax_t size = std::filesystem::file_size(settings.imageFolder + name, ec);
         costs.push_back(ec ? 0 : size);
     }
-    RunInListOrder(count, std::max(1, options.jobs), process, commit, names, costs);
+    RunInListOrder(count, std::max(1, options.jobs), process, commit, names, costs, options.stop, options.costliestFirst);
 
     model.names = outputs;
     model.okVisible = true;

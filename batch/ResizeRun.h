@@ -6,6 +6,7 @@
 #include "base/Errors.h"
 #include "imaging/Raster24.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -25,6 +26,12 @@ private:
     std::string input_;
 };
 
+// The run ended early because RunOptions::stop was set.
+class RunStopped : public Exception {
+public:
+    RunStopped() : Exception("Stopped") {}
+};
+
 struct RunHooks {
     std::function<void()> beep;
     // After each change of the progress position, so a window can repaint.
@@ -39,6 +46,13 @@ struct RunOptions {
     int jobs = 1;
     // Where outputs go; imageFolder when empty.
     std::string outputFolder;
+    // When set and true, no further picture is started or written; pictures
+    // in flight are finished and dropped, and the run leaves with RunStopped.
+    // Outputs written before stay whole; nothing partial is left.
+    const std::atomic<bool>* stop = nullptr;
+    // Start the costliest picture of the look-ahead window first (best
+    // throughput), or start them in list order (steadier progress).
+    bool costliestFirst = true;
 };
 
 // The size of the reduced picture for a w x h source: the longer side meets
@@ -57,7 +71,8 @@ std::vector<std::uint8_t> ResizeOne(const BatchModel& model, const std::string& 
 // The whole run over model.names. Before anything is written it stops with
 // a ResizeError when the series name would leave the folder or an output
 // would overwrite another listed input. A failing picture ends the run
-// there: earlier outputs stay, the list keeps the input names.
+// there: earlier outputs stay, the list keeps the input names. A stop
+// request ends it the same way, with RunStopped.
 void RunResize(BatchModel& model, const RunHooks& hooks = {}, const RunOptions& options = {});
 
 }  // namespace pictavo
