@@ -32,7 +32,8 @@ QLabel* MakeRightLabel(QWidget* parent, const QString& text, int right, int top,
                        const QColor& colour, const char* objectName);
 
 // A picture drawn at its natural size from the top-left corner. Pressing any
-// mouse button on it moves the window.
+// mouse button on it and moving the pointer with the button held moves the
+// window.
 class BackgroundPicture : public QWidget {
     Q_OBJECT
 public:
@@ -49,7 +50,8 @@ protected:
 private:
     QImage picture_;
     bool movesWindow_;
-    bool dragging_ = false;
+    Qt::MouseButton pressed_ = Qt::NoButton;  // the press a move may start from
+    bool dragging_ = false;                   // moving the window ourselves
     QPoint dragOffset_;
 };
 
