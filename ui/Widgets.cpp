@@ -45,7 +45,8 @@ QLabel* MakeRightLabel(QWidget* parent, const QString& text, int right, int top,
     return label;
 }
 
-BackgroundPicture::BackgroundPicture(QWidget* parent, bool movesWindow) : QWidget(parent), movesWindow_(movesWindow)
+BackgroundPicture::BackgroundPicture(QWidget* parent, bool movesWindow)
+    : QWidget(parent), startSystemMove([](QWindow* w) { return w->startSystemMove(); }), movesWindow_(movesWindow)
 {
     setCursor(Qt::ArrowCursor);
 }
@@ -86,7 +87,7 @@ void BackgroundPicture::mouseMoveEvent(QMouseEvent* event)
         // As if the title bar had been grabbed.
         if (QWidget* grabber = QWidget::mouseGrabber()) grabber->releaseMouse();
         QWindow* handle = window()->windowHandle();
-        if (handle != nullptr && handle->startSystemMove()) {
+        if (handle != nullptr && startSystemMove(handle)) {
             pressed_ = Qt::NoButton;  // the window system has it from here
             return;
         }

@@ -11,6 +11,9 @@
 #include <QRect>
 #include <QStringList>
 #include <QWidget>
+#include <QWindow>
+
+#include <functional>
 
 namespace pictavo::ui {
 
@@ -40,6 +43,10 @@ public:
     explicit BackgroundPicture(QWidget* parent, bool movesWindow = false);
     void setPicture(const QImage& picture);
     const QImage& picture() const { return picture_; }
+
+    // Asks the window system to move the window as from its title bar;
+    // false when it cannot. Tests replace it.
+    std::function<bool(QWindow*)> startSystemMove;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
