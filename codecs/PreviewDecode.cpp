@@ -45,6 +45,13 @@ int StepFor(int w, int h, int roomWidth, int roomHeight)
     return std::max(1, static_cast<int>(std::floor(1 / FitScale(w, h, roomWidth, roomHeight))));
 }
 
+// Zigzag position of each coefficient in natural (row-major) order.
+constexpr int ZigzagOf[64] = {
+    0,  1,  5,  6,  14, 15, 27, 28, 2,  4,  7,  13, 16, 26, 29, 42, 3,  8,  12, 17, 25, 30,
+    41, 43, 9,  11, 18, 24, 31, 40, 44, 53, 10, 19, 23, 32, 39, 45, 52, 54, 20, 22, 33, 38,
+    46, 51, 55, 60, 21, 34, 37, 47, 50, 56, 59, 61, 35, 36, 48, 49, 57, 58, 62, 63,
+};
+
 struct Reader {
     jpeg_decompress_struct cinfo{};
     jpeg::ErrorManager errors{};
@@ -85,6 +92,9 @@ bool StartScaled(Reader& r, const std::vector<std::uint8_t>& bytes, int roomWidt
     r.cinfo.scale_num = static_cast<unsigned>(std::clamp(int(std::ceil(scale * ScaleDenominator - 1e-9)), 1, ScaleDenominator));
     r.cinfo.scale_denom = ScaleDenominator;
     r.cinfo.out_color_space = JCS_EXT_BGR;
+    // A progressive file is shown from its first scans that carry what the
+    // scale needs; the costly refinements after them are skipped.
+    r.cinfo.buffered_image = r.cinfo.progressive_mode;
     jpeg_calc_output_dimensions(&r.cinfo);
     std::uint64_t coefficients = 0;
     if (jpeg_has_multiple_scans(&r.cinfo))  // progressive files keep every coefficient
@@ -95,17 +105,43 @@ bool StartScaled(Reader& r, const std::vector<std::uint8_t>& bytes, int roomWidt
     return true;
 }
 
+// Every component has some data for each coefficient a scale of n/8 uses:
+// the n x n lowest frequencies.
+bool HasCoefficientsFor(const jpeg_decompress_struct& cinfo, unsigned n)
+{
+    for (int c = 0; c < cinfo.num_components; ++c)
+        for (unsigned row = 0; row < n; ++row)
+            for (unsigned column = 0; column < n; ++column)
+                if (cinfo.coef_bits[c][ZigzagOf[row * 8 + column]] < 0) return false;
+    return true;
+}
+
 // Decodes into `picture`, sized by the caller; false when cancelled.
 bool ReadRows(Reader& r, Raster24& picture, const PreviewCallbacks& callbacks)
 {
     if (setjmp(r.errors.jump)) jpeg::RaiseLibraryError(r.errors.pub.msg_code);
+    const auto cancelled = [&] { return callbacks.cancelled && callbacks.cancelled(); };
     jpeg_start_decompress(&r.cinfo);
+    if (r.cinfo.buffered_image) {
+        for (;;) {
+            if (cancelled()) return false;
+            const int status = jpeg_consume_input(&r.cinfo);
+            if (status == JPEG_REACHED_EOI || status == JPEG_SUSPENDED) break;
+            if (status == JPEG_SCAN_COMPLETED && HasCoefficientsFor(r.cinfo, r.cinfo.scale_num)) break;
+        }
+        jpeg_start_output(&r.cinfo, r.cinfo.input_scan_number);
+    }
     while (r.cinfo.output_scanline < r.cinfo.output_height) {
-        if (callbacks.cancelled && callbacks.cancelled()) return false;
+        if (cancelled()) return false;
         JSAMPROW row = picture.scanLine(static_cast<int>(r.cinfo.output_scanline));
         if (jpeg_read_scanlines(&r.cinfo, &row, 1) == 0) break;
     }
-    jpeg_finish_decompress(&r.cinfo);
+    if (r.cinfo.buffered_image) {
+        jpeg_finish_output(&r.cinfo);
+        jpeg_abort_decompress(&r.cinfo);  // the rest of the file is not needed
+    } else {
+        jpeg_finish_decompress(&r.cinfo);
+    }
     return true;
 }
 
