@@ -67,7 +67,16 @@ PictureOpenDialog::PictureOpenDialog(QWidget* parent, InputFormat format) : QFil
     connect(loader_, &PreviewLoader::sized, this, &PictureOpenDialog::pictureSized);
     connect(loader_, &PreviewLoader::loaded, this, &PictureOpenDialog::pictureLoaded);
     giveRoom();
-    connect(this, &QFileDialog::currentChanged, this, &PictureOpenDialog::showPicture);
+    const auto follow = [this](const QString& path) {
+        if (path != path_) showPicture(path);
+    };
+    connect(this, &QFileDialog::currentChanged, this, follow);
+    // A name typed into the name field selects its file without making it current.
+    if (auto* files = findChild<QAbstractItemView*>("listView"); files != nullptr && files->selectionModel() != nullptr)
+        connect(files->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this, follow] {
+            const QStringList chosen = selectedFiles();
+            if (chosen.size() == 1) follow(chosen.first());
+        });
     connect(previewButton_, &QToolButton::clicked, this, &PictureOpenDialog::openPreview);
 }
 
