@@ -1,6 +1,6 @@
 #include "batch/ListOrderRun.h"
 
-#include "batch/ResizeRun.h"
+#include "batch/ResizeRun.h"  // ResizeError, RunStopped
 
 #include <algorithm>
 #include <chrono>

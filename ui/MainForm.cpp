@@ -70,7 +70,11 @@ TMain_Form::TMain_Form() : QWidget(nullptr, Qt::FramelessWindowHint)
     Button6->setFocus();
 }
 
-TMain_Form::~TMain_Form() = default;  // a run still going is stopped and waited for
+TMain_Form::~TMain_Form()
+{
+    // A run still going is stopped and waited for as its worker goes.
+    if (running()) QGuiApplication::restoreOverrideCursor();
+}
 
 void TMain_Form::createControls()
 {
@@ -217,7 +221,7 @@ void TMain_Form::Button1Click()
 void TMain_Form::endRun(RunEnd end, const QString& error)
 {
     model_ = worker_->result();
-    worker_.reset();
+    worker_.release()->deleteLater();  // it is still delivering this report
     qApp->removeEventFilter(this);
     QGuiApplication::restoreOverrideCursor();
     showModel();  // the state the run reached
