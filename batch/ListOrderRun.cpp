@@ -3,6 +3,7 @@
 #include "batch/ResizeError.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -14,20 +15,29 @@ namespace {
 // on; their results are small encoded files, so memory stays bounded.
 constexpr int Ahead = 32;
 
-// The failure of picture `name`, keeping the cause a library gave.
 }  // namespace
 
 void RunInListOrder(int count, int jobs, const std::function<std::vector<std::uint8_t>(int)>& process,
                     const std::function<void(int, const std::vector<std::uint8_t>&)>& commit,
-                    const std::vector<std::string>& names, const std::vector<std::uintmax_t>& costs)
+                    const std::vector<std::string>& names, const std::vector<std::uintmax_t>& costs,
+                    const std::atomic<bool>* stop, bool costliestFirst)
 {
+    const auto stopRequested = [stop] { return stop != nullptr && stop->load(); };
     const auto fail = [&](int i, const std::exception& e) {
         throw ResizeError(e, names[static_cast<std::size_t>(i)]);
     };
     if (jobs == 1 || count <= 1) {
         for (int i = 0; i < count; ++i) {
+            if (stopRequested()) throw RunStopped();
+            std::vector<std::uint8_t> bytes;
             try {
-                commit(i, process(i));
+                bytes = process(i);
+            } catch (const std::exception& e) {
+                fail(i, e);
+            }
+            if (stopRequested()) throw RunStopped();
+            try {
+                commit(i, bytes);
             } catch (const std::exception& e) {
                 fail(i, e);
             }
@@ -45,14 +55,16 @@ void RunInListOrder(int count, int jobs, const std::function<std::vector<std::ui
     std::mutex lock;
     std::condition_variable changed;
     int committed = 0, remaining = count;
-    bool stop = false;
-    // The costliest picture not yet started within the window, or -1.
+    bool done = false;
+    // The next picture to start within the window, or -1.
     const auto pick = [&] {
         int best = -1;
-        for (int i = committed; i < std::min(count, committed + Ahead); ++i)
-            if (!started[static_cast<std::size_t>(i)] &&
-                (best < 0 || costs[static_cast<std::size_t>(i)] > costs[static_cast<std::size_t>(best)]))
-                best = i;
+        if (stopRequested()) return best;
+        for (int i = committed; i < std::min(count, committed + Ahead); ++i) {
+            if (started[static_cast<std::size_t>(i)]) continue;
+            if (!costliestFirst) return i;
+            if (best < 0 || costs[static_cast<std::size_t>(i)] > costs[static_cast<std::size_t>(best)]) best = i;
+        }
         return best;
     };
 
@@ -60,8 +72,8 @@ void RunInListOrder(int count, int jobs, const std::function<std::vector<std::ui
         for (;;) {
             std::unique_lock guard(lock);
             int i = -1;
-            changed.wait(guard, [&] { return stop || remaining == 0 || (i = pick()) >= 0; });
-            if (stop || remaining == 0) return;
+            changed.wait(guard, [&] { return done || remaining == 0 || (i = pick()) >= 0; });
+            if (done || remaining == 0) return;
             started[static_cast<std::size_t>(i)] = true;
             --remaining;
             guard.unlock();
@@ -82,7 +94,7 @@ void RunInListOrder(int count, int jobs, const std::function<std::vector<std::ui
     const auto finish = [&] {
         {
             std::lock_guard guard(lock);
-            stop = true;
+            done = true;
         }
         changed.notify_all();
         for (std::thread& t : threads) t.join();
@@ -92,8 +104,15 @@ void RunInListOrder(int count, int jobs, const std::function<std::vector<std::ui
         Result r;
         {
             std::unique_lock guard(lock);
-            changed.wait(guard, [&] { return results[static_cast<std::size_t>(i)].ready; });
+            // A stop request comes from outside without a notification: look now and then.
+            while (!changed.wait_for(guard, std::chrono::milliseconds(20),
+                                     [&] { return results[static_cast<std::size_t>(i)].ready || stopRequested(); })) {
+            }
             r = std::move(results[static_cast<std::size_t>(i)]);
+        }
+        if (stopRequested()) {
+            finish();
+            throw RunStopped();
         }
         try {
             if (r.error) std::rethrow_exception(r.error);
@@ -114,7 +133,8 @@ void RunInListOrder(int count, int jobs, const std::function<std::vector<std::ui
 void RunPastFailures(int count, int jobs, const std::function<std::vector<std::uint8_t>(int)>& process,
                      const std::function<void(int, const std::vector<std::uint8_t>&)>& commit,
                      const std::vector<std::string>& names, const std::vector<std::uintmax_t>& costs,
-                     const std::function<void(int, const ResizeError&)>& failed)
+                     const std::function<void(int, const ResizeError&)>& failed, const std::atomic<bool>* stop,
+                     bool costliestFirst)
 {
     // Written by the worker of picture i, read when i's turn to commit comes.
     std::vector<std::exception_ptr> errors(static_cast<std::size_t>(count));
@@ -134,7 +154,7 @@ void RunPastFailures(int count, int jobs, const std::function<std::vector<std::u
             if (failed) failed(i, ResizeError(e, names[static_cast<std::size_t>(i)]));
         }
     };
-    RunInListOrder(count, jobs, tryProcess, tryCommit, names, costs);
+    RunInListOrder(count, jobs, tryProcess, tryCommit, names, costs, stop, costliestFirst);
 }
 
 }  // namespace pictavo

@@ -4,6 +4,7 @@
 
 #include "batch/ResizeError.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -12,21 +13,26 @@
 namespace pictavo {
 
 // Runs process(i) for every picture, on `jobs` threads, and commit(i, bytes)
-// on the calling thread strictly in list order. Within the window the
-// costliest picture (by `costs`) is started first, so a large one late in
-// the list does not run alone at the end. A failure at picture i stops the
+// on the calling thread strictly in list order. With costliestFirst the
+// costliest picture (by `costs`) of the look-ahead window is started first,
+// so a large one late in the list does not run alone at the end; without it
+// pictures start in list order. Once *stop is true nothing more is started
+// or committed: work in flight is waited for and dropped, and RunStopped
+// leaves. A failure at picture i stops the
 // run there exactly as a one-at-a-time run would: pictures before i are
 // committed, none after, and work already started is waited for and dropped.
 // The failure leaves as a ResizeError naming names[i].
 void RunInListOrder(int count, int jobs, const std::function<std::vector<std::uint8_t>(int)>& process,
                     const std::function<void(int, const std::vector<std::uint8_t>&)>& commit,
-                    const std::vector<std::string>& names, const std::vector<std::uintmax_t>& costs);
+                    const std::vector<std::string>& names, const std::vector<std::uintmax_t>& costs,
+                    const std::atomic<bool>* stop = nullptr, bool costliestFirst = true);
 
 // The same, but a failing picture does not stop the run: failed(i, error)
 // is called in its place in list order, and the run goes on.
 void RunPastFailures(int count, int jobs, const std::function<std::vector<std::uint8_t>(int)>& process,
                      const std::function<void(int, const std::vector<std::uint8_t>&)>& commit,
                      const std::vector<std::string>& names, const std::vector<std::uintmax_t>& costs,
-                     const std::function<void(int, const ResizeError&)>& failed);
+                     const std::function<void(int, const ResizeError&)>& failed,
+                     const std::atomic<bool>* stop = nullptr, bool costliestFirst = true);
 
 }  // namespace pictavo

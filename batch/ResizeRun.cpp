@@ -108,10 +108,15 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
         if (warnings.count > 0 && hooks.damaged) hooks.damaged(i, names[static_cast<std::size_t>(i)], warnings);
     };
     std::vector<std::uintmax_t> costs;
-    for (const std::string& name : names)
-        costs.push_back(EstimatedCost(InputPath(settings.imageFolder, name), name, settings.format));
-    if (options.keepGoing) RunPastFailures(count, std::max(1, options.jobs), process, commit, names, costs, hooks.failed);
-    else RunInListOrder(count, std::max(1, options.jobs), process, commit, names, costs);
+    // Read ahead only when they decide the order.
+    if (options.costliestFirst)
+        for (const std::string& name : names)
+            costs.push_back(EstimatedCost(InputPath(settings.imageFolder, name), name, settings.format));
+    else costs.assign(names.size(), 0);
+    const int jobs = std::max(1, options.jobs);
+    if (options.keepGoing)
+        RunPastFailures(count, jobs, process, commit, names, costs, hooks.failed, options.stop, options.costliestFirst);
+    else RunInListOrder(count, jobs, process, commit, names, costs, options.stop, options.costliestFirst);
     if (count > 0) SyncFileSystemOf(outputFolder, outputs.back());
 
     model.names = outputs;

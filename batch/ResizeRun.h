@@ -9,6 +9,7 @@
 #include "base/Errors.h"
 #include "imaging/Raster24.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -41,6 +42,13 @@ struct RunOptions {
     // Go on past a failing picture; its output is skipped, the others keep
     // their names.
     bool keepGoing = false;
+    // When set and true, no further picture is started or written; pictures
+    // in flight are finished and dropped, and the run leaves with RunStopped.
+    // Outputs written before stay whole; nothing partial is left.
+    const std::atomic<bool>* stop = nullptr;
+    // Start the costliest picture of the look-ahead window first (best
+    // throughput), or start them in list order (steadier progress).
+    bool costliestFirst = true;
 };
 
 // The size of the reduced picture for a w x h source: the longer side meets
@@ -66,7 +74,8 @@ void CheckCollisions(const std::string& inputFolder, const std::vector<std::stri
 // The whole run over model.names. Before anything is written it stops with
 // a ResizeError when the series name would leave the folder or an output
 // would overwrite another listed input. A failing picture ends the run
-// there: earlier outputs stay, the list keeps the input names.
+// there: earlier outputs stay, the list keeps the input names. A stop
+// request ends it the same way, with RunStopped.
 void RunResize(BatchModel& model, const RunHooks& hooks = {}, const RunOptions& options = {});
 
 }  // namespace pictavo

@@ -86,7 +86,7 @@ TAbout_Form::TAbout_Form(QWidget* mainWindow) : QDialog(mainWindow)
     const QFont title = PixelFont("Arial", 16, true);
     MakeRightLabel(this, "Pictavo ", 369, 9, 19, title, Silver, "Label2");
     MakeRightLabel(this, "Pictavo ", 368, 8, 19, title, Navy, "Label1");
-    MakeRightLabel(this, "Version " PICTAVO_VERSION, 364, 32, 13, PixelFont("MS Sans Serif", 11, true), DarkGrey, "Label3");
+    MakeRightLabel(this, "Version " PICTAVO_SHORT_VERSION, 364, 32, 13, PixelFont("MS Sans Serif", 11, true), DarkGrey, "Label3");
     Bevel(this, QRect(204, 64, 161, 6), "Bevel1");
     const QFont regular = PixelFont("MS Sans Serif", 11);
     MakeRightLabel(this, "\u00A9 2026 The Pictavo authors", 363, 76, 13, regular, DarkGrey, "Label4");

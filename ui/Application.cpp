@@ -1,12 +1,41 @@
 #include "ui/Application.h"
 
 #include "base/Errors.h"
+#include "codecs/PictureFormats.h"
+#include "codecs/TJPEGImage.h"
+#include "ui/Artwork.h"
 
 #include <QFileInfo>
+#include <QFont>
+#include <QIcon>
+#include <QProxyStyle>
+#include <QScreen>
+#include <QStyleFactory>
 #include <QWidget>
+
+#include <cfenv>
+
+// Outside any namespace, as the resource macro requires; the pictures live
+// in a static library.
+static void InitArtwork()
+{
+    Q_INIT_RESOURCE(artwork);
+}
 
 namespace pictavo::ui {
 namespace {
+
+// Hints show after the pointer rests 500 ms.
+class HintStyle : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override
+    {
+        if (hint == SH_ToolTip_WakeUpDelay) return 500;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
 
 std::function<void(const QString&)>& Sink()
 {
@@ -45,6 +74,17 @@ void ShowError(const QString& message)
     if (focus != nullptr) focus->setFocus();
 }
 
+void ShowCurrentError()
+{
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        ShowError(QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        ShowError("Unknown error");
+    }
+}
+
 void SetErrorSink(std::function<void(const QString& message)> sink)
 {
     Sink() = std::move(sink);
@@ -56,10 +96,35 @@ bool PictavoApplication::notify(QObject* receiver, QEvent* event)
 {
     try {
         return QApplication::notify(receiver, event);
-    } catch (const std::exception& e) {
-        ShowError(QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        ShowCurrentError();
     }
     return false;
+}
+
+void SetUpApplication(const QString& executablePath)
+{
+    // Sizes are computed with exact integer arithmetic and raise their own
+    // division errors; only the rounding mode matters to the rest.
+    std::fesetround(FE_TONEAREST);
+    // The windows' stored pictures are found through these.
+    RegisterJpegFormats();
+    RegisterBitmapFormat();
+    InitArtwork();
+    QApplication::setApplicationName(ApplicationTitle(executablePath));
+    // Launchers and task bars match the running window to pictavo.desktop.
+    QGuiApplication::setDesktopFileName("pictavo");
+    QApplication::setWindowIcon(QIcon(QPixmap::fromImage(MainIcon())));
+    QApplication::setStyle(new HintStyle(QStyleFactory::create("Fusion")));
+    QFont::insertSubstitution("MS Sans Serif", "Liberation Sans");
+    QFont::insertSubstitution("Arial", "Liberation Sans");
+    if (QScreen* screen = QGuiApplication::primaryScreen()) JPEGDefaults().paletteOutput = screen->depth() <= 8;
+}
+
+void TearDownApplication()
+{
+    UnregisterJpegFormats();
+    UnregisterBitmapFormat();
 }
 
 }  // namespace pictavo::ui

@@ -24,16 +24,28 @@ std::unique_ptr<QMessageBox> MakeErrorBox(const QString& message);
 void ShowError(const QString& message);
 void SetErrorSink(std::function<void(const QString& message)> sink);
 
+// Shows the exception being handled; the one error path of handlers,
+// notify and the resize run.
+void ShowCurrentError();
+
 // Runs an event handler; an error it raises ends it and is shown.
 template <class Handler>
 void RunHandler(Handler&& handler)
 {
     try {
         handler();
-    } catch (const std::exception& e) {
-        ShowError(QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        ShowCurrentError();
     }
 }
+
+// What the program and the window tests both need before any window
+// exists: the number settings, the picture formats, the artwork, the title
+// taken from `executablePath`, the icon, the style with its hint timing and
+// the fonts.
+void SetUpApplication(const QString& executablePath);
+// Undoes what start-up registered.
+void TearDownApplication();
 
 class PictavoApplication : public QApplication {
 public:

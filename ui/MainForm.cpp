@@ -6,8 +6,10 @@
 #include "ui/Application.h"
 #include "ui/Artwork.h"
 #include "ui/PictureDialog.h"
+#include "ui/ResizeWorker.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QRegion>
@@ -50,10 +52,6 @@ TMain_Form::TMain_Form() : QWidget(nullptr, Qt::FramelessWindowHint)
     setWindowTitle("Pictavo");
     setFixedSize(436, 287);
     move(239, 219);
-    QPalette silver = palette();
-    silver.setColor(QPalette::Window, Silver);
-    setPalette(silver);
-    setAutoFillBackground(true);
     setFont(PixelFont("MS Sans Serif", 11));
 
     chooseFile = [](QWidget* parent, InputFormat format) {
@@ -64,6 +62,22 @@ TMain_Form::TMain_Form() : QWidget(nullptr, Qt::FramelessWindowHint)
     openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     beep = [] { QApplication::beep(); };
 
+    createControls();
+    colourControls();
+    connectHandlers();
+    // The outline; odd-even fill. Outside it the window is neither drawn nor hit.
+    setMask(QRegion(WindowOutline(), Qt::OddEvenFill));
+    Button6->setFocus();
+}
+
+TMain_Form::~TMain_Form()
+{
+    // A run still going is stopped and waited for as its worker goes.
+    if (running()) QGuiApplication::restoreOverrideCursor();
+}
+
+void TMain_Form::createControls()
+{
     // Graphic controls first, so every windowed control lies above them.
     Image1 = new BackgroundPicture(this, /*movesWindow=*/true);
     Image1->setObjectName("Image1");
@@ -116,6 +130,21 @@ TMain_Form::TMain_Form() : QWidget(nullptr, Qt::FramelessWindowHint)
     CheckBox1->setObjectName("CheckBox1");
     CheckBox1->setGeometry(260, 236, 97, 17);
 
+    setTabOrder(Button6, ListBox1);
+    setTabOrder(ListBox1, Button1);
+    setTabOrder(Button1, RadioGroup1);
+    setTabOrder(RadioGroup1, RadioGroup2);
+    setTabOrder(RadioGroup2, Edit1);
+    setTabOrder(Edit1, RadioGroup3);
+    setTabOrder(RadioGroup3, CheckBox1);
+}
+
+void TMain_Form::colourControls()
+{
+    QPalette silver = palette();
+    silver.setColor(QPalette::Window, Silver);
+    setPalette(silver);
+    setAutoFillBackground(true);
     // Texts are dark grey unless said otherwise; the list keeps the window colours.
     for (QWidget* w : std::initializer_list<QWidget*>{Button6, Button1, Edit1, CheckBox1}) {
         QPalette p = w->palette();
@@ -127,25 +156,19 @@ TMain_Form::TMain_Form() : QWidget(nullptr, Qt::FramelessWindowHint)
         }
         w->setPalette(p);
     }
+}
 
-    setTabOrder(Button6, ListBox1);
-    setTabOrder(ListBox1, Button1);
-    setTabOrder(Button1, RadioGroup1);
-    setTabOrder(RadioGroup1, RadioGroup2);
-    setTabOrder(RadioGroup2, Edit1);
-    setTabOrder(Edit1, RadioGroup3);
-    setTabOrder(RadioGroup3, CheckBox1);
-
-    connect(Button6, &QPushButton::clicked, this, [this] { RunHandler([this] { Button6Click(); }); });
-    connect(Button1, &QPushButton::clicked, this, [this] { RunHandler([this] { Button1Click(); }); });
-    connect(ListBox1, &QListWidget::itemDoubleClicked, this, [this] { RunHandler([this] { ListBox1DblClick(); }); });
-    connect(Image2, &HotSpot::clicked, this, [this] { RunHandler([this] { Image2Click(); }); });
-    connect(Image3, &HotSpot::clicked, this, [this] { RunHandler([this] { Image3Click(); }); });
-    connect(Image4, &HotSpot::clicked, this, [this] { RunHandler([this] { Image4Click(); }); });
-
-    // The outline; odd-even fill. Outside it the window is neither drawn nor hit.
-    setMask(QRegion(WindowOutline(), Qt::OddEvenFill));
-    Button6->setFocus();
+void TMain_Form::connectHandlers()
+{
+    const auto on = [this](auto* sender, auto signal, void (TMain_Form::*handler)()) {
+        connect(sender, signal, this, [this, handler] { RunHandler([this, handler] { (this->*handler)(); }); });
+    };
+    on(Button6, &QPushButton::clicked, &TMain_Form::Button6Click);
+    on(Button1, &QPushButton::clicked, &TMain_Form::Button1Click);
+    on(ListBox1, &QListWidget::itemDoubleClicked, &TMain_Form::ListBox1DblClick);
+    on(Image2, &HotSpot::clicked, &TMain_Form::Image2Click);
+    on(Image3, &HotSpot::clicked, &TMain_Form::Image3Click);
+    on(Image4, &HotSpot::clicked, &TMain_Form::Image4Click);
 }
 
 void TMain_Form::readChoices()
@@ -178,26 +201,68 @@ void TMain_Form::Button6Click()
 
 void TMain_Form::Button1Click()
 {
-    readChoices();
+    if (running()) return;
+    readChoices();  // read once: no control can change while the run lasts
     Button1->setEnabled(false);
-    RunHooks hooks;
-    hooks.progressChanged = [this](const BatchModel& m) {
-        ProgressBar1->setValue(m.progressPosition);
-        ProgressBar1->repaint();  // paints now; no input is taken during the run
-    };
-    hooks.beep = [this] { beep(); };
     RunOptions options;
     options.jobs = std::max(1, QThread::idealThreadCount());
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    try {
-        RunResize(model_, hooks, options);
-    } catch (...) {
-        QGuiApplication::restoreOverrideCursor();
-        showModel();  // the state the run reached
-        throw;
-    }
+    // In list order, so the bar moves picture by picture.
+    options.costliestFirst = false;
+    worker_ = std::make_unique<ResizeWorker>(model_, options);
+    connect(worker_.get(), &ResizeWorker::progressChanged, ProgressBar1, &QProgressBar::setValue);
+    connect(worker_.get(), &ResizeWorker::beeped, this, [this] { beep(); });
+    connect(worker_.get(), &ResizeWorker::finished, this, &TMain_Form::endRun);
+    // Only moving, minimising and closing stay open to the user.
+    qApp->installEventFilter(this);
+    QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+    worker_->start();
+}
+
+void TMain_Form::endRun(RunEnd end, const QString& error)
+{
+    model_ = worker_->result();
+    worker_.release()->deleteLater();  // it is still delivering this report
+    qApp->removeEventFilter(this);
     QGuiApplication::restoreOverrideCursor();
-    showModel();
+    showModel();  // the state the run reached
+    emit runFinished();
+    if (closeAfterRun_) {
+        close();
+        return;
+    }
+    if (end == RunEnd::Failed) ShowError(error);
+}
+
+bool TMain_Form::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu: {
+        const auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget == nullptr || widget->window() != this) return false;
+        return widget != Image1 && widget != Image3 && widget != Image4;  // dropped, not queued
+    }
+    default:
+        return false;
+    }
+}
+
+void TMain_Form::closeEvent(QCloseEvent* event)
+{
+    if (running()) {
+        // Pictures in flight are finished or dropped first; then the window closes.
+        closeAfterRun_ = true;
+        worker_->stop();
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
 }
 
 void TMain_Form::ListBox1DblClick()

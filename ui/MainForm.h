@@ -16,10 +16,13 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 namespace pictavo::ui {
 
 class TAbout_Form;
+class ResizeWorker;
+enum class RunEnd;
 
 // The window outline: 13 points, the last repeating the first.
 QPolygon WindowOutline();
@@ -28,6 +31,7 @@ class TMain_Form : public QWidget {
     Q_OBJECT
 public:
     TMain_Form();
+    ~TMain_Form() override;
 
     void setAboutForm(TAbout_Form* about) { aboutForm_ = about; }
 
@@ -40,8 +44,11 @@ public:
     std::function<void()> beep;
 
     const BatchModel& model() const { return model_; }
+    // A resize run is going on in the background.
+    bool running() const { return worker_ != nullptr; }
 
-    // The handlers, as the controls raise them.
+    // The handlers, as the controls raise them. Button1Click starts the run
+    // and returns; runFinished() follows when it ends.
     void Button6Click();
     void Button1Click();
     void ListBox1DblClick();
@@ -72,12 +79,25 @@ public:
     RadioGroup* RadioGroup3;
     QCheckBox* CheckBox1;
 
+signals:
+    void runFinished();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void createControls();
+    void colourControls();
+    void connectHandlers();
     void readChoices();     // the controls' choices into the model
     void showModel();       // the model's state onto the controls
+    void endRun(RunEnd end, const QString& error);
 
     BatchModel model_;
     TAbout_Form* aboutForm_ = nullptr;
+    std::unique_ptr<ResizeWorker> worker_;
+    bool closeAfterRun_ = false;
 };
 
 }  // namespace pictavo::ui

@@ -1,13 +1,18 @@
 #include "ui/PictureDialog.h"
 
-#include "codecs/PictureFormats.h"
+#include "codecs/PreviewDecode.h"
 #include "ui/Artwork.h"
+#include "ui/PreviewLoader.h"
 
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QHeaderView>
+#include <QListView>
+#include <QSplitter>
+#include <QTreeView>
 #include <QPainter>
 #include <QScreen>
 #include <QStyle>
@@ -58,43 +63,102 @@ PictureOpenDialog::PictureOpenDialog(QWidget* parent, InputFormat format) : QFil
     column->addWidget(area_, 1);
     if (auto* grid = qobject_cast<QGridLayout*>(layout())) grid->addWidget(pane, 0, grid->columnCount(), grid->rowCount(), 1);
 
-    resize(860, 500);
-    connect(this, &QFileDialog::currentChanged, this, &PictureOpenDialog::showPicture);
+    loader_ = new PreviewLoader(this);
+    connect(loader_, &PreviewLoader::sized, this, &PictureOpenDialog::pictureSized);
+    connect(loader_, &PreviewLoader::loaded, this, &PictureOpenDialog::pictureLoaded);
+    giveRoom();
+    const auto follow = [this](const QString& path) {
+        if (path != path_) showPicture(path);
+    };
+    connect(this, &QFileDialog::currentChanged, this, follow);
+    // A name typed into the name field selects its file without making it current.
+    if (auto* files = findChild<QAbstractItemView*>("listView"); files != nullptr && files->selectionModel() != nullptr)
+        connect(files->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this, follow] {
+            const QStringList chosen = selectedFiles();
+            if (chosen.size() == 1) follow(chosen.first());
+        });
     connect(previewButton_, &QToolButton::clicked, this, &PictureOpenDialog::openPreview);
+}
+
+PictureOpenDialog::~PictureOpenDialog() = default;
+
+// Room for the places' names and for the Size and Type columns.
+void PictureOpenDialog::giveRoom()
+{
+    resize(980, 520);
+    if (auto* splitter = findChild<QSplitter*>("splitter")) splitter->setSizes({170, 560});
+    if (auto* places = findChild<QListView*>("sidebar")) places->setMinimumWidth(150);
+    if (auto* details = findChild<QTreeView*>("treeView")) {
+        QHeaderView* header = details->header();
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+        for (int column = 1; column < header->count(); ++column)
+            header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    }
 }
 
 void PictureOpenDialog::showPicture(const QString& path)
 {
-    picture_ = QImage();
-    if (QFileInfo(path).isFile()) {
-        try {
-            Raster24 raster;
-            if (LoadPictureFile(path.toStdString(), raster) && raster.width() > 0) picture_ = ToImage(raster);
-        } catch (const std::exception&) {
-            picture_ = QImage();  // an unreadable picture shows nothing
-        }
-    }
-    if (picture_.isNull()) {
-        label_->setText("Picture:");
-        previewButton_->setEnabled(false);
-        area_->setPixmap(QPixmap());
-        area_->setText("(None)");
+    path_ = path;
+    showNone();
+    if (!QFileInfo(path).isFile()) {
+        loader_->request({}, {});
+        emit pictureShown();
         return;
     }
-    label_->setText(QString::asprintf(" (%dx%d)", picture_.width(), picture_.height()));
-    previewButton_->setEnabled(true);
-    const QSize room = area_->contentsRect().size();
-    const QImage shown = picture_.width() > room.width() || picture_.height() > room.height()
-                             ? picture_.scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation)
-                             : picture_;
-    area_->setPixmap(QPixmap::fromImage(shown));
+    area_->setText({});  // until the picture arrives
+    // Before the first layout the area may not have its size yet.
+    loader_->request(path, area_->contentsRect().size().expandedTo(area_->minimumSize()));
+}
+
+void PictureOpenDialog::showNone()
+{
+    picture_ = QImage();
+    label_->setText("Picture:");
+    previewButton_->setEnabled(false);
+    area_->setPixmap(QPixmap());
+    area_->setText("(None)");
+}
+
+void PictureOpenDialog::pictureSized(const QString& path, const QSize& size)
+{
+    if (path == path_) label_->setText(QString::asprintf(" (%dx%d)", size.width(), size.height()));
+}
+
+void PictureOpenDialog::pictureLoaded(const QString& path, const QImage& picture)
+{
+    if (path != path_) return;
+    if (picture.isNull()) {
+        showNone();
+    } else {
+        picture_ = picture;
+        previewButton_->setEnabled(true);
+        area_->setPixmap(QPixmap::fromImage(picture_));
+    }
+    emit pictureShown();
 }
 
 void PictureOpenDialog::openPreview()
 {
     if (picture_.isNull()) return;
-    PreviewWindow preview(this, picture_);
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const QImage picture = ScreenSizedPicture(path_, screen());
+    QGuiApplication::restoreOverrideCursor();
+    if (picture.isNull()) return;
+    PreviewWindow preview(this, picture);
     preview.exec();
+}
+
+QImage ScreenSizedPicture(const QString& path, const QScreen* screen)
+{
+    const QSize room = (screen ? screen : QGuiApplication::primaryScreen())->availableGeometry().size() * 3 / 4 -
+                       QSize(10, 10);
+    try {
+        const Raster24 picture = DecodePreview(path.toStdString(), room.width(), room.height());
+        return picture.width() > 0 ? ToImage(picture) : QImage();
+    } catch (const std::exception&) {
+        return QImage();
+    }
 }
 
 namespace {

@@ -45,7 +45,8 @@ QLabel* MakeRightLabel(QWidget* parent, const QString& text, int right, int top,
     return label;
 }
 
-BackgroundPicture::BackgroundPicture(QWidget* parent, bool movesWindow) : QWidget(parent), movesWindow_(movesWindow)
+BackgroundPicture::BackgroundPicture(QWidget* parent, bool movesWindow)
+    : QWidget(parent), startSystemMove([](QWindow* w) { return w->startSystemMove(); }), movesWindow_(movesWindow)
 {
     setCursor(Qt::ArrowCursor);
 }
@@ -66,21 +67,38 @@ void BackgroundPicture::paintEvent(QPaintEvent*)
 void BackgroundPicture::mousePressEvent(QMouseEvent* event)
 {
     if (!movesWindow_) return QWidget::mousePressEvent(event);
-    // Any button moves the window, as if its title bar had been grabbed.
-    if (QWidget* grabber = QWidget::mouseGrabber()) grabber->releaseMouse();
-    QWindow* handle = window()->windowHandle();
-    if (handle != nullptr && handle->startSystemMove()) return;
-    dragging_ = true;  // the window system cannot: move it ourselves
+    // The move starts at the first motion with the button still held. A move
+    // started from the press itself, when the press arrives late or was
+    // released within milliseconds, waits for a release that already
+    // happened: the window then follows the pointer with no button held.
+    pressed_ = event->button();
     dragOffset_ = event->globalPosition().toPoint() - window()->frameGeometry().topLeft();
 }
 
 void BackgroundPicture::mouseMoveEvent(QMouseEvent* event)
 {
-    if (dragging_) window()->move(event->globalPosition().toPoint() - dragOffset_);
+    if (pressed_ == Qt::NoButton) return;
+    if (!(event->buttons() & pressed_)) {  // the release went elsewhere
+        pressed_ = Qt::NoButton;
+        dragging_ = false;
+        return;
+    }
+    if (!dragging_) {
+        // As if the title bar had been grabbed.
+        if (QWidget* grabber = QWidget::mouseGrabber()) grabber->releaseMouse();
+        QWindow* handle = window()->windowHandle();
+        if (handle != nullptr && startSystemMove(handle)) {
+            pressed_ = Qt::NoButton;  // the window system has it from here
+            return;
+        }
+        dragging_ = true;  // the window system cannot: move it ourselves
+    }
+    window()->move(event->globalPosition().toPoint() - dragOffset_);
 }
 
 void BackgroundPicture::mouseReleaseEvent(QMouseEvent*)
 {
+    pressed_ = Qt::NoButton;
     dragging_ = false;
 }
 

@@ -11,6 +11,9 @@
 #include <QRect>
 #include <QStringList>
 #include <QWidget>
+#include <QWindow>
+
+#include <functional>
 
 namespace pictavo::ui {
 
@@ -32,13 +35,18 @@ QLabel* MakeRightLabel(QWidget* parent, const QString& text, int right, int top,
                        const QColor& colour, const char* objectName);
 
 // A picture drawn at its natural size from the top-left corner. Pressing any
-// mouse button on it moves the window.
+// mouse button on it and moving the pointer with the button held moves the
+// window.
 class BackgroundPicture : public QWidget {
     Q_OBJECT
 public:
     explicit BackgroundPicture(QWidget* parent, bool movesWindow = false);
     void setPicture(const QImage& picture);
     const QImage& picture() const { return picture_; }
+
+    // Asks the window system to move the window as from its title bar;
+    // false when it cannot. Tests replace it.
+    std::function<bool(QWindow*)> startSystemMove;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -49,7 +57,8 @@ protected:
 private:
     QImage picture_;
     bool movesWindow_;
-    bool dragging_ = false;
+    Qt::MouseButton pressed_ = Qt::NoButton;  // the press a move may start from
+    bool dragging_ = false;                   // moving the window ourselves
     QPoint dragOffset_;
 };
 

@@ -1,4 +1,5 @@
 #include "batch/FolderScan.h"
+#include "batch/ListOrderRun.h"
 #include "batch/ResizeRun.h"
 #include "imaging/ReduceBitmap.h"
 #include "codecs/TJPEGImage.h"
@@ -6,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
+#include <set>
 
 namespace pictavo {
 namespace {
@@ -203,6 +207,53 @@ TEST(ResizeRun, KeepingGoingLeavesTheFailedNumberUnused)
         EXPECT_EQ(failures, (std::vector<std::string>{"1b.jpgJPEG error #52", "3d.jpgCannot create file RurOdi04.jpg"}));
         EXPECT_FALSE(fs::exists(dir.file("RurOdi02.jpg")));
         EXPECT_TRUE(fs::exists(dir.file("RurOdi03.jpg")));
+    }
+}
+
+TEST(ResizeRun, AStopRequestEndsTheRunBetweenPictures)
+{
+    for (int jobs : {1, 3}) {
+        for (bool costliestFirst : {true, false}) {
+            ScratchDir dir;
+            for (const char* name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg", "f.jpg"}) WriteJpeg(dir, name, 320, 200);
+            BatchModel model = Scanned(dir);
+            const std::vector<std::string> inputs = model.names;
+            std::atomic<bool> stop = false;
+            RunHooks hooks;
+            hooks.written = [&](int index, const std::string&) { stop = index == 1; };
+            EXPECT_EQ(ErrorOf([&] { RunResize(model, hooks, {.jobs = jobs, .stop = &stop, .costliestFirst = costliestFirst}); }),
+                      "Stopped");
+            for (const char* name : {"RurOdi01.jpg", "RurOdi02.jpg"}) EXPECT_EQ(JpegSize(dir.file(name)), (Size{160, 100}));
+            EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 8);  // nothing else, nothing partial
+            EXPECT_EQ(model.names, inputs);
+            EXPECT_FALSE(model.okVisible);
+            EXPECT_EQ(model.progressPosition, 1);
+        }
+    }
+}
+
+TEST(ListOrderRun, StartsTheCostliestOrTheFirstPicturesFirst)
+{
+    for (bool costliestFirst : {true, false}) {
+        std::mutex lock;
+        std::condition_variable both;
+        std::vector<int> started;
+        const auto process = [&](int i) {
+            std::unique_lock guard(lock);
+            started.push_back(i);
+            both.notify_all();
+            // The first two pictures run side by side: hold each until the other began.
+            both.wait_for(guard, std::chrono::seconds(5), [&] { return started.size() >= 2; });
+            return std::vector<std::uint8_t>{static_cast<std::uint8_t>(i)};
+        };
+        std::vector<int> committed;
+        const auto commit = [&](int i, const std::vector<std::uint8_t>& bytes) {
+            EXPECT_EQ(bytes.at(0), i);
+            committed.push_back(i);
+        };
+        RunInListOrder(6, 2, process, commit, std::vector<std::string>(6), {1, 2, 3, 4, 5, 6}, nullptr, costliestFirst);
+        EXPECT_EQ(std::set<int>(started.begin(), started.begin() + 2), (costliestFirst ? std::set<int>{4, 5} : std::set<int>{0, 1}));
+        EXPECT_EQ(committed, (std::vector<int>{0, 1, 2, 3, 4, 5}));
     }
 }
 

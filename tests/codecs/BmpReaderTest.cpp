@@ -17,15 +17,10 @@ Raster24 Load(const std::vector<std::uint8_t>& file)
     return r;
 }
 
-std::string ErrorOf(const std::vector<std::uint8_t>& file)
+// The message loading `file` fails with, or "".
+std::string LoadError(const std::vector<std::uint8_t>& file)
 {
-    Raster24 r;
-    try {
-        LoadBitmapBytes(r, file.data(), file.size());
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "";
+    return test::ErrorOf([&] { Load(file); });
 }
 
 // Pixel (x, y) from the top as 0xRRGGBB, after conversion to 24 bits.
@@ -198,7 +193,7 @@ TEST(BmpReader, FailuresAndTheirMessages)
         {"top-down RLE", with({.width = 1, .height = -1, .bits = 8, .compression = 1, .colorsUsed = 1, .palette = {0}, .pixels = {1, 0}}), "Bitmap image is not valid"},
         {"split mask", with({.width = 1, .height = 1, .bits = 16, .compression = 3, .masks = {0xF00F, 0x00F0, 0x0F00}, .pixels = {0, 0, 0, 0}}), "Bitmap image is not valid"},
     };
-    for (const Case& c : cases) EXPECT_EQ(ErrorOf(c.file), c.message) << c.name;
+    for (const Case& c : cases) EXPECT_EQ(LoadError(c.file), c.message) << c.name;
 }
 
 TEST(BmpReader, FailureLeavesTheRasterAsItWas)
@@ -247,8 +242,8 @@ TEST(BmpReader, ArguableHeadersAndTables)
 TEST(BmpReader, OversizedPicturesFailBeforeAllocating)
 {
     const ScopedMemoryBudget budget(std::uint64_t(64) << 20);
-    EXPECT_EQ(ErrorOf(MakeBmp({.width = 30000, .height = 30000, .pixels = {1, 2, 3}})), "Out of memory");
-    EXPECT_EQ(ErrorOf(MakeBmp({.width = 0x7FFFFFFF, .height = -0x7FFFFFFF, .bits = 32})), "Out of memory");
+    EXPECT_EQ(LoadError(MakeBmp({.width = 30000, .height = 30000, .pixels = {1, 2, 3}})), "Out of memory");
+    EXPECT_EQ(LoadError(MakeBmp({.width = 0x7FFFFFFF, .height = -0x7FFFFFFF, .bits = 32})), "Out of memory");
 }
 
 }  // namespace

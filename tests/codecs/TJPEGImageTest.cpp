@@ -108,21 +108,14 @@ TEST(TJPEGImage, LibraryErrorsShowTheirClassicNumbers)
 {
     const std::vector<std::uint8_t> good = MakeJpeg(16, 16, test::Gradient);
     // Patches bytes of the SOF0 segment, counted from its marker.
+    const std::size_t frame = test::FrameOffset(good);
+    ASSERT_EQ(good.at(frame + 1), 0xC0);
     auto patched = [&](std::size_t offsetInSof, std::vector<std::uint8_t> values) {
         std::vector<std::uint8_t> b = good;
-        for (std::size_t i = 2; i + 1 < b.size(); ++i)
-            if (b[i] == 0xFF && b[i + 1] == 0xC0) {
-                std::copy(values.begin(), values.end(), b.begin() + static_cast<long>(i + offsetInSof));
-                break;
-            }
+        std::copy(values.begin(), values.end(), b.begin() + static_cast<long>(frame + offsetInSof));
         return b;
     };
-    std::vector<std::uint8_t> beforeFrame = good;
-    for (std::size_t i = 2; i + 1 < beforeFrame.size(); ++i)
-        if (beforeFrame[i] == 0xFF && beforeFrame[i + 1] == 0xC0) {
-            beforeFrame.resize(i);
-            break;
-        }
+    const std::vector<std::uint8_t> beforeFrame(good.begin(), good.begin() + static_cast<long>(frame));
     std::vector<std::uint8_t> unknown = good;
     unknown.insert(unknown.begin() + 2, {0xFF, 0x02, 0x00, 0x02});  // a reserved marker
 
@@ -361,14 +354,12 @@ TEST(TJPEGImage, HugeDeclaredSizesFailWithOutOfMemory)
 {
     for (bool progressive : {false, true}) {
         std::vector<std::uint8_t> bytes = MakeJpeg(16, 16, test::Gradient, {.progressive = progressive});
-        for (std::size_t i = 2; i + 8 < bytes.size(); ++i)
-            if (bytes[i] == 0xFF && (bytes[i + 1] == 0xC0 || bytes[i + 1] == 0xC2)) {
-                bytes[i + 5] = 0xFF;  // height 65500
-                bytes[i + 6] = 0xDC;
-                bytes[i + 7] = 0xFF;  // width 65500
-                bytes[i + 8] = 0xDC;
-                break;
-            }
+        const std::size_t frame = test::FrameOffset(bytes);
+        ASSERT_NE(frame, std::string::npos);
+        bytes[frame + 5] = 0xFF;  // height 65500
+        bytes[frame + 6] = 0xDC;
+        bytes[frame + 7] = 0xFF;  // width 65500
+        bytes[frame + 8] = 0xDC;
         const ScopedMemoryBudget budget(std::uint64_t(1) << 30);
         TJPEGImage jpeg = Loaded(bytes);
         EXPECT_EQ(jpeg.width(), 65500);

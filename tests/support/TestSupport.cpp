@@ -138,15 +138,21 @@ std::vector<std::uint8_t> ExifWithOrientation(int orientation, bool bigEndian)
     return b;
 }
 
-int FrameMarker(const std::vector<std::uint8_t>& jpeg)
+std::size_t FrameOffset(const std::vector<std::uint8_t>& jpeg)
 {
     for (std::size_t i = 2; i + 3 < jpeg.size();) {
-        if (jpeg[i] != 0xFF) return 0;
+        if (jpeg[i] != 0xFF) return std::string::npos;
         const int marker = jpeg[i + 1];
-        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) return marker;
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) return i;
         i += 2 + (jpeg[i + 2] << 8 | jpeg[i + 3]);
     }
-    return 0;
+    return std::string::npos;
+}
+
+int FrameMarker(const std::vector<std::uint8_t>& jpeg)
+{
+    const std::size_t at = FrameOffset(jpeg);
+    return at == std::string::npos ? 0 : jpeg[at + 1];
 }
 
 std::vector<std::uint8_t> MakeBmp(const BmpFields& fields)

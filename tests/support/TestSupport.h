@@ -32,12 +32,6 @@ std::vector<std::uint8_t> ReadBytes(const std::string& path);
 std::string ErrorOf(const std::function<void()>& action);
 void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
-}  // namespace pictavo::test
-
-#include <functional>
-
-namespace pictavo::test {
-
 struct Rgb {
     std::uint8_t r = 0, g = 0, b = 0;
 };
@@ -62,6 +56,9 @@ std::vector<std::uint8_t> MakeJpeg(int width, int height, const PixelFunction& p
 // An EXIF APP1 payload holding only an orientation tag.
 std::vector<std::uint8_t> ExifWithOrientation(int orientation, bool bigEndian = false);
 
+// Where a JPEG's frame header (its SOFn marker) starts, found by walking
+// the segments from the start; npos when there is none.
+std::size_t FrameOffset(const std::vector<std::uint8_t>& jpeg);
 // The frame type of a JPEG: 0xC0 baseline, 0xC2 progressive, ...; 0 if none.
 int FrameMarker(const std::vector<std::uint8_t>& jpeg);
 

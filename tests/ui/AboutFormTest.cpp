@@ -26,6 +26,8 @@ TEST(AboutForm, PropertiesAndTexts)
     EXPECT_TRUE(about.Memo1->toPlainText().contains("\u00A9 2026 The Pictavo authors"));
     EXPECT_TRUE(about.Memo1->toPlainText().contains("Independent JPEG Group"));
     EXPECT_EQ(about.Label7->text(), "Vsit our website.");
+    ASSERT_NE(about.findChild<QLabel*>("Label3"), nullptr);
+    EXPECT_EQ(about.findChild<QLabel*>("Label3")->text(), "Version 1.2");
     EXPECT_EQ(about.Image1->geometry(), QRect(8, 4, 193, 153));
     EXPECT_EQ(about.Image1->picture().size(), QSize(225, 150));
     const auto* title = about.findChild<QLabel*>("Label1");

@@ -1,0 +1,219 @@
+#include "codecs/PreviewDecode.h"
+
+#include "codecs/BmpReader.h"
+#include "codecs/Files.h"
+#include "codecs/JpegLibrary.h"
+#include "codecs/PictureFormats.h"
+#include "codecs/TJPEGImage.h"
+#include "imaging/Orient.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+
+namespace pictavo {
+namespace {
+
+constexpr int ScaleDenominator = 8;  // libjpeg scales by n/8, n = 1 ... 8 here
+
+// Bitmap header fields, for the size alone.
+constexpr std::size_t BitmapInfoSizeOffset = 14;
+constexpr std::size_t BitmapWidthOffset = 18;
+constexpr std::uint32_t CoreHeaderSize = 12;
+
+std::string Extension(const std::string& path)
+{
+    const std::size_t dot = path.find_last_of('.');
+    const std::size_t slash = path.find_last_of('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    std::string e = path.substr(dot + 1);
+    for (char& c : e) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    return e;
+}
+
+// The fitted scale of a w x h picture in the room, at most 1.
+double FitScale(int w, int h, int roomWidth, int roomHeight)
+{
+    if (w <= 0 || h <= 0) return 1;
+    return std::min({1.0, double(std::max(roomWidth, 1)) / w, double(std::max(roomHeight, 1)) / h});
+}
+
+// The largest subsampling step that keeps at least the fitted size.
+int StepFor(int w, int h, int roomWidth, int roomHeight)
+{
+    return std::max(1, static_cast<int>(std::floor(1 / FitScale(w, h, roomWidth, roomHeight))));
+}
+
+// Zigzag position of each coefficient in natural (row-major) order.
+constexpr int ZigzagOf[64] = {
+    0,  1,  5,  6,  14, 15, 27, 28, 2,  4,  7,  13, 16, 26, 29, 42, 3,  8,  12, 17, 25, 30,
+    41, 43, 9,  11, 18, 24, 31, 40, 44, 53, 10, 19, 23, 32, 39, 45, 52, 54, 20, 22, 33, 38,
+    46, 51, 55, 60, 21, 34, 37, 47, 50, 56, 59, 61, 35, 36, 48, 49, 57, 58, 62, 63,
+};
+
+struct Reader {
+    jpeg_decompress_struct cinfo{};
+    jpeg::ErrorManager errors{};
+    jpeg::MemorySource source{};
+
+    Reader() { cinfo.err = jpeg::InstallErrorManager(errors); }
+    ~Reader() { jpeg_destroy_decompress(&cinfo); }
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+};
+
+int OrientationOf(const jpeg_decompress_struct& cinfo)
+{
+    for (jpeg_saved_marker_ptr m = cinfo.marker_list; m != nullptr; m = m->next)
+        if (m->marker == JPEG_APP0 + 1 && m->data_length >= 6 && std::memcmp(m->data, "Exif\0\0", 6) == 0)
+            return ExifOrientation(m->data, m->data_length);
+    return 1;
+}
+
+// Reads the header and chooses the scale; false for colour spaces the
+// library cannot turn into blue, green, red rows.
+bool StartScaled(Reader& r, const std::vector<std::uint8_t>& bytes, int roomWidth, int roomHeight,
+                 const PreviewCallbacks& callbacks, int& orientation)
+{
+    if (setjmp(r.errors.jump)) jpeg::RaiseLibraryError(r.errors.pub.msg_code);
+    jpeg_create_decompress(&r.cinfo);
+    jpeg::AttachSource(&r.cinfo, r.source, bytes.data(), bytes.size());
+    jpeg_save_markers(&r.cinfo, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_read_header(&r.cinfo, TRUE);
+    if (r.cinfo.arith_code) throw EJPEG(1);  // as the full reader
+    orientation = OrientationOf(r.cinfo);
+    const bool swap = OrientationSwapsSides(orientation);
+    const int w = static_cast<int>(swap ? r.cinfo.image_height : r.cinfo.image_width);
+    const int h = static_cast<int>(swap ? r.cinfo.image_width : r.cinfo.image_height);
+    if (callbacks.sized) callbacks.sized(w, h);
+    if (r.cinfo.jpeg_color_space == JCS_CMYK || r.cinfo.jpeg_color_space == JCS_YCCK) return false;
+    const double scale = FitScale(w, h, roomWidth, roomHeight);
+    r.cinfo.scale_num = static_cast<unsigned>(std::clamp(int(std::ceil(scale * ScaleDenominator - 1e-9)), 1, ScaleDenominator));
+    r.cinfo.scale_denom = ScaleDenominator;
+    r.cinfo.out_color_space = JCS_EXT_BGR;
+    // A progressive file is shown from its first scans that carry what the
+    // scale needs; the costly refinements after them are skipped.
+    r.cinfo.buffered_image = r.cinfo.progressive_mode;
+    jpeg_calc_output_dimensions(&r.cinfo);
+    std::uint64_t coefficients = 0;
+    if (jpeg_has_multiple_scans(&r.cinfo))  // progressive files keep every coefficient
+        for (int c = 0; c < r.cinfo.num_components; ++c)
+            coefficients += std::uint64_t(r.cinfo.comp_info[c].width_in_blocks + 2) *
+                            (r.cinfo.comp_info[c].height_in_blocks + 2) * sizeof(JBLOCK);
+    CheckMemoryBudget(std::uint64_t(RowBytes(r.cinfo.output_width, 24)) * r.cinfo.output_height + coefficients);
+    return true;
+}
+
+// Every component has some data for each coefficient a scale of n/8 uses:
+// the n x n lowest frequencies.
+bool HasCoefficientsFor(const jpeg_decompress_struct& cinfo, unsigned n)
+{
+    for (int c = 0; c < cinfo.num_components; ++c)
+        for (unsigned row = 0; row < n; ++row)
+            for (unsigned column = 0; column < n; ++column)
+                if (cinfo.coef_bits[c][ZigzagOf[row * 8 + column]] < 0) return false;
+    return true;
+}
+
+// Decodes into `picture`, sized by the caller; false when cancelled.
+bool ReadRows(Reader& r, Raster24& picture, const PreviewCallbacks& callbacks)
+{
+    if (setjmp(r.errors.jump)) jpeg::RaiseLibraryError(r.errors.pub.msg_code);
+    const auto cancelled = [&] { return callbacks.cancelled && callbacks.cancelled(); };
+    jpeg_start_decompress(&r.cinfo);
+    if (r.cinfo.buffered_image) {
+        for (;;) {
+            if (cancelled()) return false;
+            const int status = jpeg_consume_input(&r.cinfo);
+            if (status == JPEG_REACHED_EOI || status == JPEG_SUSPENDED) break;
+            if (status == JPEG_SCAN_COMPLETED && HasCoefficientsFor(r.cinfo, r.cinfo.scale_num)) break;
+        }
+        jpeg_start_output(&r.cinfo, r.cinfo.input_scan_number);
+    }
+    while (r.cinfo.output_scanline < r.cinfo.output_height) {
+        if (cancelled()) return false;
+        JSAMPROW row = picture.scanLine(static_cast<int>(r.cinfo.output_scanline));
+        if (jpeg_read_scanlines(&r.cinfo, &row, 1) == 0) break;
+    }
+    if (r.cinfo.buffered_image) {
+        jpeg_finish_output(&r.cinfo);
+        jpeg_abort_decompress(&r.cinfo);  // the rest of the file is not needed
+    } else {
+        jpeg_finish_decompress(&r.cinfo);
+    }
+    return true;
+}
+
+// The upright size from a bitmap's header, if it has a plausible one.
+void ReportBitmapSize(const std::string& path, const PreviewCallbacks& callbacks)
+{
+    if (!callbacks.sized) return;
+    std::uint8_t header[26] = {};
+    std::ifstream in(path, std::ios::binary);
+    if (!in.read(reinterpret_cast<char*>(header), sizeof header) || header[0] != 'B' || header[1] != 'M') return;
+    const auto u16 = [&](std::size_t at) { return std::uint32_t(header[at] | header[at + 1] << 8); };
+    const auto i32 = [&](std::size_t at) { return std::int32_t(u16(at) | u16(at + 2) << 16); };
+    const bool core = u16(BitmapInfoSizeOffset) == CoreHeaderSize;
+    const std::int64_t w = core ? u16(BitmapWidthOffset) : i32(BitmapWidthOffset);
+    const std::int64_t h = core ? u16(BitmapWidthOffset + 2) : std::abs(std::int64_t(i32(BitmapWidthOffset + 4)));
+    if (w > 0 && h > 0 && w <= 0x7FFFFFFF && h <= 0x7FFFFFFF) callbacks.sized(int(w), int(h));
+}
+
+Raster24 SubsampledToRoom(Raster24& picture, int roomWidth, int roomHeight)
+{
+    return Subsample(picture, StepFor(picture.width(), picture.height(), roomWidth, roomHeight));
+}
+
+}  // namespace
+
+Raster24 Subsample(Raster24& source, int step)
+{
+    source.make24Bit();
+    if (step <= 1) return source;
+    const int w = (source.width() + step - 1) / step, h = (source.height() + step - 1) / step;
+    Raster24 out;
+    out.reset(w, h, PixelFormat::Bgr24, std::nullopt);
+    for (int y = 0; y < h; ++y) {
+        const std::uint8_t* from = static_cast<const Raster24&>(source).scanLine(y * step);
+        std::uint8_t* to = out.scanLine(y);
+        for (int x = 0; x < w; ++x) std::memcpy(to + 3 * x, from + 3 * std::size_t(x) * step, 3);
+        std::memset(to + 3 * w, 0, static_cast<std::size_t>(out.stride()) - 3 * std::size_t(w));
+    }
+    return out;
+}
+
+Raster24 DecodePreview(const std::string& path, int roomWidth, int roomHeight, const PreviewCallbacks& callbacks)
+{
+    const std::string extension = Extension(path);
+    Raster24 picture;
+    if (extension == "jpg" || extension == "jpeg") {
+        const std::vector<std::uint8_t> bytes = ReadWholeFile(path, path);
+        Reader r;
+        int orientation = 1;
+        if (StartScaled(r, bytes, roomWidth, roomHeight, callbacks, orientation)) {
+            picture.reset(static_cast<int>(r.cinfo.output_width), static_cast<int>(r.cinfo.output_height),
+                          PixelFormat::Bgr24, std::uint8_t(0));
+            if (!ReadRows(r, picture, callbacks)) return {};
+            return Orient(picture, orientation);
+        }
+        // Colour spaces only the full reader knows.
+        TJPEGImage jpeg;
+        jpeg.loadFromBytes(bytes);
+        jpeg.decodeInto(picture);
+        Raster24 upright = Orient(picture, jpeg.orientation());
+        return SubsampledToRoom(upright, roomWidth, roomHeight);
+    }
+    if (extension == "bmp") {
+        ReportBitmapSize(path, callbacks);
+        LoadBitmapFile(picture, path);
+    } else if (!LoadPictureFile(path, picture)) {
+        return {};
+    } else if (callbacks.sized) {
+        callbacks.sized(picture.width(), picture.height());
+    }
+    if (callbacks.cancelled && callbacks.cancelled()) return {};
+    return SubsampledToRoom(picture, roomWidth, roomHeight);
+}
+
+}  // namespace pictavo

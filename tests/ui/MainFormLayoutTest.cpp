@@ -1,0 +1,126 @@
+#include "tests/ui/UiTestSupport.h"
+
+#include <QKeyEvent>
+#include <QRadioButton>
+#include <gtest/gtest.h>
+
+namespace pictavo::ui {
+namespace {
+
+TEST(MainForm, WindowProperties)
+{
+    TMain_Form form;
+    EXPECT_EQ(form.objectName(), "Main_Form");
+    EXPECT_EQ(form.windowTitle(), "Pictavo");
+    EXPECT_TRUE(form.windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_EQ(form.size(), QSize(436, 287));
+    EXPECT_EQ(form.pos(), QPoint(239, 219));
+    EXPECT_EQ(form.palette().color(QPalette::Window), QColor(192, 192, 192));
+    EXPECT_EQ(form.Image1->picture().size(), QSize(435, 287));  // the skin, read through the registry
+}
+
+TEST(MainForm, EveryControlWhereAndWhatItShouldBe)
+{
+    TMain_Form f;
+    struct Case { QWidget* control; QRect geometry; QString text; };
+    const Case cases[] = {
+        {f.Image1, {0, 0, 436, 287}, ""},
+        {f.Button6, {260, 80, 165, 21}, "Select Folder with Images"},
+        {f.ListBox1, {12, 72, 225, 205}, ""},
+        {f.Button1, {260, 256, 165, 21}, "Resize"},
+        {f.RadioGroup1, {260, 132, 79, 97}, " Image Size "},
+        {f.RadioGroup2, {344, 132, 81, 97}, " Quality "},
+        {f.ProgressBar1, {12, 40, 225, 10}, ""},
+        {f.Edit1, {352, 106, 73, 21}, "RurOdi"},
+        {f.RadioGroup3, {260, 28, 165, 46}, " Select Input Picture Format "},
+        {f.CheckBox1, {260, 236, 97, 17}, "Sharpening"},
+        {f.Image2, {384, 8, 13, 13}, ""},
+        {f.Image3, {399, 8, 13, 13}, ""},
+        {f.Image4, {414, 8, 13, 13}, ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.control->geometry(), c.geometry) << c.control->objectName().toStdString();
+        QString text;
+        if (auto* b = qobject_cast<QAbstractButton*>(c.control)) text = b->text();
+        if (auto* g = qobject_cast<QGroupBox*>(c.control)) text = g->title();
+        if (auto* e = qobject_cast<QLineEdit*>(c.control)) text = e->text();
+        EXPECT_EQ(text, c.text) << c.control->objectName().toStdString();
+    }
+    // Labels keep their place; their width grows only to fit the text.
+    struct LabelCase { QLabel* label; QPoint at; QString text; int pixelSize; bool bold; };
+    const LabelCase labels[] = {
+        {f.Label1, {12, 56}, "List of Images", 11, true},  {f.Label2, {216, 20}, "Ok!", 13, true},
+        {f.Label3, {260, 110}, "New series name", 11, false}, {f.Label4, {246, 30}, "1", 13, true},
+        {f.Label7, {246, 82}, "2", 13, true},  {f.Label8, {246, 109}, "3", 13, true},
+        {f.Label9, {246, 132}, "4", 13, true}, {f.Label11, {246, 256}, "5", 13, true},
+    };
+    for (const LabelCase& l : labels) {
+        EXPECT_EQ(l.label->pos(), l.at) << l.text.toStdString();
+        EXPECT_EQ(l.label->text(), l.text);
+        EXPECT_EQ(l.label->font().pixelSize(), l.pixelSize) << l.text.toStdString();
+        EXPECT_EQ(l.label->font().bold(), l.bold) << l.text.toStdString();
+    }
+    EXPECT_EQ(f.Label2->palette().color(QPalette::WindowText), QColor(0, 128, 0));
+    EXPECT_EQ(f.Label1->palette().color(QPalette::WindowText), QColor(92, 92, 92));
+    EXPECT_EQ(f.RadioGroup1->items(), QStringList({"999 x 750", "800 x 600", "640 x 480", "480 x 360", "320 x 240", "160 x 120"}));
+    EXPECT_EQ(f.RadioGroup2->items(), QStringList({"90%", "75%", "60%", "50%", "30%"}));
+    EXPECT_EQ(f.RadioGroup3->items(), QStringList({"JPG  -> JPG", "BMP -> JPG"}));
+}
+
+TEST(MainForm, DefaultsHintsAndTabOrder)
+{
+    TMain_Form f;
+    EXPECT_FALSE(f.Button1->isEnabled());
+    EXPECT_TRUE(f.Label2->isHidden());
+    EXPECT_EQ(f.RadioGroup1->itemIndex(), 1);
+    EXPECT_EQ(f.RadioGroup2->itemIndex(), 1);
+    EXPECT_EQ(f.RadioGroup3->itemIndex(), 0);
+    EXPECT_FALSE(f.CheckBox1->isChecked());
+    EXPECT_EQ(f.ProgressBar1->maximum(), 100);
+    EXPECT_EQ(f.ProgressBar1->value(), 0);
+    EXPECT_EQ(f.ListBox1->count(), 0);
+    EXPECT_FALSE(f.Button6->isDefault() || f.Button6->autoDefault() || f.Button1->autoDefault());
+
+    EXPECT_EQ(f.Image2->toolTip(), "About this program");
+    EXPECT_EQ(f.Image3->toolTip(), "Minimize");
+    EXPECT_EQ(f.Image4->toolTip(), " Close ");
+    EXPECT_EQ(f.Button6->toolTip(), "Choose any image from the folder");
+    EXPECT_EQ(f.Button1->toolTip(), "Start processing");
+    for (QWidget* w : std::initializer_list<QWidget*>{f.ListBox1, f.Edit1, f.CheckBox1, f.RadioGroup1, f.Label1})
+        EXPECT_TRUE(w->toolTip().isEmpty());
+    EXPECT_EQ(f.Image2->toolTipDuration(), 2500);
+    EXPECT_EQ(f.Image2->cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_EQ(f.Button6->cursor().shape(), Qt::PointingHandCursor);
+
+    // Tab: Button6, list, Resize, size, quality, series, format, sharpening.
+    f.Button1->setEnabled(true);
+    f.show();
+    QApplication::setActiveWindow(&f);
+    f.Button6->setFocus();
+    std::vector<QString> order;
+    for (int i = 0; i < 9; ++i) {
+        QWidget* w = QApplication::focusWidget();
+        ASSERT_NE(w, nullptr);
+        order.push_back(qobject_cast<QRadioButton*>(w) ? w->parentWidget()->objectName() : w->objectName());
+        QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+        QApplication::sendEvent(w, &tab);
+    }
+    EXPECT_EQ(order, (std::vector<QString>{"Button6", "ListBox1", "Button1", "RadioGroup1", "RadioGroup2", "Edit1",
+                                           "RadioGroup3", "CheckBox1", "Button6"}));
+    EXPECT_EQ(f.ProgressBar1->focusPolicy(), Qt::NoFocus);
+}
+
+TEST(MainForm, OutlineCutsTheCornersAndTheRightStrip)
+{
+    TMain_Form f;
+    const QRegion mask = f.mask();
+    EXPECT_EQ(WindowOutline().size(), 13);
+    EXPECT_EQ(WindowOutline().front(), WindowOutline().back());
+    for (QPoint outside : {QPoint(0, 0), QPoint(435, 100), QPoint(434, 150), QPoint(433, 286), QPoint(0, 286), QPoint(1, 0)})
+        EXPECT_FALSE(mask.contains(outside)) << outside.x() << "," << outside.y();
+    for (QPoint inside : {QPoint(218, 143), QPoint(6, 1), QPoint(2, 10), QPoint(430, 140), QPoint(200, 285)})
+        EXPECT_TRUE(mask.contains(inside)) << inside.x() << "," << inside.y();
+}
+
+}  // namespace
+}  // namespace pictavo::ui

@@ -1,0 +1,212 @@
+#include "codecs/TJPEGImage.h"
+#include "tests/support/TestSupport.h"
+#include "tests/ui/UiTestSupport.h"
+#include "ui/Application.h"
+
+#include <QKeyEvent>
+#include <QRadioButton>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+namespace pictavo::ui {
+namespace {
+
+using uitest::Click;
+
+// A form whose list holds `count` pictures of w x h, scanned over `dir`.
+void Scan(TMain_Form& f, const test::ScratchDir& dir, int count, int w, int h)
+{
+    const std::vector<std::uint8_t> jpeg = test::MakeJpeg(w, h, test::Gradient);
+    for (int i = 0; i < count; ++i) test::WriteBytes(dir.file("in" + std::to_string(100 + i) + ".jpg"), jpeg);
+    f.chooseFile = [&dir](QWidget*, InputFormat) { return QString::fromStdString(dir.file("in100.jpg")); };
+    f.Button6Click();
+}
+
+// Every row of the state table, with the file dialog stood in for.
+TEST(MainForm, StatesFromFreshToScannedRunningAndDone)
+{
+    test::ScratchDir dir;
+    for (const char* name : {"b.jpg", "a.jpg"})
+        test::WriteBytes(dir.file(name), test::MakeJpeg(320, 240, test::Gradient));
+    TMain_Form f;
+    QString chosen;
+    f.chooseFile = [&](QWidget*, InputFormat) { return chosen; };
+    int beeps = 0;
+    f.beep = [&] { ++beeps; };
+
+    f.Button6Click();  // cancelled: nothing changes
+    EXPECT_EQ(f.ListBox1->count(), 0);
+    EXPECT_FALSE(f.Button1->isEnabled());
+    EXPECT_EQ(f.ProgressBar1->maximum(), 100);
+
+    chosen = QString::fromStdString(dir.file("b.jpg"));
+    f.Button6Click();  // scanned
+    ASSERT_EQ(f.ListBox1->count(), 2);
+    EXPECT_EQ(f.ListBox1->item(0)->text(), "a.jpg");
+    EXPECT_TRUE(f.Button1->isEnabled());
+    EXPECT_TRUE(f.Label2->isHidden());
+    EXPECT_EQ(f.ProgressBar1->maximum(), 2);
+
+    f.RadioGroup1->setItemIndex(5);
+    f.Edit1->setText(" Trip ");
+    f.Button1Click();  // running, then done
+    ASSERT_TRUE(uitest::WaitForRun(f));
+    ASSERT_EQ(f.ListBox1->count(), 2);
+    EXPECT_EQ(f.ListBox1->item(1)->text(), "Trip02.jpg");
+    EXPECT_FALSE(f.Label2->isHidden());
+    EXPECT_FALSE(f.Button1->isEnabled());
+    EXPECT_EQ(f.ProgressBar1->value(), 0);
+    EXPECT_EQ(beeps, 1);
+    EXPECT_TRUE(std::filesystem::exists(dir.file("Trip02.jpg")));
+
+    // After a run, a double-click opens the written file, the name trimmed.
+    QUrl opened;
+    f.openUrl = [&](const QUrl& url) { opened = url; };
+    f.ListBox1->setCurrentRow(1);
+    f.ListBox1DblClick();
+    EXPECT_EQ(opened.toLocalFile().toStdString(), dir.file("Trip02.jpg"));
+
+    // A scan finding nothing empties the list and keeps Resize as it was.
+    test::ScratchDir empty;
+    chosen = QString::fromStdString(empty.file("x.jpg"));
+    f.Button6Click();
+    EXPECT_EQ(f.ListBox1->count(), 0);
+    EXPECT_FALSE(f.Button1->isEnabled());
+    opened = QUrl();
+    f.ListBox1DblClick();
+    EXPECT_TRUE(opened.isEmpty());
+}
+
+TEST(MainForm, AFailingRunIsShownAndLeavesTheInputsListed)
+{
+    test::ScratchDir dir;
+    test::WriteBytes(dir.file("a.jpg"), test::MakeJpeg(320, 240, test::Gradient));
+    test::WriteBytes(dir.file("b.jpg"), {'B', 'M'});
+    TMain_Form f;
+    f.chooseFile = [&](QWidget*, InputFormat) { return QString::fromStdString(dir.file("a.jpg")); };
+    QStringList shown;
+    SetErrorSink([&](const QString& message) { shown << message; });
+    f.Button6->click();
+    f.Button1->click();
+    ASSERT_TRUE(uitest::WaitForRun(f));
+    SetErrorSink({});
+    EXPECT_EQ(shown, QStringList({"JPEG error #52."}));
+    EXPECT_EQ(f.ListBox1->item(1)->text(), "b.jpg");
+    EXPECT_TRUE(f.Label2->isHidden());
+    EXPECT_FALSE(f.Button1->isEnabled());
+    EXPECT_EQ(f.ProgressBar1->value(), 0);
+}
+
+// The run goes on a worker: the click returns at once, and what the run
+// reports arrives in order while the window keeps taking events.
+TEST(MainForm, TheRunReportsInOrderFromTheBackground)
+{
+    test::ScratchDir dir;
+    TMain_Form f;
+    Scan(f, dir, 4, 320, 240);
+    std::vector<std::string> events;
+    QObject::connect(f.ProgressBar1, &QProgressBar::valueChanged, [&](int v) {
+        events.push_back("progress " + std::to_string(v) + (f.Label2->isVisible() ? " ok" : ""));
+    });
+    f.beep = [&] { events.push_back("beep"); };
+    QObject::connect(&f, &TMain_Form::runFinished, [&] { events.push_back(f.Label2->isHidden() ? "end" : "end ok"); });
+    f.Button1->click();
+    EXPECT_TRUE(f.running());
+    EXPECT_FALSE(f.Button1->isEnabled());
+    EXPECT_TRUE(events.empty());
+    ASSERT_TRUE(uitest::WaitForRun(f));
+    EXPECT_EQ(events, (std::vector<std::string>{"progress 1", "progress 2", "progress 3", "beep", "progress 0", "end ok"}));
+}
+
+// During the run only moving, minimising and closing are open; nothing
+// else is acted on, then or later.
+TEST(MainForm, InputDuringTheRunIsRefusedNotQueued)
+{
+    test::ScratchDir dir;
+    TMain_Form f;
+    f.show();
+    Scan(f, dir, 12, 1600, 1200);
+    int scans = 0, opened = 0;
+    f.chooseFile = [&](QWidget*, InputFormat) { return ++scans, QString(); };
+    f.openUrl = [&](const QUrl&) { ++opened; };
+    QRadioButton* thirty = f.RadioGroup2->findChildren<QRadioButton*>().at(4);
+    const auto tryEverything = [&] {
+        Click(thirty);
+        Click(f.CheckBox1);
+        Click(f.Button6);
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, "x");
+        QApplication::sendEvent(f.Edit1, &key);
+        f.ListBox1->setCurrentRow(0);
+        const QPoint at = f.ListBox1->visualItemRect(f.ListBox1->item(0)).center();
+        for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
+                                  QEvent::MouseButtonRelease})
+            uitest::SendMouse(f.ListBox1->viewport(), type, at, Qt::LeftButton,
+                              type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton);
+    };
+    f.Button1->click();
+    ASSERT_TRUE(f.running());
+    tryEverything();
+    const QPoint before = f.pos();
+    uitest::SendMouse(f.Image1, QEvent::MouseButtonPress, {100, 150}, Qt::LeftButton, Qt::LeftButton);
+    uitest::SendMouse(f.Image1, QEvent::MouseMove, {110, 160}, Qt::NoButton, Qt::LeftButton);
+    uitest::SendMouse(f.Image1, QEvent::MouseButtonRelease, {110, 160}, Qt::LeftButton, Qt::NoButton);
+    EXPECT_EQ(f.pos() - before, QPoint(10, 10));  // the window still moves
+    Click(f.Image3);
+    EXPECT_TRUE(f.isMinimized());
+    EXPECT_TRUE(f.running());
+    ASSERT_TRUE(uitest::WaitForRun(f));
+    f.showNormal();
+    EXPECT_EQ(f.RadioGroup2->itemIndex(), 1);
+    EXPECT_FALSE(f.CheckBox1->isChecked());
+    EXPECT_EQ(f.Edit1->text(), "RurOdi");
+    EXPECT_EQ(scans + opened, 0);
+    // The same input is taken once the run is over.
+    tryEverything();
+    EXPECT_EQ(f.RadioGroup2->itemIndex(), 4);
+    EXPECT_TRUE(f.CheckBox1->isChecked());
+    EXPECT_EQ(f.Edit1->text(), "RurOdix");
+    EXPECT_EQ(scans, 1);
+    EXPECT_EQ(opened, 1);
+}
+
+// Close during the run: the pictures in flight end first, no error shows,
+// and every file left is a whole output or an input.
+TEST(MainForm, CloseDuringTheRunLeavesOnlyWholeFiles)
+{
+    test::ScratchDir dir;
+    TMain_Form f;
+    f.show();
+    const int count = 24;
+    Scan(f, dir, count, 1200, 900);
+    QStringList shown;
+    SetErrorSink([&](const QString& message) { shown << message; });
+    QSignalSpy progress(f.ProgressBar1, &QProgressBar::valueChanged);
+    f.Button1->click();
+    ASSERT_TRUE(progress.wait(20000));  // two pictures written
+    Click(f.Image4);
+    EXPECT_TRUE(f.isVisible());  // until the run has stopped
+    ASSERT_TRUE(uitest::WaitForRun(f));
+    SetErrorSink({});
+    EXPECT_FALSE(f.isVisible());
+    EXPECT_TRUE(shown.isEmpty());
+    std::set<std::string> written;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        if (const std::string name = entry.path().filename().string(); name.rfind("in", 0) != 0) written.insert(name);
+    const int outputs = static_cast<int>(written.size());
+    for (int i = 0; i < outputs; ++i) {
+        // Only outputs, a run of them from the first, and no temporary file.
+        ASSERT_TRUE(written.count(OutputName("RurOdi", i))) << *written.rbegin();
+        TJPEGImage out;
+        out.loadFromFile(dir.file(OutputName("RurOdi", i)));
+        Raster24 pixels;
+        EXPECT_NO_THROW(out.decodeInto(pixels));
+        EXPECT_EQ(out.width(), 800);
+    }
+    EXPECT_GE(outputs, 2);
+    EXPECT_LT(outputs, count);  // it did stop
+}
+
+}  // namespace
+}  // namespace pictavo::ui

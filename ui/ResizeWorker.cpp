@@ -1,0 +1,48 @@
+#include "ui/ResizeWorker.h"
+
+#include <QMetaObject>
+
+namespace pictavo::ui {
+
+ResizeWorker::ResizeWorker(const BatchModel& model, const RunOptions& options) : model_(model), options_(options)
+{
+    options_.stop = &stop_;
+}
+
+ResizeWorker::~ResizeWorker()
+{
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+}
+
+void ResizeWorker::start()
+{
+    // Reports are posted to this object's thread; one queue keeps their order.
+    const auto post = [this](auto report) { QMetaObject::invokeMethod(this, report, Qt::QueuedConnection); };
+    thread_ = std::thread([this, post] {
+        RunHooks hooks;
+        hooks.progressChanged = [this, post](const BatchModel& m) {
+            post([this, position = m.progressPosition] { emit progressChanged(position); });
+        };
+        hooks.beep = [this, post] { post([this] { emit beeped(); }); };
+        RunEnd end = RunEnd::Done;
+        QString error;
+        try {
+            RunResize(model_, hooks, options_);
+        } catch (const RunStopped&) {
+            end = RunEnd::Stopped;
+        } catch (const std::exception& e) {
+            end = RunEnd::Failed;
+            error = QString::fromLocal8Bit(e.what());
+        } catch (...) {
+            end = RunEnd::Failed;
+            error = "Unknown error";
+        }
+        post([this, end, error] {
+            if (thread_.joinable()) thread_.join();
+            emit finished(end, error);
+        });
+    });
+}
+
+}  // namespace pictavo::ui

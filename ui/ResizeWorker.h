@@ -1,0 +1,46 @@
+// The resize run on a worker thread, so the window stays alive while it
+// lasts. What the run reports arrives on the window's thread, in order.
+#pragma once
+
+#include "batch/ResizeRun.h"
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <thread>
+
+namespace pictavo::ui {
+
+enum class RunEnd { Done, Failed, Stopped };
+
+class ResizeWorker : public QObject {
+    Q_OBJECT
+public:
+    // Runs over a copy of `model`; the caller's model is not touched.
+    ResizeWorker(const BatchModel& model, const RunOptions& options);
+    // Stops the run and waits for it.
+    ~ResizeWorker() override;
+
+    void start();
+    // No further picture is started; the run ends with RunEnd::Stopped.
+    void stop() { stop_ = true; }
+
+signals:
+    void progressChanged(int position);
+    void beeped();
+    // result() then holds the model as the run left it; `error` is the
+    // failure's message.
+    void finished(pictavo::ui::RunEnd end, const QString& error);
+
+public:
+    const BatchModel& result() const { return model_; }
+
+private:
+    BatchModel model_;
+    RunOptions options_;
+    std::atomic<bool> stop_ = false;
+    std::thread thread_;
+};
+
+}  // namespace pictavo::ui
