@@ -5,10 +5,12 @@
 #include "codecs/JpegLibrary.h"
 #include "codecs/PictureFormats.h"
 #include "codecs/TJPEGImage.h"
+#include "imaging/ColourProfile.h"
 #include "imaging/Orient.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 
@@ -21,16 +23,6 @@ constexpr int ScaleDenominator = 8;  // libjpeg scales by n/8, n = 1 ... 8 here
 constexpr std::size_t BitmapInfoSizeOffset = 14;
 constexpr std::size_t BitmapWidthOffset = 18;
 constexpr std::uint32_t CoreHeaderSize = 12;
-
-std::string Extension(const std::string& path)
-{
-    const std::size_t dot = path.find_last_of('.');
-    const std::size_t slash = path.find_last_of('/');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-    std::string e = path.substr(dot + 1);
-    for (char& c : e) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    return e;
-}
 
 // The fitted scale of a w x h picture in the room, at most 1.
 double FitScale(int w, int h, int roomWidth, int roomHeight)
@@ -74,15 +66,23 @@ int OrientationOf(const jpeg_decompress_struct& cinfo)
 // Reads the header and chooses the scale; false for colour spaces the
 // library cannot turn into blue, green, red rows.
 bool StartScaled(Reader& r, const std::vector<std::uint8_t>& bytes, int roomWidth, int roomHeight,
-                 const PreviewCallbacks& callbacks, int& orientation)
+                 const PreviewCallbacks& callbacks, int& orientation, std::vector<std::uint8_t>& icc)
 {
-    if (setjmp(r.errors.jump)) jpeg::RaiseLibraryError(r.errors.pub.msg_code);
+    if (setjmp(r.errors.jump)) jpeg::RaiseLibraryError(r.errors);
     jpeg_create_decompress(&r.cinfo);
     jpeg::AttachSource(&r.cinfo, r.source, bytes.data(), bytes.size());
     jpeg_save_markers(&r.cinfo, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_save_markers(&r.cinfo, JPEG_APP0 + 2, 0xFFFF);  // ICC profile chunks
     jpeg_read_header(&r.cinfo, TRUE);
     if (r.cinfo.arith_code) throw EJPEG(1);  // as the full reader
     orientation = OrientationOf(r.cinfo);
+    // Shown as the resize run writes it: in sRGB. Grey pictures stay as they are.
+    JOCTET* profile = nullptr;
+    unsigned int profileSize = 0;
+    if (r.cinfo.jpeg_color_space != JCS_GRAYSCALE && jpeg_read_icc_profile(&r.cinfo, &profile, &profileSize)) {
+        icc.assign(profile, profile + profileSize);
+        std::free(profile);
+    }
     const bool swap = OrientationSwapsSides(orientation);
     const int w = static_cast<int>(swap ? r.cinfo.image_height : r.cinfo.image_width);
     const int h = static_cast<int>(swap ? r.cinfo.image_width : r.cinfo.image_height);
@@ -119,7 +119,7 @@ bool HasCoefficientsFor(const jpeg_decompress_struct& cinfo, unsigned n)
 // Decodes into `picture`, sized by the caller; false when cancelled.
 bool ReadRows(Reader& r, Raster24& picture, const PreviewCallbacks& callbacks)
 {
-    if (setjmp(r.errors.jump)) jpeg::RaiseLibraryError(r.errors.pub.msg_code);
+    if (setjmp(r.errors.jump)) jpeg::RaiseLibraryError(r.errors);
     const auto cancelled = [&] { return callbacks.cancelled && callbacks.cancelled(); };
     jpeg_start_decompress(&r.cinfo);
     if (r.cinfo.buffered_image) {
@@ -185,16 +185,18 @@ Raster24 Subsample(Raster24& source, int step)
 
 Raster24 DecodePreview(const std::string& path, int roomWidth, int roomHeight, const PreviewCallbacks& callbacks)
 {
-    const std::string extension = Extension(path);
+    const PictureKind* kind = KindOfName(path);
     Raster24 picture;
-    if (extension == "jpg" || extension == "jpeg") {
+    if (kind == &JpegKind()) {
         const std::vector<std::uint8_t> bytes = ReadWholeFile(path, path);
         Reader r;
         int orientation = 1;
-        if (StartScaled(r, bytes, roomWidth, roomHeight, callbacks, orientation)) {
+        std::vector<std::uint8_t> icc;
+        if (StartScaled(r, bytes, roomWidth, roomHeight, callbacks, orientation, icc)) {
             picture.reset(static_cast<int>(r.cinfo.output_width), static_cast<int>(r.cinfo.output_height),
                           PixelFormat::Bgr24, std::uint8_t(0));
             if (!ReadRows(r, picture, callbacks)) return {};
+            ConvertToSrgb(picture, icc);
             return Orient(picture, orientation);
         }
         // Colour spaces only the full reader knows.
@@ -202,9 +204,10 @@ Raster24 DecodePreview(const std::string& path, int roomWidth, int roomHeight, c
         jpeg.loadFromBytes(bytes);
         jpeg.decodeInto(picture);
         Raster24 upright = Orient(picture, jpeg.orientation());
+        ConvertToSrgb(upright, jpeg.gray() ? std::vector<std::uint8_t>() : jpeg.iccProfile());
         return SubsampledToRoom(upright, roomWidth, roomHeight);
     }
-    if (extension == "bmp") {
+    if (kind == &BitmapKind()) {
         ReportBitmapSize(path, callbacks);
         LoadBitmapFile(picture, path);
     } else if (!LoadPictureFile(path, picture)) {

@@ -1,5 +1,6 @@
 #include "ui/PictureDialog.h"
 
+#include "codecs/PictureFormats.h"
 #include "codecs/PreviewDecode.h"
 #include "ui/Artwork.h"
 #include "ui/PreviewLoader.h"
@@ -36,8 +37,12 @@ PictureOpenDialog::PictureOpenDialog(QWidget* parent, InputFormat format) : QFil
     // filters show "*.jpg", but .jpeg files are listed too, as the scan lists them.
     setNameFilters(DialogFilters(format));
     if (format == InputFormat::Jpeg) {
-        const auto widen = [this] {
-            if (auto* files = findChild<QFileSystemModel*>()) files->setNameFilters({"*.jpg", "*.jpeg"});
+        QStringList patterns;  // the extensions the scan lists
+        const PictureKind& jpeg = JpegKind();
+        for (std::size_t i = 0; i < jpeg.classicCount; ++i)
+            patterns << QString::fromStdString("*." + jpeg.extensions[i]);
+        const auto widen = [this, patterns] {
+            if (auto* files = findChild<QFileSystemModel*>()) files->setNameFilters(patterns);
         };
         widen();
         connect(this, &QFileDialog::filterSelected, this, widen);
