@@ -74,6 +74,16 @@ void ShowError(const QString& message)
     if (focus != nullptr) focus->setFocus();
 }
 
+void ShowWarning(const QString& message)
+{
+    if (Sink()) {
+        Sink()(message);
+        return;
+    }
+    QMessageBox box(QMessageBox::Warning, QApplication::applicationName(), message, QMessageBox::Ok);
+    box.exec();
+}
+
 void ShowCurrentError()
 {
     try {

@@ -27,6 +27,8 @@ void SetErrorSink(std::function<void(const QString& message)> sink);
 // Shows the exception being handled; the one error path of handlers,
 // notify and the resize run.
 void ShowCurrentError();
+// A warning box with `message`; the same test seam as the error box.
+void ShowWarning(const QString& message);
 
 // Runs an event handler; an error it raises ends it and is shown.
 template <class Handler>

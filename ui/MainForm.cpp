@@ -211,6 +211,8 @@ void TMain_Form::Button1Click()
     worker_ = std::make_unique<ResizeWorker>(model_, options);
     connect(worker_.get(), &ResizeWorker::progressChanged, ProgressBar1, &QProgressBar::setValue);
     connect(worker_.get(), &ResizeWorker::beeped, this, [this] { beep(); });
+    damaged_.clear();
+    connect(worker_.get(), &ResizeWorker::damaged, this, [this](const QString& input) { damaged_ << input; });
     connect(worker_.get(), &ResizeWorker::finished, this, &TMain_Form::endRun);
     // Only moving, minimising and closing stay open to the user.
     qApp->installEventFilter(this);
@@ -231,6 +233,10 @@ void TMain_Form::endRun(RunEnd end, const QString& error)
         return;
     }
     if (end == RunEnd::Failed) ShowError(error);
+    // Damaged pictures were written as far as they could be read; say which.
+    if (end == RunEnd::Done && !damaged_.isEmpty())
+        ShowWarning("These pictures are damaged; each was written as far as it could be read:\n\n" +
+                    damaged_.join("\n"));
 }
 
 bool TMain_Form::eventFilter(QObject* watched, QEvent* event)

@@ -12,6 +12,7 @@
 #include <QPolygon>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStringList>
 #include <QUrl>
 #include <QWidget>
 
@@ -97,6 +98,7 @@ private:
     BatchModel model_;
     TAbout_Form* aboutForm_ = nullptr;
     std::unique_ptr<ResizeWorker> worker_;
+    QStringList damaged_;  // inputs of the current run found damaged
     bool closeAfterRun_ = false;
 };
 

@@ -25,6 +25,9 @@ void ResizeWorker::start()
             post([this, position = m.progressPosition] { emit progressChanged(position); });
         };
         hooks.beep = [this, post] { post([this] { emit beeped(); }); };
+        hooks.damaged = [this, post](int, const std::string& input, const DecodeWarnings&) {
+            post([this, name = QString::fromStdString(input)] { emit damaged(name); });
+        };
         RunEnd end = RunEnd::Done;
         QString error;
         try {

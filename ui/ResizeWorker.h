@@ -29,6 +29,8 @@ public:
 signals:
     void progressChanged(int position);
     void beeped();
+    // The listed picture `input` was damaged; it was written all the same.
+    void damaged(const QString& input);
     // result() then holds the model as the run left it; `error` is the
     // failure's message.
     void finished(pictavo::ui::RunEnd end, const QString& error);

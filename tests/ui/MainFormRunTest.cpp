@@ -99,6 +99,27 @@ TEST(MainForm, AFailingRunIsShownAndLeavesTheInputsListed)
     EXPECT_EQ(f.ProgressBar1->value(), 0);
 }
 
+// A damaged picture is written all the same; after "Ok!" a warning names it.
+TEST(MainForm, DamagedPicturesAreNamedAfterTheRun)
+{
+    test::ScratchDir dir;
+    const std::vector<std::uint8_t> whole = test::MakeJpeg(320, 240, test::Gradient);
+    test::WriteBytes(dir.file("a.jpg"), whole);
+    test::WriteBytes(dir.file("b.jpg"), std::vector<std::uint8_t>(whole.begin(), whole.begin() + whole.size() / 2));
+    TMain_Form f;
+    f.chooseFile = [&](QWidget*, InputFormat) { return QString::fromStdString(dir.file("a.jpg")); };
+    QStringList shown;
+    SetErrorSink([&](const QString& message) { shown << message; });
+    f.Button6->click();
+    f.Button1->click();
+    ASSERT_TRUE(uitest::WaitForRun(f));
+    SetErrorSink({});
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_TRUE(shown[0].endsWith("\n\nb.jpg")) << shown[0].toStdString();
+    EXPECT_FALSE(f.Label2->isHidden());
+    EXPECT_EQ(f.ListBox1->count(), 2);
+}
+
 // The run goes on a worker: the click returns at once, and what the run
 // reports arrives in order while the window keeps taking events.
 TEST(MainForm, TheRunReportsInOrderFromTheBackground)
