@@ -3,7 +3,8 @@
 # decoded exactly, rows thrown away, by build/bench/decode_floor), measured
 # side by side in one run on two sets of real wallpapers of uneven cost.
 # Targets: --jobs 1 <= 1.05 x floor, --jobs 2 <= 0.58 x floor on both sets;
-# peak memory at --jobs 2 no more than 197 MiB on the second set.
+# peak memory at --jobs 2 no more than 197 MiB on the second set; the same
+# output bytes at every --jobs.
 # Needs hyperfine, GNU time and plasma-workspace-wallpapers.
 #   bench/parallel.sh [RUNS]
 set -euo pipefail
@@ -14,14 +15,19 @@ runs=${1:-7}
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
-# The largest picture of each wallpaper: the first 12 make one set, the next 17 the other.
-mapfile -t largest < <(for d in $(ls -d /usr/share/wallpapers/*/contents/images | sort); do
-  ls -S "$d"/*.jpg | head -1; done)
+# Two sets: the largest JPEG of each of the first 12 wallpapers (uneven:
+# baseline and progressive, 4 to 20 MP), and 17 others: every 2560 x 1600
+# one and the first five 2560 x 1440 ones.
 mkdir -p "$work/set12" "$work/set17"
-for i in "${!largest[@]}"; do
-  if [ "$i" -lt 12 ]; then cp "${largest[$i]}" "$work/set12/w$i.jpg"
-  elif [ "$i" -lt 29 ]; then cp "${largest[$i]}" "$work/set17/w$i.jpg"; fi
+i=0
+for d in $(ls -d /usr/share/wallpapers/*/contents/images | sort); do
+  f=$(ls -S "$d"/*.jpg 2>/dev/null | head -1 || true)
+  [ -n "$f" ] && [ $i -lt 12 ] && cp "$f" "$work/set12/w$i.jpg" && i=$((i + 1))
 done
+i=0
+{ find /usr/share/wallpapers -path '*contents/images/*' -name '2560x1600.jpg' | sort
+  find /usr/share/wallpapers -path '*contents/images/*' -name '2560x1440.jpg' | sort | head -5; } |
+  while IFS= read -r f; do i=$((i + 1)); cp "$f" "$work/set17/w$i.jpg"; done
 
 for set in set12 set17; do
   photos="$work/$set"

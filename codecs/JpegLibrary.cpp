@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <string>
 #include <unistd.h>
 #include <new>
@@ -221,10 +222,14 @@ void CheckScanCount(const MemorySource& source)
     int scans = 0;
     bool afterFF = false;
     const auto count = [&](const std::uint8_t* bytes, std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i) {
-            if (afterFF && bytes[i] == 0xDA) ++scans;
-            afterFF = bytes[i] == 0xFF;
+        if (n == 0) return;
+        if (afterFF && bytes[0] == 0xDA) ++scans;
+        // Only the bytes after an 0xFF matter: jump from one to the next.
+        for (const std::uint8_t* p = bytes; (p = static_cast<const std::uint8_t*>(std::memchr(p, 0xFF, bytes + n - p)));) {
+            if (++p == bytes + n) break;
+            if (*p == 0xDA) ++scans;
         }
+        afterFF = bytes[n - 1] == 0xFF;
     };
     if (source.fd < 0) {
         count(source.data, source.size);

@@ -209,13 +209,7 @@ void TJPEGImage::attachSource(D& d) const
 
 std::uint64_t TJPEGImage::decodeMemory(bool wholeRaster) const
 {
-    if (!file_ && data_.bytes.empty()) return 0;
-    Decompressor d;
-    if (setjmp(d.errors.jump)) jpeg::RaiseLibraryError(d.errors);
-    attachSource(d);
-    jpeg_read_header(&d.cinfo, TRUE);
-    const bool indexed = palette_ || d.cinfo.out_color_space == JCS_GRAYSCALE;
-    return DecodeMemory(d.cinfo, indexed ? 8 : 24, wholeRaster);
+    return wholeRaster ? data_.wholeDecodeMemory : data_.streamDecodeMemory;
 }
 
 void TJPEGImage::readEmbedded(ByteStream& stream)
@@ -258,6 +252,9 @@ void TJPEGImage::readHeader()
     data_.gray = d.cinfo.jpeg_color_space == JCS_GRAYSCALE;
     progressive_ = jpeg_has_multiple_scans(&d.cinfo);
     data_.decodeCost = DecodeCost(d.cinfo);
+    const int bits = palette_ || d.cinfo.out_color_space == JCS_GRAYSCALE ? 8 : 24;
+    data_.streamDecodeMemory = DecodeMemory(d.cinfo, bits, false);
+    data_.wholeDecodeMemory = DecodeMemory(d.cinfo, bits, true);
     for (jpeg_saved_marker_ptr m = d.cinfo.marker_list; m != nullptr; m = m->next) {
         if (m->marker == JPEG_APP0 + 1 && m->data_length >= 6 && std::equal(m->data, m->data + 6, "Exif\0\0")) {
             data_.orientation = ExifOrientation(m->data, m->data_length);

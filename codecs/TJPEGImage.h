@@ -33,6 +33,9 @@ struct TJPEGData {
     // holds, five times over for multi-scan files, whose smoothing and
     // coefficient passes cost about that much more.
     std::uint64_t decodeCost = 0;
+    // What decodeMemory() tells, worked out with the header.
+    std::uint64_t streamDecodeMemory = 0;
+    std::uint64_t wholeDecodeMemory = 0;
 };
 
 // Copied into every new TJPEGImage. Start-up sets paletteOutput from the

@@ -25,9 +25,16 @@ std::uint8_t BoxValue(std::uint64_t sum, std::uint64_t n, std::uint32_t h)
 template <class Sum>
 void AverageBoxes(const Sum* columnSums, const std::vector<int>& columnWidths, int rows, std::uint8_t* out)
 {
+    // Boxes of a band come in at most two widths: divide once for each.
+    int lastWidth = -1;
+    std::uint64_t n = 0;
+    std::uint32_t h = 0;
     for (const int width : columnWidths) {
-        const std::uint64_t n = std::uint64_t(width) * static_cast<std::uint64_t>(rows);
-        const std::uint32_t h = n > 65535 ? 0 : static_cast<std::uint32_t>(65535 / n);
+        if (width != lastWidth) {
+            lastWidth = width;
+            n = std::uint64_t(width) * static_cast<std::uint64_t>(rows);
+            h = n > 65535 ? 0 : static_cast<std::uint32_t>(65535 / n);
+        }
         // Up to 255 * 65500 * 65500 in the largest box: wider than 32 bits.
         std::uint64_t b = 0, g = 0, r = 0;
         for (int k = 0; k < width; ++k, columnSums += 3) {
