@@ -1,5 +1,7 @@
 #include "codecs/BmpProfile.h"
 
+#include "codecs/ByteStream.h"
+
 namespace pictavo {
 namespace {
 
@@ -11,10 +13,7 @@ constexpr std::size_t ProfileData = 112;  // counted from the header's start
 constexpr std::size_t ProfileSize = 116;
 constexpr std::uint32_t ProfileEmbedded = 0x4D424544;  // 'MBED'
 
-std::uint32_t U32(const std::uint8_t* p)
-{
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t(p[3]) << 24);
-}
+constexpr auto U32 = LittleEndian32;
 
 }  // namespace
 

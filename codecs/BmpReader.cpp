@@ -2,6 +2,7 @@
 
 #include "base/Errors.h"
 #include "codecs/BmpProfile.h"
+#include "codecs/ByteStream.h"
 #include "codecs/Files.h"
 
 #include <algorithm>
@@ -31,8 +32,8 @@ constexpr std::size_t MaskBytes = 12;
 constexpr std::uint32_t Uncompressed = 0, Rle8 = 1, Rle4 = 2, BitFields = 3;
 constexpr std::size_t MaxColorTable = 256;
 
-std::uint16_t U16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-std::uint32_t U32(const std::uint8_t* p) { return std::uint32_t(U16(p)) | std::uint32_t(U16(p + 2)) << 16; }
+constexpr auto U16 = LittleEndian16;
+constexpr auto U32 = LittleEndian32;
 
 [[noreturn]] void NotValid() { throw EInvalidGraphic(msg::BitmapNotValid); }
 

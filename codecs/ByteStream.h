@@ -1,10 +1,22 @@
-// A read position over bytes held in memory.
+// A read position over bytes held in memory, and the one place that reads
+// multi-byte numbers out of file bytes.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 namespace pictavo {
+
+inline std::uint16_t LittleEndian16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+inline std::uint32_t LittleEndian32(const std::uint8_t* p)
+{
+    return std::uint32_t(LittleEndian16(p)) | std::uint32_t(LittleEndian16(p + 2)) << 16;
+}
+inline std::uint16_t BigEndian16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] << 8 | p[1]); }
+inline std::uint32_t BigEndian32(const std::uint8_t* p)
+{
+    return std::uint32_t(BigEndian16(p)) << 16 | BigEndian16(p + 2);
+}
 
 class ByteStream {
 public:

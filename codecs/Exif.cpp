@@ -1,6 +1,7 @@
 // Reads the one EXIF field the program needs, the orientation tag of the
 // first image directory. Every offset is checked against the block's end; a
 // damaged block means "upright as stored".
+#include "codecs/ByteStream.h"
 #include "codecs/TJPEGImage.h"
 
 #include <cstring>
@@ -19,15 +20,8 @@ struct Tiff {
     std::size_t size;
     bool bigEndian;
 
-    std::uint16_t u16(std::size_t at) const
-    {
-        return bigEndian ? static_cast<std::uint16_t>(data[at] << 8 | data[at + 1])
-                         : static_cast<std::uint16_t>(data[at + 1] << 8 | data[at]);
-    }
-    std::uint32_t u32(std::size_t at) const
-    {
-        return bigEndian ? std::uint32_t(u16(at)) << 16 | u16(at + 2) : std::uint32_t(u16(at + 2)) << 16 | u16(at);
-    }
+    std::uint16_t u16(std::size_t at) const { return bigEndian ? BigEndian16(data + at) : LittleEndian16(data + at); }
+    std::uint32_t u32(std::size_t at) const { return bigEndian ? BigEndian32(data + at) : LittleEndian32(data + at); }
 };
 
 }  // namespace

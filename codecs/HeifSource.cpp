@@ -1,5 +1,7 @@
 #include "codecs/HeifSource.h"
 
+#include "codecs/ByteStream.h"
+
 #include "base/AllocationCap.h"
 
 #include "base/Errors.h"
@@ -27,11 +29,6 @@ constexpr std::array<std::string_view, 12> StillBrands{"heic", "heix", "heim", "
 constexpr std::uint64_t DecodeBytesPerPixel = 10;
 // libde265's reference pictures and per-block tables, a pixel.
 constexpr std::uint64_t HevcBytesPerPixel = 8;
-
-std::uint32_t BigEndian32(const std::uint8_t* p)
-{
-    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
-}
 
 // The brands of the leading 'ftyp' box that fit in `size` bytes.
 std::vector<std::string_view> Brands(const std::uint8_t* bytes, std::size_t size)

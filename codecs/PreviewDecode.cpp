@@ -3,6 +3,7 @@
 #include "codecs/BmpReader.h"
 #include "codecs/Files.h"
 #include "codecs/JpegLibrary.h"
+#include "codecs/ByteStream.h"
 #include "codecs/PictureFormats.h"
 #include "codecs/TJPEGImage.h"
 #include "imaging/ColourProfile.h"
@@ -152,8 +153,8 @@ void ReportBitmapSize(const std::string& path, const PreviewCallbacks& callbacks
     std::uint8_t header[26] = {};
     std::ifstream in(path, std::ios::binary);
     if (!in.read(reinterpret_cast<char*>(header), sizeof header) || header[0] != 'B' || header[1] != 'M') return;
-    const auto u16 = [&](std::size_t at) { return std::uint32_t(header[at] | header[at + 1] << 8); };
-    const auto i32 = [&](std::size_t at) { return std::int32_t(u16(at) | u16(at + 2) << 16); };
+    const auto u16 = [&](std::size_t at) { return LittleEndian16(header + at); };
+    const auto i32 = [&](std::size_t at) { return static_cast<std::int32_t>(LittleEndian32(header + at)); };
     const bool core = u16(BitmapInfoSizeOffset) == CoreHeaderSize;
     const std::int64_t w = core ? u16(BitmapWidthOffset) : i32(BitmapWidthOffset);
     const std::int64_t h = core ? u16(BitmapWidthOffset + 2) : std::abs(std::int64_t(i32(BitmapWidthOffset + 4)));

@@ -70,7 +70,7 @@ std::uint64_t DecodeMemory(const jpeg_decompress_struct& cinfo, int bitsPerPixel
 
 std::uint64_t DecodeCost(const jpeg_decompress_struct& cinfo)
 {
-    constexpr std::uint64_t MultiScanFactor = 5;
+    constexpr std::uint64_t MultiScanFactor = 10;
     std::uint64_t samples = 0;
     for (int c = 0; c < cinfo.num_components; ++c) {
         const jpeg_component_info& comp = cinfo.comp_info[c];
@@ -216,8 +216,7 @@ void TJPEGImage::readEmbedded(ByteStream& stream)
 {
     std::uint8_t count[4];
     stream.readExactly(count, 4);
-    const std::int32_t n = static_cast<std::int32_t>(count[0] | (count[1] << 8) | (count[2] << 16) |
-                                                     (std::uint32_t(count[3]) << 24));
+    const std::int32_t n = static_cast<std::int32_t>(LittleEndian32(count));
     if (n < 0 || static_cast<std::size_t>(n) > stream.remaining()) throw EReadError();
     std::vector<std::uint8_t> bytes(stream.current(), stream.current() + n);
     stream.skip(static_cast<std::size_t>(n));

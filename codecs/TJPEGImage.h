@@ -30,7 +30,7 @@ struct TJPEGData {
     std::vector<std::uint8_t> iccProfile;  // the embedded ICC profile, if any
     bool cmyk = false;                     // four components: CMYK or YCCK
     // The work a decode takes, in sample units: the samples every component
-    // holds, five times over for multi-scan files, whose smoothing and
+    // holds, ten times over for multi-scan files, whose smoothing and
     // coefficient passes cost about that much more.
     std::uint64_t decodeCost = 0;
     // What decodeMemory() tells, worked out with the header.
