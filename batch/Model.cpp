@@ -23,8 +23,9 @@ std::string Trim(const std::string& text)
 
 std::string SeriesNumber(int index)
 {
-    const int number = index + 1;
-    return (number < 10 ? "0" : "") + std::to_string(number);
+    std::string number = std::to_string(index + 1);
+    if (number.size() < 2) number.insert(number.begin(), '0');
+    return number;
 }
 
 std::string OutputName(const std::string& series, int index)

@@ -84,7 +84,11 @@ void BM_RunOrder(benchmark::State& state)
     ScanFolder(scanned, (std::filesystem::path(folder) / "any.jpg").string());
     for (auto _ : state) {
         BatchModel model = scanned;
-        RunResize(model, {}, {.jobs = 2, .outputFolder = out.string() + "/", .costliestFirst = state.range(0) == 1});
+        RunOptions options;
+        options.jobs = 2;
+        options.outputFolder = out.string() + "/";
+        options.costliestFirst = state.range(0) == 1;
+        RunResize(model, {}, options);
     }
     std::filesystem::remove_all(out);
 }

@@ -15,7 +15,9 @@ void ShowAndWait(PictureOpenDialog& dialog, const std::string& path)
 {
     QSignalSpy shown(&dialog, &PictureOpenDialog::pictureShown);
     dialog.showPicture(QString::fromStdString(path));
-    if (shown.isEmpty()) ASSERT_TRUE(shown.wait(10000)) << path;
+    if (shown.isEmpty()) {
+        ASSERT_TRUE(shown.wait(10000)) << path;
+    }
 }
 
 TEST(PictureDialog, FiltersOfBothFormats)
@@ -52,7 +54,9 @@ TEST(PictureDialog, PreviewPaneShowsSizeOrNone)
         ShowAndWait(dialog, dir.file(c.file));
         EXPECT_EQ(dialog.pictureLabel()->text(), c.label) << c.file;
         EXPECT_EQ(dialog.previewButton()->isEnabled(), c.label != "Picture:") << c.file;
-        if (c.shown.isValid()) EXPECT_EQ(dialog.picture().size(), c.shown) << c.file;
+        if (c.shown.isValid()) {
+            EXPECT_EQ(dialog.picture().size(), c.shown) << c.file;
+        }
     }
     // A large picture is shown fitted into the pane, not at its own size.
     EXPECT_LE(dialog.picture().width(), 600);
