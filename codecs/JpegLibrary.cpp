@@ -3,6 +3,8 @@
 #include "codecs/JpegError.h"
 #include "base/Errors.h"
 
+#include "base/MemoryBudget.h"
+#include "codecs/ByteStream.h"
 #include "codecs/Files.h"
 
 #include <algorithm>
@@ -244,6 +246,34 @@ void CheckScanCount(const MemorySource& source)
         }
     }
     if (scans > MaxScans) throw EInvalidGraphic("JPEG file has more than " + std::to_string(MaxScans) + " scans");
+}
+
+void CheckSavedMarkers(const MemorySource& source)
+{
+    const auto read = [&](std::uint64_t at, std::uint8_t* into, std::size_t count) {
+        if (source.fd < 0) {
+            if (at + count > source.size) return false;
+            std::memcpy(into, source.data + at, count);
+            return true;
+        }
+        return ::pread(source.fd, into, count, static_cast<off_t>(at)) == static_cast<ssize_t>(count);
+    };
+    std::uint64_t saved = 0;
+    std::uint8_t segment[4];
+    // Segments follow the start-of-image marker back to back until the first
+    // scan; a file that breaks the pattern is left to the library to judge.
+    for (std::uint64_t at = 2; read(at, segment, 4) && segment[0] == 0xFF;) {
+        const int marker = segment[1];
+        if (marker == 0xFF) {  // fill byte
+            ++at;
+            continue;
+        }
+        if (marker == JPEG_EOI || marker == 0xDA || (marker >= 0xD0 && marker <= 0xD7) || marker == 0x01) break;
+        const std::uint64_t length = BigEndian16(segment + 2);
+        if (marker == JPEG_APP0 + 1 || marker == JPEG_APP0 + 2) saved += length;
+        at += 2 + length;
+    }
+    CheckMemoryBudget(saved);
 }
 
 void LimitMemory(j_decompress_ptr cinfo, std::uint64_t bytes)

@@ -62,6 +62,10 @@ inline constexpr int MaxScans = 100;
 // Counted before decoding, so such a file costs one quick pass, not minutes:
 // entropy-coded data never holds 0xFF 0xDA (every 0xFF in it is stuffed).
 void CheckScanCount(const MemorySource& source);
+// The header keeps every APP1 (EXIF) and APP2 (ICC) segment it meets, and
+// a file can hold thousands: their declared lengths, up to the first scan,
+// are checked against the memory budget before the header is read.
+void CheckSavedMarkers(const MemorySource& source);
 // The library's own arrays count against the memory budget: past `bytes`
 // it reports the failure that becomes "Out of memory".
 void LimitMemory(j_decompress_ptr cinfo, std::uint64_t bytes);

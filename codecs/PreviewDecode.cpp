@@ -72,6 +72,7 @@ bool StartScaled(Reader& r, const std::vector<std::uint8_t>& bytes, int roomWidt
     if (setjmp(r.errors.jump)) jpeg::RaiseLibraryError(r.errors);
     jpeg_create_decompress(&r.cinfo);
     jpeg::AttachSource(&r.cinfo, r.source, bytes.data(), bytes.size());
+    jpeg::CheckSavedMarkers(r.source);
     jpeg_save_markers(&r.cinfo, JPEG_APP0 + 1, 0xFFFF);
     jpeg_save_markers(&r.cinfo, JPEG_APP0 + 2, 0xFFFF);  // ICC profile chunks
     jpeg_read_header(&r.cinfo, TRUE);

@@ -241,6 +241,7 @@ void TJPEGImage::readHeader()
     Decompressor d;
     if (setjmp(d.errors.jump)) jpeg::RaiseLibraryError(d.errors);
     attachSource(d);
+    jpeg::CheckSavedMarkers(d.source);
     jpeg_save_markers(&d.cinfo, JPEG_APP0 + 1, 0xFFFF);
     jpeg_save_markers(&d.cinfo, JPEG_APP0 + 2, 0xFFFF);  // ICC profile chunks
     jpeg_read_header(&d.cinfo, TRUE);

@@ -99,6 +99,17 @@ std::vector<std::uint8_t> WithScans(const std::vector<std::uint8_t>& jpeg, int s
     return out;
 }
 
+// A JPEG with `count` full-length ICC segments (APP2) before its frame.
+std::vector<std::uint8_t> WithMarkers(const std::vector<std::uint8_t>& jpeg, int count)
+{
+    std::vector<std::uint8_t> out(jpeg.begin(), jpeg.begin() + 2);
+    std::vector<std::uint8_t> segment = {0xFF, 0xE2, 0xFF, 0xFF};
+    segment.resize(2 + 0xFFFF, 0);
+    for (int k = 0; k < count; ++k) out.insert(out.end(), segment.begin(), segment.end());
+    out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
+    return out;
+}
+
 // Tiny files that declare huge pictures run within a small budget: refused
 // before their memory is taken, or streamed through it.
 TEST(Safety, HostileFilesStayWithinTheMemoryBudget)
@@ -117,11 +128,14 @@ TEST(Safety, HostileFilesStayWithinTheMemoryBudget)
         {"scans.jpg", WithScans(test::MakeJpeg(256, 256, test::Gradient, {.progressive = true}), 1000),
          "JPEG file has more than 100 scans"},
         {"sparse.jpg", {}, "JPEG error #52"},
+        {"markers.jpg", WithMarkers(test::MakeJpeg(16, 16, test::Gradient), 1100), "Out of memory"},
     };
     for (const Case& c : cases) {
         ScratchDir dir, out;
         test::WriteBytes(dir.file(c.name), c.bytes);
-        if (c.bytes.empty()) ASSERT_EQ(truncate(dir.file(c.name).c_str(), off_t(1) << 32), 0);  // 4 GiB of holes
+        if (c.bytes.empty()) {
+            ASSERT_EQ(truncate(dir.file(c.name).c_str(), off_t(1) << 32), 0);  // 4 GiB of holes
+        }
         const bool bitmap = fs::path(c.name).extension() == ".bmp";
         const auto started = std::chrono::steady_clock::now();
         const Outcome r = RunTool({"--format", bitmap ? "bmp" : "jpg", "--memory-limit", "64M", "--size", "160x120",
