@@ -55,6 +55,20 @@ struct MemorySource {
 void AttachSource(j_decompress_ptr cinfo, MemorySource& source, const std::uint8_t* data, std::size_t size);
 void AttachFileSource(j_decompress_ptr cinfo, MemorySource& source, int fd);
 
+// One library decompressor per operation, destroyed however the operation
+// ends. Created only after the operation's setjmp, since creation can fail.
+struct Decompressor {
+    jpeg_decompress_struct cinfo{};
+    ErrorManager errors{};
+    MemorySource source{};
+    bool started = false;  // rows are being delivered
+
+    Decompressor() { cinfo.err = InstallErrorManager(errors); }
+    ~Decompressor() { jpeg_destroy_decompress(&cinfo); }
+    Decompressor(const Decompressor&) = delete;
+    Decompressor& operator=(const Decompressor&) = delete;
+};
+
 // Real encoders write at most a few dozen scans; a file with thousands of
 // them costs minutes of decoding for nothing. More than this is refused.
 inline constexpr int MaxScans = 100;

@@ -45,16 +45,7 @@ constexpr int ZigzagOf[64] = {
     46, 51, 55, 60, 21, 34, 37, 47, 50, 56, 59, 61, 35, 36, 48, 49, 57, 58, 62, 63,
 };
 
-struct Reader {
-    jpeg_decompress_struct cinfo{};
-    jpeg::ErrorManager errors{};
-    jpeg::MemorySource source{};
-
-    Reader() { cinfo.err = jpeg::InstallErrorManager(errors); }
-    ~Reader() { jpeg_destroy_decompress(&cinfo); }
-    Reader(const Reader&) = delete;
-    Reader& operator=(const Reader&) = delete;
-};
+using Reader = jpeg::Decompressor;
 
 int OrientationOf(const jpeg_decompress_struct& cinfo)
 {

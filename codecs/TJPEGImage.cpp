@@ -21,20 +21,7 @@ namespace {
 
 constexpr int RowsPerCall = 8;
 
-// One library object per operation, destroyed however the operation ends.
-// Created only after the operation's setjmp, since creation can fail too.
-struct Decompressor {
-    jpeg_decompress_struct cinfo{};
-    jpeg::ErrorManager errors{};
-    jpeg::MemorySource source{};
-    bool started = false;  // rows are being delivered
-
-    Decompressor() { cinfo.err = jpeg::InstallErrorManager(errors); }
-    ~Decompressor() { jpeg_destroy_decompress(&cinfo); }
-    Decompressor(const Decompressor&) = delete;
-    Decompressor& operator=(const Decompressor&) = delete;
-
-};
+using jpeg::Decompressor;
 
 struct Compressor {
     jpeg_compress_struct cinfo{};
