@@ -108,8 +108,8 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
         if (warnings.count > 0 && hooks.damaged) hooks.damaged(i, names[static_cast<std::size_t>(i)], warnings);
     };
     std::vector<std::uintmax_t> costs;
-    // Read ahead only when they decide the order.
-    if (options.costliestFirst)
+    // Read ahead only when they decide the order: several jobs, costliest first.
+    if (options.costliestFirst && options.jobs > 1 && count > 1)
         for (const std::string& name : names)
             costs.push_back(EstimatedCost(InputPath(settings.imageFolder, name), name, settings.format));
     else costs.assign(names.size(), 0);
