@@ -1,5 +1,7 @@
 #include "codecs/HeifSource.h"
 
+#include "codecs/HeifLibrary.h"
+
 #include "codecs/ByteStream.h"
 
 #include "base/AllocationCap.h"
@@ -129,19 +131,19 @@ std::uint64_t LargestHevcPicture(const std::vector<std::uint8_t>& bytes)
 }
 
 struct ContextDeleter {
-    void operator()(heif_context* c) const { heif_context_free(c); }
+    void operator()(heif_context* c) const { Heif().heif_context_free(c); }
 };
 struct HandleDeleter {
-    void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
+    void operator()(heif_image_handle* h) const { Heif().heif_image_handle_release(h); }
 };
 struct ImageDeleter {
-    void operator()(heif_image* i) const { heif_image_release(i); }
+    void operator()(heif_image* i) const { Heif().heif_image_release(i); }
 };
 struct OptionsDeleter {
-    void operator()(heif_decoding_options* o) const { heif_decoding_options_free(o); }
+    void operator()(heif_decoding_options* o) const { Heif().heif_decoding_options_free(o); }
 };
 struct NclxDeleter {
-    void operator()(heif_color_profile_nclx* n) const { heif_nclx_color_profile_free(n); }
+    void operator()(heif_color_profile_nclx* n) const { Heif().heif_nclx_color_profile_free(n); }
 };
 
 // The ICC profile the nclx facts describe; none for sRGB. Transfer functions
@@ -196,45 +198,43 @@ void HeifSource::check(const heif_error& error) const
 
 HeifSource::HeifSource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes))
 {
-    static const bool initialised = [] { return heif_init(nullptr).code == heif_error_Ok; }();
-    (void)initialised;
     for (std::string_view brand : Brands(bytes_.data(), bytes_.size()))
         if (brand == "avif" || brand == "avis") format_ = "AVIF";
     try {
-        context_.reset(heif_context_alloc());
+        context_.reset(Heif().heif_context_alloc());
         if (!context_) throw EOutOfMemory();
-        check(heif_context_read_from_memory_without_copy(context_.get(), bytes_.data(), bytes_.size(), nullptr));
+        check(Heif().heif_context_read_from_memory_without_copy(context_.get(), bytes_.data(), bytes_.size(), nullptr));
         heif_image_handle* handle = nullptr;
-        check(heif_context_get_primary_image_handle(context_.get(), &handle));
+        check(Heif().heif_context_get_primary_image_handle(context_.get(), &handle));
         handle_.reset(handle);
     } catch (const std::bad_alloc&) {
         throw EOutOfMemory();
     }
     heif_image_handle* h = handle_.get();
     // The size after the transformations, as decoding delivers it.
-    header_.width = heif_image_handle_get_width(h);
-    header_.height = heif_image_handle_get_height(h);
+    header_.width = Heif().heif_image_handle_get_width(h);
+    header_.height = Heif().heif_image_handle_get_height(h);
     if (header_.width <= 0 || header_.height <= 0)
         throw EInvalidGraphic(format_ + " error: the picture has no size");
-    alpha_ = heif_image_handle_has_alpha_channel(h) != 0;
-    deep_ = heif_image_handle_get_luma_bits_per_pixel(h) > 8;
+    alpha_ = Heif().heif_image_handle_has_alpha_channel(h) != 0;
+    deep_ = Heif().heif_image_handle_get_luma_bits_per_pixel(h) > 8;
     const std::uint64_t coded = std::max<std::uint64_t>(
-        std::uint64_t(std::max(heif_image_handle_get_ispe_width(h), 0)) * std::uint64_t(std::max(heif_image_handle_get_ispe_height(h), 0)),
+        std::uint64_t(std::max(Heif().heif_image_handle_get_ispe_width(h), 0)) * std::uint64_t(std::max(Heif().heif_image_handle_get_ispe_height(h), 0)),
         std::uint64_t(header_.width) * std::uint64_t(header_.height));
     header_.decodeMemory = bytes_.size() + (coded * DecodeBytesPerPixel + LargestHevcPicture(bytes_) * HevcBytesPerPixel) * (deep_ ? 2 : 1);
     CheckMemoryBudget(header_.decodeMemory + 3 * std::uint64_t(header_.width));
 
-    switch (heif_image_handle_get_color_profile_type(h)) {
+    switch (Heif().heif_image_handle_get_color_profile_type(h)) {
     case heif_color_profile_type_prof:
     case heif_color_profile_type_rICC: {
-        std::vector<std::uint8_t> icc(heif_image_handle_get_raw_color_profile_size(h));
-        if (!icc.empty() && heif_image_handle_get_raw_color_profile(h, icc.data()).code == heif_error_Ok)
+        std::vector<std::uint8_t> icc(Heif().heif_image_handle_get_raw_color_profile_size(h));
+        if (!icc.empty() && Heif().heif_image_handle_get_raw_color_profile(h, icc.data()).code == heif_error_Ok)
             header_.iccProfile = std::move(icc);
         break;
     }
     case heif_color_profile_type_nclx: {
         heif_color_profile_nclx* nclx = nullptr;
-        if (heif_image_handle_get_nclx_color_profile(h, &nclx).code == heif_error_Ok && nclx) {
+        if (Heif().heif_image_handle_get_nclx_color_profile(h, &nclx).code == heif_error_Ok && nclx) {
             std::unique_ptr<heif_color_profile_nclx, NclxDeleter> owned(nclx);
             header_.iccProfile = NclxProfile(*nclx);
         }
@@ -247,7 +247,7 @@ HeifSource::HeifSource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes
 void HeifSource::readRows(const RowSink& sink)
 {
     CheckMemoryBudget(header_.decodeMemory);
-    std::unique_ptr<heif_decoding_options, OptionsDeleter> options(heif_decoding_options_alloc());
+    std::unique_ptr<heif_decoding_options, OptionsDeleter> options(Heif().heif_decoding_options_alloc());
     if (!options) throw EOutOfMemory();
     options->ignore_transformations = 0;  // the picture comes upright
     options->convert_hdr_to_8bit = 0;     // reduced here, with rounding
@@ -259,23 +259,23 @@ void HeifSource::readRows(const RowSink& sink)
         // Headroom for the library's own tables; a grid of tiles or a coded
         // size that asks for far more than the picture needs is refused.
         const AllocationCap cap(static_cast<std::size_t>(header_.decodeMemory) + (std::size_t(64) << 20));
-        check(heif_decode_image(handle_.get(), &decoded, heif_colorspace_RGB, chroma, options.get()));
+        check(Heif().heif_decode_image(handle_.get(), &decoded, heif_colorspace_RGB, chroma, options.get()));
         image.reset(decoded);
     } catch (const std::bad_alloc&) {
         throw EOutOfMemory();
     }
     int stride = 0;
-    const std::uint8_t* plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
-    const int bits = heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved);
-    if (!plane || heif_image_get_width(image.get(), heif_channel_interleaved) != header_.width ||
-        heif_image_get_height(image.get(), heif_channel_interleaved) != header_.height || bits < 1 || bits > 16)
+    const std::uint8_t* plane = Heif().heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+    const int bits = Heif().heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved);
+    if (!plane || Heif().heif_image_get_width(image.get(), heif_channel_interleaved) != header_.width ||
+        Heif().heif_image_get_height(image.get(), heif_channel_interleaved) != header_.height || bits < 1 || bits > 16)
         throw EInvalidGraphic(format_ + " error: the decoded picture does not match its header");
 
     SampleLayout layout;
     layout.channels = alpha_ ? 4 : 3;
     layout.bytesPerSample = deep_ ? 2 : 1;
     layout.maxValue = (1u << bits) - 1;
-    layout.premultiplied = alpha_ && heif_image_handle_is_premultiplied_alpha(handle_.get());
+    layout.premultiplied = alpha_ && Heif().heif_image_handle_is_premultiplied_alpha(handle_.get());
     if (SampleRowBytes(std::uint64_t(header_.width), layout) > static_cast<std::uint64_t>(stride))
         throw EInvalidGraphic(format_ + " error: the decoded picture does not match its header");
     std::vector<std::uint8_t> bgr(3 * static_cast<std::size_t>(header_.width));

@@ -42,6 +42,7 @@ for file in "${expected[@]}"; do
   grep -qxF "$file" <<<"$contents" || { echo "not in the package: $file"; status=1; }
 done
 dpkg-deb -f "$deb" Depends | grep -q libjpeg62-turbo || { echo "Depends lacks libjpeg62-turbo"; status=1; }
+dpkg-deb -f "$deb" Depends | grep -q libheif1 || { echo "Depends lacks libheif1"; status=1; }
 
 if [ "$gui" = ON ]; then
   dpkg-deb -x "$deb" "$work/root"
