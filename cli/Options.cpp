@@ -57,7 +57,7 @@ bool ParseShard(const std::string& text, Options& o)
            ParseInt(text.substr(0, slash), 1, o.shards, o.shard);
 }
 
-struct OptionSpec {
+struct OptionRule {
     const char* name;
     char letter;           // the short form, or 0
     const char* argument;  // shown in the help; nullptr for a switch
@@ -67,7 +67,7 @@ struct OptionSpec {
 };
 
 // One table gives the parser and the help, so the two cannot drift.
-const OptionSpec Specs[] = {
+const OptionRule Rules[] = {
     {"format", 0, "auto|jpg|bmp",
      "which pictures to take: auto (the default) takes JPEG, PNG, WebP, HEIC/HEIF, AVIF, TIFF and BMP files by "
      "their extension (.jpg .jpeg .jpe .png .webp .heic .heif .avif .tif .tiff .bmp) and reads each by its "
@@ -181,7 +181,7 @@ std::string HelpText()
          "to two pictures is refused before anything is written.",
          0, 0, Width);
     text += "\nOptions:\n";
-    for (const OptionSpec& s : Specs) {
+    for (const OptionRule& s : Rules) {
         std::string left = s.letter ? std::string("  -") + s.letter + ", --" : std::string("      --");
         left += s.name;
         if (s.argument) left += std::string("=") + s.argument;
@@ -211,19 +211,19 @@ std::optional<Options> Parse(const std::vector<std::string>& args, std::string& 
     Options o;
     o.model.format = InputFormat::Auto;
     std::vector<std::string> positional;
-    // Applies `spec`; its value is `attached`, or else the next argument.
-    const auto use = [&](const OptionSpec& spec, const std::string& shown, std::optional<std::string> attached,
+    // Applies `rule`; its value is `attached`, or else the next argument.
+    const auto use = [&](const OptionRule& rule, const std::string& shown, std::optional<std::string> attached,
                          std::size_t& i) {
-        if (!spec.argument) {
+        if (!rule.argument) {
             if (attached) return error = "option '" + shown + "' doesn't allow an argument", false;
-            return spec.apply(o, ""), true;
+            return rule.apply(o, ""), true;
         }
         if (!attached) {
             if (i + 1 >= args.size()) return error = "option '" + shown + "' requires an argument", false;
             attached = args[++i];
         }
-        if (spec.apply(o, *attached)) return true;
-        error = spec.error ? spec.error : "--name: " + NameTemplateError(*attached);
+        if (rule.apply(o, *attached)) return true;
+        error = rule.error ? rule.error : "--name: " + NameTemplateError(*attached);
         return false;
     };
     bool optionsEnded = false;
@@ -236,8 +236,8 @@ std::optional<Options> Parse(const std::vector<std::string>& args, std::string& 
         } else if (arg[1] == '-') {
             const std::size_t equals = arg.find('=');
             const std::string name = arg.substr(2, equals == std::string::npos ? equals : equals - 2);
-            std::vector<const OptionSpec*> found;
-            for (const OptionSpec& s : Specs) {
+            std::vector<const OptionRule*> found;
+            for (const OptionRule& s : Rules) {
                 if (name == s.name) {
                     found = {&s};
                     break;
@@ -247,7 +247,7 @@ std::optional<Options> Parse(const std::vector<std::string>& args, std::string& 
             if (found.empty()) return error = "unrecognized option '--" + name + "'", std::nullopt;
             if (found.size() > 1) {
                 error = "option '--" + name + "' is ambiguous; possibilities:";
-                for (const OptionSpec* s : found) error += std::string(" '--") + s->name + "'";
+                for (const OptionRule* s : found) error += std::string(" '--") + s->name + "'";
                 return std::nullopt;
             }
             std::optional<std::string> attached;
@@ -256,14 +256,14 @@ std::optional<Options> Parse(const std::vector<std::string>& args, std::string& 
         } else {
             // Bundled short options: "-qr", "-j4", "-qj 4".
             for (std::size_t at = 1; at < arg.size(); ++at) {
-                const auto spec = std::find_if(std::begin(Specs), std::end(Specs),
-                                               [&](const OptionSpec& s) { return s.letter == arg[at]; });
-                if (spec == std::end(Specs))
+                const auto rule = std::find_if(std::begin(Rules), std::end(Rules),
+                                               [&](const OptionRule& s) { return s.letter == arg[at]; });
+                if (rule == std::end(Rules))
                     return error = std::string("invalid option -- '") + arg[at] + "'", std::nullopt;
                 std::optional<std::string> attached;
-                if (spec->argument && at + 1 < arg.size()) attached = arg.substr(at + 1);
-                if (!use(*spec, std::string("-") + arg[at], attached, i)) return std::nullopt;
-                if (spec->argument) break;
+                if (rule->argument && at + 1 < arg.size()) attached = arg.substr(at + 1);
+                if (!use(*rule, std::string("-") + arg[at], attached, i)) return std::nullopt;
+                if (rule->argument) break;
             }
         }
     }
