@@ -9,6 +9,7 @@ here="$(cd "$(dirname "$0")/.." && pwd)"
 tool="$here/build/cli/pictavo"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
+source "$here/bench/common.sh"
 
 photos="$work/photos"
 mkdir -p "$photos"
@@ -34,14 +35,8 @@ hyperfine --style basic --warmup 1 --runs 5 --export-json "$work/times.json" \
   -n imagemagick "for f in $photos/*.jpg; do convert \$f -resize 800x600 -quality 75 $out/im.jpg; done" \
   -n vips "for f in $photos/*.jpg; do vipsthumbnail -s 800x600 -o $out/%s-v.jpg[Q=75] \$f; done" >/dev/null
 
-python3 - "$work/times.json" <<'PY'
-import json, statistics, sys
-runs = {r["command"]: statistics.median(r["times"]) for r in json.load(open(sys.argv[1]))["results"]}
-floor = runs["floor"]
-for name, t in runs.items():
-    print(f"{name:12s} median {t:7.3f} s   {t / floor:5.2f} x floor")
-print("targets: jobs1 <= 1.15 x floor, jobs2 <= 0.60 x floor")
-PY
+print_medians "$work/times.json" floor
+echo "targets: jobs1 <= 1.15 x floor, jobs2 <= 0.60 x floor"
 
 for jobs in 1 2; do
   peak=$( { /usr/bin/time -f '%M' "$tool" --quiet --jobs $jobs --output "$out" "$photos"; } 2>&1 | tail -1)

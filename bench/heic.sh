@@ -10,24 +10,17 @@ tool="$here/build/cli/pictavo"
 runs=${1:-5}
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
+source "$here/bench/common.sh"
 mkdir -p "$work/heic" "$work/out"
 i=0
-for d in $(ls -d /usr/share/wallpapers/*/contents/images | sort); do
-  f=$(ls -S "$d"/*.jpg 2>/dev/null | head -1 || true)
-  [ -n "$f" ] && [ $i -lt 12 ] || continue
+while IFS= read -r f; do
   i=$((i + 1))
   heif-enc -q 85 -o "$work/heic/w$i.heic" "$f" >/dev/null
-done
+done < <(largest_wallpapers 12)
 echo "$i HEIC photographs, $(du -sh "$work/heic" | cut -f1)"
 hyperfine --style basic --warmup 1 --runs "$runs" --export-json "$work/times.json" \
   -n pictavo-jobs1 "$tool --quiet --jobs 1 --output $work/out $work/heic" \
   -n pictavo-jobs2 "$tool --quiet --jobs 2 --output $work/out $work/heic" \
   -n vipsthumbnail "for f in $work/heic/*.heic; do vipsthumbnail -s 800x600 -o $work/out/%s-v.jpg[Q=75] \$f; done" \
   -n imagemagick "for f in $work/heic/*.heic; do convert \$f -resize 800x600 -quality 75 $work/out/im.jpg; done" >/dev/null
-python3 - "$work/times.json" <<'PY'
-import json, statistics, sys
-runs = {r["command"]: statistics.median(r["times"]) for r in json.load(open(sys.argv[1]))["results"]}
-base = runs["pictavo-jobs1"]
-for name, t in runs.items():
-    print(f"{name:14s} median {t:7.3f} s   {t / base:5.2f} x pictavo --jobs 1")
-PY
+print_medians "$work/times.json" pictavo-jobs1

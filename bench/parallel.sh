@@ -14,16 +14,14 @@ floor="$here/build/bench/decode_floor"
 runs=${1:-7}
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
+source "$here/bench/common.sh"
 
 # Two sets: the largest JPEG of each of the first 12 wallpapers (uneven:
 # baseline and progressive, 4 to 20 MP), and 17 others: every 2560 x 1600
 # one and the first five 2560 x 1440 ones.
 mkdir -p "$work/set12" "$work/set17"
 i=0
-for d in $(ls -d /usr/share/wallpapers/*/contents/images | sort); do
-  f=$(ls -S "$d"/*.jpg 2>/dev/null | head -1 || true)
-  [ -n "$f" ] && [ $i -lt 12 ] && cp "$f" "$work/set12/w$i.jpg" && i=$((i + 1))
-done
+largest_wallpapers 12 | while IFS= read -r f; do i=$((i + 1)); cp "$f" "$work/set12/w$i.jpg"; done
 i=0
 { find /usr/share/wallpapers -path '*contents/images/*' -name '2560x1600.jpg' | sort
   find /usr/share/wallpapers -path '*contents/images/*' -name '2560x1440.jpg' | sort | head -5; } |
@@ -39,14 +37,7 @@ for set in set12 set17; do
     -n floor-x2 "$floor $photos/*.jpg & $floor $photos/*.jpg; wait" \
     -n jobs1 "$tool --quiet --jobs 1 --output $out $photos" \
     -n jobs2 "$tool --quiet --jobs 2 --output $out $photos" >/dev/null
-  python3 - "$work/$set.json" <<'PY'
-import json, statistics, sys
-runs = {r["command"]: statistics.median(r["times"]) for r in json.load(open(sys.argv[1]))["results"]}
-floor = runs["floor"]
-for name, t in runs.items():
-    per = t / 2 if name == "floor-x2" else t
-    print(f"{name:9s} median {t:6.3f} s   {per / floor:5.2f} x floor" + ("  (per set of files)" if name == "floor-x2" else ""))
-PY
+  print_medians "$work/$set.json" floor
   for jobs in 1 2; do
     /usr/bin/time -f "--jobs $jobs: peak %M KiB, %F major + %R minor faults, user %U s, sys %S s" \
       "$tool" --quiet --jobs $jobs --output "$out" "$photos"

@@ -23,20 +23,20 @@ using namespace pictavo;
 
 namespace {
 
-int Fail(const std::string& name, const std::string& message, const std::string& detail = {})
-{
-    // The system's own text first, then the cause the system or a library gave.
-    const std::string shown = DisplayMessage(detail.empty() ? message : message + ": " + detail);
-    if (name.empty()) std::fprintf(stderr, "pictavo: %s\n", shown.c_str());
-    else std::fprintf(stderr, "pictavo: %s: %s\n", name.c_str(), shown.c_str());
-    return 1;
-}
-
 int Fail(const std::string& name, const std::exception& error)
 {
     std::fprintf(stderr, "pictavo: %s\n", CommandLineMessage(name, error).c_str());
     return 1;
 }
+
+// A failure of the tool's own, worded as the engine's are.
+int Fail(const std::string& name, const std::string& message, const std::string& detail = {})
+{
+    Exception error(message);
+    error.setDetail(detail);
+    return Fail(name, error);
+}
+
 
 std::string WarningLine(const std::string& input, const DecodeWarnings& warnings)
 {

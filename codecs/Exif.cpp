@@ -2,8 +2,10 @@
 // first image directory. Every offset is checked against the block's end; a
 // damaged block means "upright as stored".
 #include "codecs/ByteStream.h"
+#include "codecs/JpegLibrary.h"
 #include "codecs/TJPEGImage.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace pictavo {
@@ -49,4 +51,15 @@ int ExifOrientation(const std::uint8_t* payload, std::size_t size)
     return 1;
 }
 
+namespace jpeg {
+
+int SavedOrientation(const jpeg_decompress_struct& cinfo)
+{
+    for (jpeg_saved_marker_ptr m = cinfo.marker_list; m != nullptr; m = m->next)
+        if (m->marker == JPEG_APP0 + 1 && m->data_length >= 6 && std::equal(m->data, m->data + 6, "Exif\0\0"))
+            return ExifOrientation(m->data, m->data_length);
+    return 1;
+}
+
+}  // namespace jpeg
 }  // namespace pictavo

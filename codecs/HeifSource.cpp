@@ -8,7 +8,7 @@
 
 #include "base/Errors.h"
 #include "base/MemoryBudget.h"
-#include "codecs/ColourProfiles.h"
+#include "imaging/ColourProfile.h"
 #include "codecs/Files.h"
 #include "codecs/SampleRows.h"
 

@@ -9,9 +9,11 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <unistd.h>
+#include <memory>
 #include <new>
 
 #include <jerror.h>
@@ -54,7 +56,7 @@ void ResetErrorManager(j_common_ptr cinfo)
 
 void InitSource(j_decompress_ptr) {}
 
-void SupplyEndOfImage(j_decompress_ptr cinfo, MemorySource* src)
+void SupplyEndOfImage(j_decompress_ptr cinfo, DataSource* src)
 {
     WARNMS(cinfo, JWRN_JPEG_EOF);
     src->eoi[0] = 0xFF;
@@ -63,7 +65,7 @@ void SupplyEndOfImage(j_decompress_ptr cinfo, MemorySource* src)
     src->pub.bytes_in_buffer = 2;
 }
 
-boolean FillFromFile(j_decompress_ptr cinfo, MemorySource* src)
+boolean FillFromFile(j_decompress_ptr cinfo, DataSource* src)
 {
     std::size_t n = 0;
     bool failed = false;
@@ -86,7 +88,7 @@ boolean FillFromFile(j_decompress_ptr cinfo, MemorySource* src)
 
 boolean FillInputBuffer(j_decompress_ptr cinfo)
 {
-    auto* src = reinterpret_cast<MemorySource*>(cinfo->src);
+    auto* src = reinterpret_cast<DataSource*>(cinfo->src);
     if (src->fd >= 0) return FillFromFile(cinfo, src);
     if (src->offset >= src->size) {
         if (src->offset == 0) ERREXIT(cinfo, JERR_INPUT_EMPTY);
@@ -102,7 +104,7 @@ boolean FillInputBuffer(j_decompress_ptr cinfo)
 
 void SkipInputData(j_decompress_ptr cinfo, long count)
 {
-    auto* src = reinterpret_cast<MemorySource*>(cinfo->src);
+    auto* src = reinterpret_cast<DataSource*>(cinfo->src);
     if (count <= 0) return;
     while (count > static_cast<long>(src->pub.bytes_in_buffer)) {
         count -= static_cast<long>(src->pub.bytes_in_buffer);
@@ -195,7 +197,7 @@ void RaiseLibraryError(const ErrorManager& manager)
     RaiseLibraryError(manager.pub.msg_code, manager.errorText);
 }
 
-void AttachSource(j_decompress_ptr cinfo, MemorySource& source, const std::uint8_t* data, std::size_t size)
+void AttachSource(j_decompress_ptr cinfo, DataSource& source, const std::uint8_t* data, std::size_t size)
 {
     source.pub.init_source = InitSource;
     source.pub.fill_input_buffer = FillInputBuffer;
@@ -210,7 +212,7 @@ void AttachSource(j_decompress_ptr cinfo, MemorySource& source, const std::uint8
     cinfo->src = &source.pub;
 }
 
-void AttachFileSource(j_decompress_ptr cinfo, MemorySource& source, int fd)
+void AttachFileSource(j_decompress_ptr cinfo, DataSource& source, int fd)
 {
     AttachSource(cinfo, source, nullptr, 0);
     // Every operation reads the file from its start.
@@ -219,7 +221,7 @@ void AttachFileSource(j_decompress_ptr cinfo, MemorySource& source, int fd)
     source.block.resize(FileBlockSize);
 }
 
-void CheckScanCount(const MemorySource& source)
+void CheckScanCount(const DataSource& source)
 {
     int scans = 0;
     bool afterFF = false;
@@ -248,7 +250,16 @@ void CheckScanCount(const MemorySource& source)
     if (scans > MaxScans) throw EInvalidGraphic("JPEG file has more than " + std::to_string(MaxScans) + " scans");
 }
 
-void CheckSavedMarkers(const MemorySource& source)
+std::vector<std::uint8_t> EmbeddedProfile(j_decompress_ptr cinfo)
+{
+    JOCTET* data = nullptr;
+    unsigned int length = 0;
+    if (!jpeg_read_icc_profile(cinfo, &data, &length)) return {};
+    const std::unique_ptr<JOCTET, decltype(&std::free)> owned(data, std::free);
+    return {data, data + length};
+}
+
+void CheckSavedMarkers(const DataSource& source)
 {
     const auto read = [&](std::uint64_t at, std::uint8_t* into, std::size_t count) {
         if (source.fd < 0) {

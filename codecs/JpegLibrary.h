@@ -43,7 +43,7 @@ int MessageNumber(int libraryCode);
 // Reads `size` bytes in 4096-byte blocks, or an open file from its start in
 // larger blocks, so a large file is never held whole. At a premature end the
 // library's warning is raised and an end-of-image marker supplied.
-struct MemorySource {
+struct DataSource {
     jpeg_source_mgr pub;
     const std::uint8_t* data;
     std::size_t size;
@@ -52,15 +52,21 @@ struct MemorySource {
     std::vector<JOCTET> block;
     JOCTET eoi[2];
 };
-void AttachSource(j_decompress_ptr cinfo, MemorySource& source, const std::uint8_t* data, std::size_t size);
-void AttachFileSource(j_decompress_ptr cinfo, MemorySource& source, int fd);
+void AttachSource(j_decompress_ptr cinfo, DataSource& source, const std::uint8_t* data, std::size_t size);
+void AttachFileSource(j_decompress_ptr cinfo, DataSource& source, int fd);
+
+// From a header read with its APP1 and APP2 markers saved: the ICC profile
+// (empty when there is none or it is damaged) and the EXIF orientation (1
+// when absent).
+std::vector<std::uint8_t> EmbeddedProfile(j_decompress_ptr cinfo);
+int SavedOrientation(const jpeg_decompress_struct& cinfo);
 
 // One library decompressor per operation, destroyed however the operation
 // ends. Created only after the operation's setjmp, since creation can fail.
 struct Decompressor {
     jpeg_decompress_struct cinfo{};
     ErrorManager errors{};
-    MemorySource source{};
+    DataSource source{};
     bool started = false;  // rows are being delivered
 
     Decompressor() { cinfo.err = InstallErrorManager(errors); }
@@ -75,11 +81,11 @@ inline constexpr int MaxScans = 100;
 // Raises the refusal when the datastream holds more than MaxScans scans.
 // Counted before decoding, so such a file costs one quick pass, not minutes:
 // entropy-coded data never holds 0xFF 0xDA (every 0xFF in it is stuffed).
-void CheckScanCount(const MemorySource& source);
+void CheckScanCount(const DataSource& source);
 // The header keeps every APP1 (EXIF) and APP2 (ICC) segment it meets, and
 // a file can hold thousands: their declared lengths, up to the first scan,
 // are checked against the memory budget before the header is read.
-void CheckSavedMarkers(const MemorySource& source);
+void CheckSavedMarkers(const DataSource& source);
 // The library's own arrays count against the memory budget: past `bytes`
 // it reports the failure that becomes "Out of memory".
 void LimitMemory(j_decompress_ptr cinfo, std::uint64_t bytes);

@@ -16,7 +16,7 @@ public:
         header_.gray = jpeg_.gray();
         header_.iccProfile = jpeg_.iccProfile();
         header_.progressive = jpeg_.progressiveOutput();
-        header_.decodeMemory = jpeg_.decodeMemory(false);
+        header_.decodeMemory = jpeg_.decodeMemory();
         header_.decodeCost = jpeg_.decodeCost();
     }
 

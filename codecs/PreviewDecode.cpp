@@ -47,14 +47,6 @@ constexpr int ZigzagOf[64] = {
 
 using Reader = jpeg::Decompressor;
 
-int OrientationOf(const jpeg_decompress_struct& cinfo)
-{
-    for (jpeg_saved_marker_ptr m = cinfo.marker_list; m != nullptr; m = m->next)
-        if (m->marker == JPEG_APP0 + 1 && m->data_length >= 6 && std::memcmp(m->data, "Exif\0\0", 6) == 0)
-            return ExifOrientation(m->data, m->data_length);
-    return 1;
-}
-
 // Reads the header and chooses the scale; false for colour spaces the
 // library cannot turn into blue, green, red rows.
 bool StartScaled(Reader& r, const std::vector<std::uint8_t>& bytes, int roomWidth, int roomHeight,
@@ -68,14 +60,9 @@ bool StartScaled(Reader& r, const std::vector<std::uint8_t>& bytes, int roomWidt
     jpeg_save_markers(&r.cinfo, JPEG_APP0 + 2, 0xFFFF);  // ICC profile chunks
     jpeg_read_header(&r.cinfo, TRUE);
     if (r.cinfo.arith_code) throw EJPEG(1);  // as the full reader
-    orientation = OrientationOf(r.cinfo);
+    orientation = jpeg::SavedOrientation(r.cinfo);
     // Shown as the resize run writes it: in sRGB. Grey pictures stay as they are.
-    JOCTET* profile = nullptr;
-    unsigned int profileSize = 0;
-    if (r.cinfo.jpeg_color_space != JCS_GRAYSCALE && jpeg_read_icc_profile(&r.cinfo, &profile, &profileSize)) {
-        icc.assign(profile, profile + profileSize);
-        std::free(profile);
-    }
+    if (r.cinfo.jpeg_color_space != JCS_GRAYSCALE) icc = jpeg::EmbeddedProfile(&r.cinfo);
     const bool swap = OrientationSwapsSides(orientation);
     const int w = static_cast<int>(swap ? r.cinfo.image_height : r.cinfo.image_width);
     const int h = static_cast<int>(swap ? r.cinfo.image_width : r.cinfo.image_height);

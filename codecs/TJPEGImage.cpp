@@ -100,16 +100,6 @@ std::vector<PaletteEntry> Colormap(const jpeg_decompress_struct& cinfo)
     return palette;
 }
 
-// The profile the APP2 markers carry, empty when there is none or it is damaged.
-std::vector<std::uint8_t> EmbeddedProfile(j_decompress_ptr cinfo)
-{
-    JOCTET* data = nullptr;
-    unsigned int length = 0;
-    if (!jpeg_read_icc_profile(cinfo, &data, &length)) return {};
-    const std::unique_ptr<JOCTET, decltype(&std::free)> owned(data, std::free);
-    return {data, data + length};
-}
-
 // One, three and four components are read; CMYK, and YCCK (CMYK coded like
 // YCbCr, which the library turns back into CMYK), come out as CMYK.
 bool AsksForCmyk(jpeg_decompress_struct& cinfo)
@@ -194,9 +184,9 @@ void TJPEGImage::attachSource(D& d) const
     else jpeg::AttachSource(&d.cinfo, d.source, data_.bytes.data(), data_.bytes.size());
 }
 
-std::uint64_t TJPEGImage::decodeMemory(bool wholeRaster) const
+std::uint64_t TJPEGImage::decodeMemory() const
 {
-    return wholeRaster ? data_.wholeDecodeMemory : data_.streamDecodeMemory;
+    return data_.streamDecodeMemory;
 }
 
 void TJPEGImage::readEmbedded(ByteStream& stream)
@@ -232,7 +222,7 @@ void TJPEGImage::readHeader()
     jpeg_save_markers(&d.cinfo, JPEG_APP0 + 1, 0xFFFF);
     jpeg_save_markers(&d.cinfo, JPEG_APP0 + 2, 0xFFFF);  // ICC profile chunks
     jpeg_read_header(&d.cinfo, TRUE);
-    data_.iccProfile = EmbeddedProfile(&d.cinfo);
+    data_.iccProfile = jpeg::EmbeddedProfile(&d.cinfo);
     data_.cmyk = d.cinfo.num_components == 4;
     data_.width = static_cast<int>(d.cinfo.image_width);
     data_.height = static_cast<int>(d.cinfo.image_height);
@@ -241,13 +231,7 @@ void TJPEGImage::readHeader()
     data_.decodeCost = DecodeCost(d.cinfo);
     const int bits = palette_ || d.cinfo.out_color_space == JCS_GRAYSCALE ? 8 : 24;
     data_.streamDecodeMemory = DecodeMemory(d.cinfo, bits, false);
-    data_.wholeDecodeMemory = DecodeMemory(d.cinfo, bits, true);
-    for (jpeg_saved_marker_ptr m = d.cinfo.marker_list; m != nullptr; m = m->next) {
-        if (m->marker == JPEG_APP0 + 1 && m->data_length >= 6 && std::equal(m->data, m->data + 6, "Exif\0\0")) {
-            data_.orientation = ExifOrientation(m->data, m->data_length);
-            break;
-        }
-    }
+    data_.orientation = jpeg::SavedOrientation(d.cinfo);
 }
 
 const std::vector<std::uint8_t>& TJPEGImage::iccProfile() const

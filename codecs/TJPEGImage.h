@@ -35,7 +35,6 @@ struct TJPEGData {
     std::uint64_t decodeCost = 0;
     // What decodeMemory() tells, worked out with the header.
     std::uint64_t streamDecodeMemory = 0;
-    std::uint64_t wholeDecodeMemory = 0;
 };
 
 // Copied into every new TJPEGImage. Start-up sets paletteOutput from the
@@ -62,9 +61,9 @@ public:
     // The most memory the library may take for its arrays while decoding;
     // the whole memory budget unless set.
     void setDecodeMemoryLimit(std::uint64_t bytes) { memoryLimit_ = bytes; }
-    // Memory a decode needs before its first row: for multi-scan files the
-    // whole coefficient buffer, and the raster when decoded whole.
-    std::uint64_t decodeMemory(bool wholeRaster) const;
+    // Memory a decode row by row needs: the library's row buffers and, for
+    // multi-scan files, the whole coefficient buffer.
+    std::uint64_t decodeMemory() const;
     // A payload: a 32-bit little-endian count, then that many JPEG bytes.
     void readEmbedded(ByteStream& stream);
     // Takes the datastream as it is and reads its header.

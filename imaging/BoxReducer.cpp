@@ -74,17 +74,21 @@ BoxAxis Reversed(const BoxAxis& axis, int sourceSize)
     return {static_cast<int>(sourceSize - covered), std::vector<int>(axis.sizes.rbegin(), axis.sizes.rend())};
 }
 
-BoxReducer::BoxReducer(Raster24& destination, int sourceWidth, int sourceHeight) : destination_(destination)
+BoxGrid BoxesFromTopLeft(int sourceWidth, int sourceHeight, int destinationWidth, int destinationHeight)
 {
-    const int dw = destination.width(), dh = destination.height();
-    // Both scales are checked before either axis can report an empty box.
-    ReductionScale(sourceWidth, dw);
-    ReductionScale(sourceHeight, dh);
-    BoxAxis columns = BoxesFromStart(sourceWidth, dw);
-    BoxAxis rows = BoxesFromStart(sourceHeight, dh);
-    columnWidths_ = std::move(columns.sizes);
-    rowHeights_ = std::move(rows.sizes);
-    start();
+    ReductionScale(sourceWidth, destinationWidth);
+    ReductionScale(sourceHeight, destinationHeight);
+    return {BoxesFromStart(sourceWidth, destinationWidth), BoxesFromStart(sourceHeight, destinationHeight)};
+}
+
+BoxReducer::BoxReducer(Raster24& destination, int sourceWidth, int sourceHeight)
+    : BoxReducer(destination, BoxesFromTopLeft(sourceWidth, sourceHeight, destination.width(), destination.height()))
+{
+}
+
+BoxReducer::BoxReducer(Raster24& destination, BoxGrid grid)
+    : BoxReducer(destination, std::move(grid.across), std::move(grid.down))
+{
 }
 
 BoxReducer::BoxReducer(Raster24& destination, BoxAxis columns, BoxAxis rows) : destination_(destination)

@@ -25,6 +25,14 @@ BoxAxis BoxesFromStart(int sourceSize, int destinationSize);
 // The same boxes for pixels that arrive from the far end.
 BoxAxis Reversed(const BoxAxis& axis, int sourceSize);
 
+// Both axes of a reduction laid from the top left. Both scales are checked
+// before either axis can report an empty box.
+struct BoxGrid {
+    BoxAxis across;
+    BoxAxis down;
+};
+BoxGrid BoxesFromTopLeft(int sourceWidth, int sourceHeight, int destinationWidth, int destinationHeight);
+
 class BoxReducer {
 public:
     // `destination` is a 24-bit raster already sized to the reduced picture;
@@ -47,6 +55,7 @@ public:
     bool done() const { return band_ >= rowHeights_.size(); }
 
 private:
+    BoxReducer(Raster24& destination, BoxGrid grid);
     void finishBand();
 
     Raster24& destination_;

@@ -250,4 +250,21 @@ void CmykToSrgb::convertRow(const std::uint8_t* cmyk, std::uint8_t* bgr, int wid
     }
 }
 
+std::vector<std::uint8_t> MakeRgbProfile(const Chromaticities& p, const TransferCurve& transfer)
+{
+    const cmsCIExyY white{p.whiteX, p.whiteY, 1.0};
+    const cmsCIExyYTRIPLE primaries{{p.redX, p.redY, 1.0}, {p.greenX, p.greenY, 1.0}, {p.blueX, p.blueY, 1.0}};
+    const std::unique_ptr<cmsToneCurve, decltype(&cmsFreeToneCurve)> curve(
+        cmsBuildParametricToneCurve(nullptr, transfer.type, transfer.parameters), cmsFreeToneCurve);
+    if (!curve) return {};
+    cmsToneCurve* curves[3] = {curve.get(), curve.get(), curve.get()};
+    const Profile profile(cmsCreateRGBProfile(&white, &primaries, curves), cmsCloseProfile);
+    cmsUInt32Number size = 0;
+    if (!profile || !cmsSaveProfileToMem(profile.get(), nullptr, &size) || size == 0) return {};
+    std::vector<std::uint8_t> bytes(size);
+    if (!cmsSaveProfileToMem(profile.get(), bytes.data(), &size)) return {};
+    bytes.resize(size);
+    return bytes;
+}
+
 }  // namespace pictavo

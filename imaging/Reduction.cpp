@@ -1,6 +1,5 @@
 #include "imaging/Reduction.h"
 
-#include "imaging/Extended.h"
 #include "imaging/Orient.h"
 #include "imaging/Sharpen.h"
 
@@ -54,11 +53,7 @@ Reduction::Reduction(const ReductionPlan& plan) : plan_(plan), effectiveOrientat
         collected_.reset(plan.width, plan.height, PixelFormat::Bgr24, std::nullopt);  // every row arrives
         return;
     }
-    // Both scales are checked before either axis can report an empty box.
-    ReductionScale(uw, plan.targetWidth);
-    ReductionScale(uh, plan.targetHeight);
-    const BoxAxis across = BoxesFromStart(uw, plan.targetWidth);
-    const BoxAxis down = BoxesFromStart(uh, plan.targetHeight);
+    const auto [across, down] = BoxesFromTopLeft(uw, uh, plan.targetWidth, plan.targetHeight);
 
     // Sums do not depend on the order pixels arrive in: lay the upright
     // boxes over the rows as they arrive, turn the small result afterwards.

@@ -2,7 +2,7 @@
 // corpus the command-line tools make at test time, and against hostile files.
 #include "base/Errors.h"
 #include "base/MemoryBudget.h"
-#include "codecs/ColourProfiles.h"
+#include "imaging/ColourProfile.h"
 #include "codecs/HeifSource.h"
 #include "codecs/PngSource.h"
 #include "codecs/TiffSource.h"
