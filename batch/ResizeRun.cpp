@@ -1,5 +1,6 @@
 #include "batch/ResizeRun.h"
 
+#include "base/FreedMemory.h"
 #include "base/MemoryBudget.h"
 #include "batch/InputList.h"
 #include "batch/ListOrderRun.h"
@@ -114,6 +115,7 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
             costs.push_back(EstimatedCost(InputPath(settings.imageFolder, name), name, settings.format));
     else costs.assign(names.size(), 0);
     const int jobs = std::max(1, options.jobs);
+    const FreedMemoryKept kept;
     if (options.keepGoing)
         RunPastFailures(count, jobs, process, commit, names, costs, hooks.failed, options.stop, options.costliestFirst);
     else RunInListOrder(count, jobs, process, commit, names, costs, options.stop, options.costliestFirst);
