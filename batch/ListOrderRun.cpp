@@ -1,5 +1,6 @@
 #include "batch/ListOrderRun.h"
 
+#include "base/FreedMemory.h"
 #include "batch/ResizeError.h"
 
 #include <algorithm>
@@ -27,6 +28,7 @@ void RunInListOrder(int count, int jobs, const std::function<std::vector<std::ui
         throw ResizeError(e, names[static_cast<std::size_t>(i)]);
     };
     if (jobs == 1 || count <= 1) {
+        PrepareHeapForPictures();
         for (int i = 0; i < count; ++i) {
             if (stopRequested()) throw RunStopped();
             std::vector<std::uint8_t> bytes;
@@ -69,6 +71,7 @@ void RunInListOrder(int count, int jobs, const std::function<std::vector<std::ui
     };
 
     const auto worker = [&] {
+        PrepareHeapForPictures();
         for (;;) {
             std::unique_lock guard(lock);
             int i = -1;

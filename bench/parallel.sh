@@ -5,6 +5,9 @@
 # Targets: --jobs 1 <= 1.05 x floor, --jobs 2 <= 0.58 x floor on both sets;
 # peak memory at --jobs 2 no more than 197 MiB on the second set; the same
 # output bytes at every --jobs.
+# floor-heap is the same floor with the C library told to keep freed memory
+# and back its heap with huge pages, as the tool does for itself: what is
+# left between the tool and it is the tool's own work.
 # Needs hyperfine, GNU time and plasma-workspace-wallpapers.
 #   bench/parallel.sh [RUNS]
 set -euo pipefail
@@ -15,6 +18,7 @@ runs=${1:-7}
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 source "$here/bench/common.sh"
+heap=glibc.malloc.hugetlb=1:glibc.malloc.mmap_threshold=33554432:glibc.malloc.trim_threshold=2147483647
 
 # Two sets: the largest JPEG of each of the first 12 wallpapers (uneven:
 # baseline and progressive, 4 to 20 MP), and 17 others: every 2560 x 1600
@@ -35,9 +39,11 @@ for set in set12 set17; do
   hyperfine --style basic --warmup 1 --runs "$runs" --export-json "$work/$set.json" \
     -n floor "$floor $photos/*.jpg" \
     -n floor-x2 "$floor $photos/*.jpg & $floor $photos/*.jpg; wait" \
+    -n floor-heap "env GLIBC_TUNABLES=$heap $floor $photos/*.jpg" \
     -n jobs1 "$tool --quiet --jobs 1 --output $out $photos" \
     -n jobs2 "$tool --quiet --jobs 2 --output $out $photos" >/dev/null
   print_medians "$work/$set.json" floor
+  print_medians "$work/$set.json" floor-heap | grep jobs
   for jobs in 1 2; do
     /usr/bin/time -f "--jobs $jobs: peak %M KiB, %F major + %R minor faults, user %U s, sys %S s" \
       "$tool" --quiet --jobs $jobs --output "$out" "$photos"
