@@ -1,6 +1,7 @@
 #include "codecs/TJPEGImage.h"
 
 #include "codecs/Files.h"
+#include "codecs/GreyDither.h"
 #include "codecs/JpegLibrary.h"
 
 #include "imaging/ColourProfile.h"
@@ -135,6 +136,40 @@ public:
 private:
     CmykToSrgb inks_;
     int width_;
+    std::vector<std::uint8_t> buffer_;
+};
+
+// Grey rows as the library delivers them, a call's worth, dithered to their
+// grey levels: as level numbers for a raster with a palette, or as blue,
+// green, red for streamed rows.
+class GreyRows {
+public:
+    GreyRows(const jpeg_decompress_struct& cinfo, bool levels)
+        : width_(static_cast<int>(cinfo.output_width)), levels_(levels), dither_(width_),
+          buffer_(static_cast<std::size_t>(width_) * RowsPerCall)
+    {
+    }
+    static std::uint64_t Memory(const jpeg_decompress_struct& cinfo)
+    {
+        return static_cast<std::uint64_t>(cinfo.image_width) * (RowsPerCall + 2) + 4;
+    }
+    static std::vector<PaletteEntry> Palette()
+    {
+        std::vector<PaletteEntry> palette;
+        for (const std::uint8_t v : GreyDither::LevelValues()) palette.push_back({v, v, v, 0});
+        return palette;
+    }
+    JSAMPROW row(int slot) { return buffer_.data() + static_cast<std::size_t>(width_) * slot; }
+    void convert(int slot, std::uint8_t* out)
+    {
+        if (levels_) dither_.toLevels(row(slot), out);
+        else dither_.toBgr(row(slot), out);
+    }
+
+private:
+    int width_;
+    bool levels_;
+    GreyDither dither_;
     std::vector<std::uint8_t> buffer_;
 };
 
@@ -328,35 +363,44 @@ void TJPEGImage::run(RowTarget& target, bool wholeRaster)
     d.cinfo.scale_denom = 1;
     d.cinfo.do_block_smoothing = TRUE;
     d.cinfo.dct_method = JDCT_FLOAT;
-    const bool indexed = !cmyk && (palette_ || d.cinfo.out_color_space == JCS_GRAYSCALE);
-    if (indexed) {
+    const bool grey = !cmyk && d.cinfo.out_color_space == JCS_GRAYSCALE;
+    // Only colour pictures asked for in a palette go through the library's
+    // quantizer; grey ones are dithered to their levels by GreyRows.
+    const bool quantized = !cmyk && !grey && palette_;
+    if (quantized) {
         d.cinfo.quantize_colors = TRUE;
         d.cinfo.desired_number_of_colors = 236;
-    } else if (!cmyk) {
+    } else if (!cmyk && !grey) {
         // Rows come out in the raster's blue, green, red order directly.
         d.cinfo.out_color_space = JCS_EXT_BGR;
     }
+    // A raster kept whole holds grey pictures as levels of a palette;
+    // streamed rows are blue, green, red whatever the picture.
+    const bool indexed = quantized || (grey && wholeRaster);
     const PixelFormat format = indexed ? PixelFormat::Indexed8 : PixelFormat::Bgr24;
     CheckMemoryBudget(DecodeMemory(d.cinfo, BitsPerPixel(format), wholeRaster) +
-                      (cmyk ? CmykRows::Memory(d.cinfo) : 0));
+                      (cmyk ? CmykRows::Memory(d.cinfo) : 0) + (grey ? GreyRows::Memory(d.cinfo) : 0));
 
     jpeg_start_decompress(&d.cinfo);
     target.start(static_cast<int>(d.cinfo.output_width), static_cast<int>(d.cinfo.output_height), format,
-                 indexed ? Colormap(d.cinfo) : std::vector<PaletteEntry>());
+                 quantized ? Colormap(d.cinfo) : (indexed ? GreyRows::Palette() : std::vector<PaletteEntry>()));
     d.started = true;
     std::optional<CmykRows> inks;
     if (cmyk) inks.emplace(d.cinfo, data_.iccProfile);
+    std::optional<GreyRows> greys;
+    if (grey) greys.emplace(d.cinfo, indexed);
     // Several rows a call: the library then upsamples without copying rows
     // aside. The pixels are the same whatever the count.
     JSAMPROW rows[RowsPerCall];
     while (d.cinfo.output_scanline < d.cinfo.output_height) {
         const int first = static_cast<int>(d.cinfo.output_scanline);
         const int count = std::min(RowsPerCall, static_cast<int>(d.cinfo.output_height) - first);
-        for (int k = 0; k < count; ++k) rows[k] = inks ? inks->row(k) : target.row(first + k, k);
+        for (int k = 0; k < count; ++k) rows[k] = inks ? inks->row(k) : greys ? greys->row(k) : target.row(first + k, k);
         const int got = static_cast<int>(jpeg_read_scanlines(&d.cinfo, rows, static_cast<JDIMENSION>(count)));
         if (got == 0) break;
         for (int k = 0; k < got; ++k) {
             if (inks) inks->convert(k, target.row(first + k, k));
+            if (greys) greys->convert(k, target.row(first + k, k));
             target.rowDone(first + k, k);
         }
     }

@@ -8,6 +8,9 @@
 #include <set>
 #include <sys/resource.h>
 
+#include <cstdio>
+#include <jpeglib.h>
+
 namespace pictavo {
 namespace {
 
@@ -207,24 +210,93 @@ TEST(TJPEGImage, ArithmeticCodingLoadsButFailsToDecode)
     EXPECT_EQ(ErrorOf([&] { jpeg.decodeInto(r); }), "JPEG error #1");
 }
 
-TEST(TJPEGImage, GrayscaleDecodesToDitheredGrayLevels)
+// The library's own one-pass quantizer over a grey file: its level numbers
+// row by row, and its colour map.
+struct LibraryLevels {
+    std::vector<std::vector<std::uint8_t>> rows;
+    std::vector<std::uint8_t> map;
+};
+
+LibraryLevels QuantizedByLibrary(std::vector<std::uint8_t> bytes)
 {
-    TJPEGImage jpeg = Loaded(MakeJpeg(64, 64, test::Gradient, {.gray = true}));
-    EXPECT_TRUE(jpeg.gray());
-    Raster24 r;
-    jpeg.decodeInto(r);
-    EXPECT_EQ(r.format(), PixelFormat::Indexed8);
-    EXPECT_EQ(r.palette().size(), 236u);
-    r.make24Bit();
-    for (int y = 0; y < 64; ++y)
-        for (int x = 0; x < 64; ++x) {
-            const std::uint8_t* p = r.scanLine(y) + 3 * x;
-            ASSERT_TRUE(p[0] == p[1] && p[1] == p[2]);
-        }
+    jpeg_decompress_struct cinfo{};
+    jpeg_error_mgr errors{};
+    cinfo.err = jpeg_std_error(&errors);
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.dct_method = JDCT_FLOAT;
+    cinfo.do_block_smoothing = TRUE;
+    cinfo.quantize_colors = TRUE;
+    cinfo.desired_number_of_colors = 236;
+    jpeg_start_decompress(&cinfo);
+    LibraryLevels out;
+    out.map.assign(cinfo.colormap[0], cinfo.colormap[0] + cinfo.actual_number_of_colors);
+    while (cinfo.output_scanline < cinfo.output_height) {
+        std::vector<std::uint8_t> row(cinfo.output_width);
+        JSAMPROW p = row.data();
+        jpeg_read_scanlines(&cinfo, &p, 1);
+        out.rows.push_back(std::move(row));
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return out;
+}
+
+TEST(TJPEGImage, GreyPicturesDitherExactlyAsTheLibraryQuantizerDoes)
+{
+    // Noise drives errors of both signs through every column; black and
+    // white push the corrected values past both ends of the range.
+    const auto noise = [](int x, int y) {
+        const auto v = static_cast<std::uint8_t>((x * 7919 + y * 104729) * 2654435761u >> 24);
+        return test::Rgb{v, v, v};
+    };
+    const auto extremes = [](int x, int y) {
+        const std::uint8_t v = (x / 3 + y) % 2 ? 255 : 0;
+        return test::Rgb{v, v, v};
+    };
+    const struct {
+        int width, height;
+        test::PixelFunction pixel;
+        bool progressive;
+    } cases[] = {
+        {1, 9, noise, false},        {2, 3, noise, false},        {17, 33, noise, true},
+        {255, 40, noise, false},     {1001, 7, noise, true},      {64, 64, test::Gradient, false},
+        {90, 30, extremes, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height);
+        const std::vector<std::uint8_t> bytes =
+            MakeJpeg(c.width, c.height, c.pixel, {.progressive = c.progressive, .gray = true});
+        const LibraryLevels library = QuantizedByLibrary(bytes);
+
+        TJPEGImage jpeg = Loaded(bytes);
+        EXPECT_TRUE(jpeg.gray());
+        Raster24 r;
+        jpeg.decodeInto(r);
+        ASSERT_EQ(r.format(), PixelFormat::Indexed8);
+        ASSERT_EQ(r.palette().size(), library.map.size());
+        for (std::size_t i = 0; i < library.map.size(); ++i)
+            ASSERT_TRUE(r.palette()[i].blue == library.map[i] && r.palette()[i].green == library.map[i] &&
+                        r.palette()[i].red == library.map[i]);
+        // Streamed rows carry each level's grey value in all three bytes.
+        std::vector<std::uint8_t> streamed;
+        Loaded(bytes).decodeRows(
+            [&](const std::uint8_t* row) { streamed.insert(streamed.end(), row, row + 3 * c.width); });
+        ASSERT_EQ(streamed.size(), 3u * c.width * c.height);
+        for (int y = 0; y < c.height; ++y)
+            for (int x = 0; x < c.width; ++x) {
+                const std::uint8_t level = library.rows[y][x];
+                ASSERT_EQ(r.scanLine(y)[x], level) << x << "," << y;
+                const std::uint8_t* p = &streamed[3 * (std::size_t(y) * c.width + x)];
+                ASSERT_TRUE(p[0] == library.map[level] && p[1] == p[0] && p[2] == p[0]) << x << "," << y;
+            }
+    }
+    // Still a three-component file when written out.
+    Raster24 r = Decoded(MakeJpeg(16, 16, test::Gradient, {.gray = true}));
     TJPEGImage out;
     out.takeRaster(r);
-    const std::vector<std::uint8_t> bytes = out.encodedBytes();
-    EXPECT_FALSE(Loaded(bytes).gray());  // written with three components
+    EXPECT_FALSE(Loaded(out.encodedBytes()).gray());
 }
 
 TEST(TJPEGImage, PaletteOutputLimitsColoursTo236)
