@@ -1,4 +1,5 @@
 #include "base/Errors.h"
+#include "base/FreedMemory.h"
 #include "base/MemoryBudget.h"
 
 #include <gtest/gtest.h>
@@ -6,6 +7,10 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace pictavo {
 namespace {
@@ -42,6 +47,28 @@ TEST(MemoryBudget, ReservationsShareTheBudget)
     second.join();
     EXPECT_TRUE(granted);
     EXPECT_EQ(MemoryBudgetFree(), 1000u);
+}
+
+// A run keeps what its pictures free for the next one, and hands it back to
+// the system when it ends: the window lives on after a run.
+TEST(FreedMemory, KeptDuringARunAndHandedBackAfter)
+{
+#if !defined(__GLIBC__) || defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the C library's own heap statistics are needed";
+#else
+    constexpr std::size_t Block = 16 << 20;
+    const auto held = [] { return mallinfo2().arena; };  // bytes the main heap holds from the system
+    {
+        const FreedMemoryKept kept;
+        const std::size_t before = held();
+        void* block = std::malloc(Block);
+        ASSERT_NE(block, nullptr);
+        static_cast<volatile char*>(block)[0] = 1;
+        std::free(block);
+        EXPECT_GE(held(), before + Block);
+    }
+    EXPECT_LT(held(), std::size_t(Block));
+#endif
 }
 
 }  // namespace
