@@ -43,6 +43,12 @@ private:
     std::string headline_;
 };
 
+// A run ended early because it was asked to stop.
+class RunStopped : public Exception {
+public:
+    RunStopped() : Exception("Stopped") {}
+};
+
 // Raster operations used wrongly (row index out of range).
 class EInvalidGraphicOperation : public Exception {
 public:

@@ -1,6 +1,7 @@
 #include "batch/ListOrderRun.h"
 
 #include "base/FreedMemory.h"
+#include "base/Stop.h"
 #include "batch/ResizeError.h"
 
 #include <algorithm>
@@ -29,11 +30,14 @@ void RunInListOrder(int count, int jobs, const std::function<std::vector<std::ui
     };
     if (jobs == 1 || count <= 1) {
         PrepareHeapForPictures();
+        const StopFlagOfThread flag(stop);
         for (int i = 0; i < count; ++i) {
             if (stopRequested()) throw RunStopped();
             std::vector<std::uint8_t> bytes;
             try {
                 bytes = process(i);
+            } catch (const RunStopped&) {
+                throw;
             } catch (const std::exception& e) {
                 fail(i, e);
             }
@@ -72,6 +76,7 @@ void RunInListOrder(int count, int jobs, const std::function<std::vector<std::ui
 
     const auto worker = [&] {
         PrepareHeapForPictures();
+        const StopFlagOfThread flag(stop);
         for (;;) {
             std::unique_lock guard(lock);
             int i = -1;
@@ -144,6 +149,8 @@ void RunPastFailures(int count, int jobs, const std::function<std::vector<std::u
     const auto tryProcess = [&](int i) -> std::vector<std::uint8_t> {
         try {
             return process(i);
+        } catch (const RunStopped&) {
+            throw;  // the run ends; no picture failed
         } catch (const std::exception&) {
             errors[static_cast<std::size_t>(i)] = std::current_exception();
             return {};

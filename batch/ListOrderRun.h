@@ -17,8 +17,9 @@ namespace pictavo {
 // costliest picture (by `costs`) of the look-ahead window is started first,
 // so a large one late in the list does not run alone at the end; without it
 // pictures start in list order. Once *stop is true nothing more is started
-// or committed: work in flight is waited for and dropped, and RunStopped
-// leaves. A failure at picture i stops the
+// or committed: work in flight is abandoned at its next row (the threads
+// running process() name `stop` as their stop flag) and dropped, and
+// RunStopped leaves. A failure at picture i stops the
 // run there exactly as a one-at-a-time run would: pictures before i are
 // committed, none after, and work already started is waited for and dropped.
 // The failure leaves as a ResizeError naming names[i].

@@ -24,10 +24,4 @@ private:
     std::string input_;
 };
 
-// The run ended early because it was asked to stop.
-class RunStopped : public Exception {
-public:
-    RunStopped() : Exception("Stopped") {}
-};
-
 }  // namespace pictavo

@@ -43,7 +43,7 @@ struct RunOptions {
     // their names.
     bool keepGoing = false;
     // When set and true, no further picture is started or written; pictures
-    // in flight are finished and dropped, and the run leaves with RunStopped.
+    // in flight are abandoned and dropped, and the run leaves with RunStopped.
     // Outputs written before stay whole; nothing partial is left.
     const std::atomic<bool>* stop = nullptr;
     // Start the costliest picture of the look-ahead window first (best

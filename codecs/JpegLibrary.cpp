@@ -1,5 +1,7 @@
 #include "codecs/JpegLibrary.h"
 
+#include "base/Stop.h"
+
 #include "codecs/JpegError.h"
 #include "base/Errors.h"
 
@@ -28,6 +30,14 @@ void ErrorExit(j_common_ptr cinfo)
 {
     auto* manager = reinterpret_cast<ErrorManager*>(cinfo->err);
     cinfo->err->format_message(cinfo, manager->errorText);
+    std::longjmp(manager->jump, 1);
+}
+
+void MonitorProgress(j_common_ptr cinfo)
+{
+    if (!StopRequested()) return;
+    auto* manager = reinterpret_cast<ErrorManager*>(cinfo->err);
+    manager->stopped = true;
     std::longjmp(manager->jump, 1);
 }
 
@@ -161,8 +171,15 @@ jpeg_error_mgr* InstallErrorManager(ErrorManager& manager)
     manager.pub.output_message = OutputMessage;
     manager.errorText[0] = '\0';
     manager.warnings = {};
+    manager.stopped = false;
     manager.pub.reset_error_mgr = ResetErrorManager;
     return &manager.pub;
+}
+
+void StopWhenAsked(j_decompress_ptr cinfo, jpeg_progress_mgr& progress)
+{
+    progress.progress_monitor = MonitorProgress;
+    cinfo->progress = &progress;
 }
 
 int MessageNumber(int libraryCode)
@@ -194,6 +211,7 @@ void RaiseLibraryError(int libraryCode, const char* text)
 
 void RaiseLibraryError(const ErrorManager& manager)
 {
+    if (manager.stopped) throw RunStopped();
     RaiseLibraryError(manager.pub.msg_code, manager.errorText);
 }
 

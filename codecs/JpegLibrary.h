@@ -22,12 +22,18 @@ struct ErrorManager {
     std::jmp_buf jump;
     char errorText[JMSG_LENGTH_MAX];  // the library's words for the error
     DecodeWarnings warnings;           // damage read past, for this operation
+    bool stopped = false;              // the jump came from a stop request
 };
 
 // Installs the five entries: error_exit keeps the library's text and jumps to
 // `jump`; warnings are counted and the first one's text kept; trace messages
 // are dropped.
 jpeg_error_mgr* InstallErrorManager(ErrorManager& manager);
+
+// Has the library look at the thread's stop flag between its steps (every
+// row of blocks of every pass), and jump out as from an error when it is set;
+// RaiseLibraryError then raises RunStopped. For after jpeg_create_decompress.
+void StopWhenAsked(j_decompress_ptr cinfo, jpeg_progress_mgr& progress);
 
 // The number that "JPEG error #%d" shows for a library message code: the
 // classic numbering for the messages that ordinary files reach, the linked
@@ -67,6 +73,7 @@ struct Decompressor {
     jpeg_decompress_struct cinfo{};
     ErrorManager errors{};
     DataSource source{};
+    jpeg_progress_mgr progress{};
     bool started = false;  // rows are being delivered
 
     Decompressor() { cinfo.err = InstallErrorManager(errors); }

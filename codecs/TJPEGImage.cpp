@@ -215,6 +215,7 @@ template <class D>
 void TJPEGImage::attachSource(D& d) const
 {
     jpeg_create_decompress(&d.cinfo);
+    jpeg::StopWhenAsked(&d.cinfo, d.progress);
     if (file_) jpeg::AttachFileSource(&d.cinfo, d.source, file_->get());
     else jpeg::AttachSource(&d.cinfo, d.source, data_.bytes.data(), data_.bytes.size());
 }

@@ -1,5 +1,7 @@
 #include "imaging/Reduction.h"
 
+#include "base/Stop.h"
+
 #include "imaging/Orient.h"
 #include "imaging/Sharpen.h"
 
@@ -72,6 +74,7 @@ Reduction::Reduction(const ReductionPlan& plan) : plan_(plan), effectiveOrientat
 
 void Reduction::addRow(const std::uint8_t* row)
 {
+    LeaveIfStopped();
     if (!copies_) return reducer_->addRow(row);
     if (rowsIn_ >= plan_.height) return;
     std::memcpy(collected_.scanLine(rowsIn_++), row, 3 * static_cast<std::size_t>(plan_.width));

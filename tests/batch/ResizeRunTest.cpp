@@ -232,6 +232,49 @@ TEST(ResizeRun, AStopRequestEndsTheRunBetweenPictures)
     }
 }
 
+// A picture in flight is abandoned at once rather than finished: in the JPEG
+// library's passes (a progressive file is read whole before its first row)
+// or at its next row on the way into the reduction.
+TEST(ResizeRun, AStopRequestAbandonsThePictureInFlight)
+{
+    ScratchDir dir;
+    WriteJpeg(dir, "baseline.jpg", 320, 200);
+    WriteJpeg(dir, "progressive.jpg", 320, 200, {.progressive = true});
+    test::WriteBytes(dir.file("bitmap.bmp"), Bmp24(320, 200));
+    BatchModel model;
+    model.format = InputFormat::Auto;
+    model.sizeIndex = 5;
+    for (const char* second : {"baseline.jpg", "progressive.jpg", "bitmap.bmp"})
+        for (const int jobs : {1, 2})
+            for (const bool keepGoing : {false, true}) {
+                SCOPED_TRACE(testing::Message() << second << ", jobs " << jobs << ", keep going " << keepGoing);
+                const std::vector<std::string> names = {"baseline.jpg", second, "baseline.jpg"};
+                std::atomic<bool> stop = false, secondFinished = false;
+                const auto process = [&](int i) {
+                    if (i == 1) stop = true;  // as if the window closed while it is read
+                    const std::string& name = names[static_cast<std::size_t>(i)];
+                    std::vector<std::uint8_t> bytes = ResizeOne(model, dir.file(name), name);
+                    if (i == 1) secondFinished = true;
+                    return bytes;
+                };
+                std::vector<int> committed;
+                std::vector<std::string> failures;
+                const auto commit = [&](int i, const std::vector<std::uint8_t>&) { committed.push_back(i); };
+                const auto failed = [&](int, const ResizeError& e) { failures.push_back(e.what()); };
+                const std::vector<std::uintmax_t> costs(3, 0);
+                EXPECT_EQ(ErrorOf([&] {
+                              if (keepGoing) RunPastFailures(3, jobs, process, commit, names, costs, failed, &stop, false);
+                              else RunInListOrder(3, jobs, process, commit, names, costs, &stop, false);
+                          }),
+                          "Stopped");
+                EXPECT_TRUE(failures.empty());
+                // One job finishes the first picture before the second starts;
+                // with two the first may be abandoned too.
+                EXPECT_TRUE(committed == std::vector<int>{0} || (jobs > 1 && committed.empty()));
+                EXPECT_FALSE(secondFinished);
+            }
+}
+
 TEST(ListOrderRun, StartsTheCostliestOrTheFirstPicturesFirst)
 {
     for (bool costliestFirst : {true, false}) {

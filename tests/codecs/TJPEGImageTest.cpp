@@ -1,3 +1,4 @@
+#include "base/Stop.h"
 #include "codecs/TJPEGImage.h"
 #include "tests/support/TestSupport.h"
 
@@ -297,6 +298,20 @@ TEST(TJPEGImage, GreyPicturesDitherExactlyAsTheLibraryQuantizerDoes)
     TJPEGImage out;
     out.takeRaster(r);
     EXPECT_FALSE(Loaded(out.encodedBytes()).gray());
+}
+
+// A stop request is seen inside the library's passes, before the first row:
+// a progressive file is otherwise read whole before it gives one.
+TEST(TJPEGImage, AStopRequestEndsDecodingBeforeAnyRow)
+{
+    const std::atomic<bool> stop = true;
+    const StopFlagOfThread flag(&stop);
+    for (const bool progressive : {false, true}) {
+        int rows = 0;
+        TJPEGImage jpeg = Loaded(MakeJpeg(64, 48, test::Gradient, {.progressive = progressive}));
+        EXPECT_EQ(ErrorOf([&] { jpeg.decodeRows([&](const std::uint8_t*) { ++rows; }); }), "Stopped");
+        EXPECT_EQ(rows, 0) << progressive;
+    }
 }
 
 TEST(TJPEGImage, PaletteOutputLimitsColoursTo236)
