@@ -183,7 +183,7 @@ TEST(MainForm, InputDuringTheRunIsRefusedNotQueued)
     EXPECT_EQ(opened, 1);
 }
 
-// Close during the run: the pictures in flight end first, no error shows,
+// Close during the run: the pictures in flight are abandoned, no error shows,
 // and every file left is a whole output or an input.
 TEST(MainForm, CloseDuringTheRunLeavesOnlyWholeFiles)
 {
