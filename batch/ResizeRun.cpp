@@ -95,13 +95,26 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
         const std::string& name = names[static_cast<std::size_t>(i)];
         return ResizeOne(settings, InputPath(settings.imageFolder, name), name, &damage[static_cast<std::size_t>(i)]);
     };
+    std::map<std::pair<dev_t, ino_t>, std::size_t> written;  // files this run wrote, by identity
     const auto commit = [&](int i, const std::vector<std::uint8_t>& bytes) {
         const std::string& name = outputs[static_cast<std::size_t>(i)];
         if (const std::size_t slash = name.rfind('/'); slash != std::string::npos) {
             std::error_code ignored;  // a folder that cannot be made fails the write below
             std::filesystem::create_directories(outputFolder + name.substr(0, slash), ignored);
         }
-        WriteFileAtomically(outputFolder + name, bytes.data(), bytes.size(), name);
+        const std::string path = outputFolder + name;
+        // Names told apart here may still meet in one file where the file
+        // system ignores case (a memory card): never replace this run's own.
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) == 0)
+            if (const auto it = written.find({info.st_dev, info.st_ino}); it != written.end())
+                throw ResizeError(names[it->second] + " and " + names[static_cast<std::size_t>(i)] +
+                                      " would both be written as " + path +
+                                      ", as the output folder does not tell upper from lower case; put {n} in "
+                                      "the name template.",
+                                  names[static_cast<std::size_t>(i)]);
+        WriteFileAtomically(path, bytes.data(), bytes.size(), name);
+        if (::lstat(path.c_str(), &info) == 0) written.emplace(std::pair(info.st_dev, info.st_ino), i);
         model.progressPosition = i;
         if (hooks.progressChanged) hooks.progressChanged(model);
         if (hooks.written) hooks.written(i, name);

@@ -349,6 +349,32 @@ TEST(ResizeRun, NoOutputMayReplaceAnotherListedInput)
     EXPECT_EQ(test::ReadBytes(clash.file("zzz.jpg")), kept);
 }
 
+// Where the file system ignores case, two names told apart here reach one
+// file; a link made after the first write stands in for such a folder.
+TEST(ResizeRun, AnOutputNeverReplacesOneThisRunWrote)
+{
+    for (const bool keepGoing : {false, true}) {
+        ScratchDir dir;
+        for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) WriteJpeg(dir, name, 320, 200);
+        BatchModel model = Scanned(dir);
+        const std::string out = dir.file("out/");
+        fs::create_directory(out);
+        RunHooks hooks;
+        hooks.written = [&](int index, const std::string&) {
+            if (index == 0) fs::create_hard_link(out + "RurOdi01.jpg", out + "RurOdi02.jpg");
+        };
+        std::string failure;
+        hooks.failed = [&](int, const ResizeError& e) { failure = e.what(); };
+        const std::string error = ErrorOf([&] { RunResize(model, hooks, {.outputFolder = out, .keepGoing = keepGoing}); });
+        const std::string expected = "a.jpg and b.jpg would both be written as " + out +
+                                     "RurOdi02.jpg, as the output folder does not tell upper from lower case; put "
+                                     "{n} in the name template.";
+        EXPECT_EQ(keepGoing ? failure : error, expected);
+        EXPECT_EQ(JpegSize(out + "RurOdi01.jpg"), (Size{160, 100}));
+        EXPECT_EQ(fs::exists(out + "RurOdi03.jpg"), keepGoing);
+    }
+}
+
 TEST(ResizeRun, SeriesNamesThatLeaveTheFolderAreRefused)
 {
     ScratchDir dir;
