@@ -346,6 +346,10 @@ void TJPEGImage::decodeRows(const std::function<void(const std::uint8_t* row)>& 
 void TJPEGImage::run(RowTarget& target, bool wholeRaster)
 {
     Decompressor d;
+    // Everything that outlives a library error is made before the setjmp:
+    // the jump back skips the destructors of anything made after it.
+    std::optional<CmykRows> inks;
+    std::optional<GreyRows> greys;
     if (setjmp(d.errors.jump)) {
         if (d.started) target.abandon(static_cast<int>(d.cinfo.output_scanline));
         warnings_ = d.errors.warnings;
@@ -386,9 +390,7 @@ void TJPEGImage::run(RowTarget& target, bool wholeRaster)
     target.start(static_cast<int>(d.cinfo.output_width), static_cast<int>(d.cinfo.output_height), format,
                  quantized ? Colormap(d.cinfo) : (indexed ? GreyRows::Palette() : std::vector<PaletteEntry>()));
     d.started = true;
-    std::optional<CmykRows> inks;
     if (cmyk) inks.emplace(d.cinfo, data_.iccProfile);
-    std::optional<GreyRows> greys;
     if (grey) greys.emplace(d.cinfo, indexed);
     // Several rows a call: the library then upsamples without copying rows
     // aside. The pixels are the same whatever the count.

@@ -194,6 +194,24 @@ TEST(TJPEGImage, TruncatedCompressedDataStillDecodes)
     EXPECT_EQ(cut.warnings().text, "Premature end of JPEG file");
 }
 
+
+// The end marker made a reserved one: the library fails after rows have come,
+// which must neither pass unnoticed nor leave the row buffers behind.
+TEST(TJPEGImage, LibraryErrorsAfterTheFirstRowsFailTheDecode)
+{
+    const struct { const char* name; bool gray, palette; } cases[] = {
+        {"colour", false, false}, {"colour in a palette", false, true}, {"grey", true, false}};
+    for (const auto& c : cases) {
+        std::vector<std::uint8_t> bytes = MakeJpeg(40, 24, test::Gradient, {.gray = c.gray});
+        ASSERT_EQ(bytes.back(), 0xD9) << c.name;
+        bytes.back() = 0x02;
+        TJPEGImage jpeg = Loaded(bytes);
+        jpeg.setPaletteOutput(c.palette);
+        Raster24 r;
+        EXPECT_EQ(ErrorOf([&] { jpeg.decodeInto(r); }), "JPEG error #67") << c.name;
+        EXPECT_EQ(ErrorOf([&] { jpeg.decodeRows([](const std::uint8_t*) {}); }), "JPEG error #67") << c.name;
+    }
+}
 TEST(TJPEGImage, EmbeddedProfilesAreReadWhole)
 {
     // Longer than one marker holds, so it comes in several chunks.
