@@ -1,20 +1,27 @@
 #include "base/FreedMemory.h"
 
+#include "base/MemoryBudget.h"
+
+#include <algorithm>
 #include <climits>
-#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
+#include <vector>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
 #include <sys/mman.h>
+#include <unistd.h>
 #endif
 
 namespace pictavo {
 namespace {
 
 std::mutex Lock;
-int Holders = 0;
+int Holders = 0;  // FreedMemoryKept objects alive
+bool Tuned = false;  // the allocator's settings are this program's
 
 #if defined(__GLIBC__)
 // The largest block the C library will serve from its heaps rather than from
@@ -25,6 +32,14 @@ constexpr int LargestKept = 32 << 20;
 constexpr int DefaultMappingThreshold = 128 << 10;
 constexpr int DefaultTrimThreshold = 128 << 10;
 constexpr std::uintptr_t HugePage = 2 << 20;
+
+bool UserTunedAllocator()
+{
+    for (const char* name : {"MALLOC_MMAP_THRESHOLD_", "MALLOC_TRIM_THRESHOLD_", "MALLOC_TOP_PAD_", "MALLOC_MMAP_MAX_"})
+        if (std::getenv(name) != nullptr) return true;
+    const char* tunables = std::getenv("GLIBC_TUNABLES");
+    return tunables != nullptr && std::strstr(tunables, "glibc.malloc.") != nullptr;
+}
 #endif
 
 }  // namespace
@@ -34,6 +49,14 @@ FreedMemoryKept::FreedMemoryKept()
     std::lock_guard guard(Lock);
     if (Holders++ > 0) return;
 #if defined(__GLIBC__)
+    Tuned = !UserTunedAllocator();
+    if (!Tuned) return;
+    // Jobs share one heap, so that what one job frees serves the next
+    // picture of any job, and what is kept can be handed back when the
+    // budget needs it: the C library cannot trim the heap of a thread that
+    // still runs. It stays so once set, as the C library fixes its number
+    // of heaps the first time it chooses one.
+    mallopt(M_ARENA_MAX, 1);
     mallopt(M_MMAP_THRESHOLD, LargestKept);
     mallopt(M_TRIM_THRESHOLD, INT_MAX);
 #endif
@@ -42,7 +65,8 @@ FreedMemoryKept::FreedMemoryKept()
 FreedMemoryKept::~FreedMemoryKept()
 {
     std::lock_guard guard(Lock);
-    if (--Holders > 0) return;
+    if (--Holders > 0 || !Tuned) return;
+    Tuned = false;
 #if defined(__GLIBC__)
     mallopt(M_TRIM_THRESHOLD, DefaultTrimThreshold);
     mallopt(M_MMAP_THRESHOLD, DefaultMappingThreshold);
@@ -50,25 +74,52 @@ FreedMemoryKept::~FreedMemoryKept()
 #endif
 }
 
-void PrepareHeapForPictures()
+void PrepareHeapForPictures(int jobs)
+{
+#if defined(__GLIBC__)
+    std::lock_guard guard(Lock);
+    if (!Tuned) return;
+    // Blocks taken one after another grow the heap without touching it;
+    // marked and freed, they stay there (nothing is trimmed while memory is
+    // kept), and the picture buffers carved from them later fault in as huge
+    // pages. Each is as large as the heap serves; a small budget gets less.
+    std::uint64_t room = std::min<std::uint64_t>(std::uint64_t(std::max(jobs, 1)) * LargestKept, MemoryBudget() / 8);
+    std::vector<void*> blocks;
+    while (room >= HugePage) {
+        const std::size_t bytes = std::min<std::uint64_t>(room, LargestKept - 4096);
+        void* block = std::malloc(bytes);
+        if (block == nullptr) break;
+        blocks.push_back(block);
+        room -= bytes;
+        const auto start = reinterpret_cast<std::uintptr_t>(block);
+        const std::uintptr_t first = (start + HugePage - 1) & ~(HugePage - 1);
+        const std::uintptr_t last = (start + bytes) & ~(HugePage - 1);
+        if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    }
+    for (void* block : blocks) std::free(block);
+#else
+    (void)jobs;
+#endif
+}
+
+void ReturnFreedMemoryBeyond(std::uint64_t budget, std::uint64_t more)
 {
 #if defined(__GLIBC__)
     {
         std::lock_guard guard(Lock);
-        if (Holders == 0) return;
+        if (!Tuned) return;
     }
-    // One block as large as the heap serves grows this thread's heap by that
-    // much without touching it; marked and freed, it stays there (nothing is
-    // trimmed while memory is kept), and the picture buffers carved from it
-    // later fault in as huge pages.
-    const std::size_t bytes = LargestKept - 4096;
-    void* block = std::malloc(bytes);
-    if (block == nullptr) return;
-    const auto start = reinterpret_cast<std::uintptr_t>(block);
-    const std::uintptr_t first = (start + HugePage - 1) & ~(HugePage - 1);
-    const std::uintptr_t last = (start + bytes) & ~(HugePage - 1);
-    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-    std::free(block);
+    // What the process holds in memory now: the second field, in pages.
+    std::FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (statm == nullptr) return;
+    unsigned long long pages = 0, resident = 0;
+    const bool read = std::fscanf(statm, "%llu %llu", &pages, &resident) == 2;
+    std::fclose(statm);
+    const std::uint64_t held = resident * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+    if (!read || held + more > budget) malloc_trim(0);
+#else
+    (void)budget;
+    (void)more;
 #endif
 }
 

@@ -5,11 +5,14 @@
 // machine that was a fifth of a run's time, and more with two jobs.
 #pragma once
 
+#include <cstdint>
+
 namespace pictavo {
 
-// While one lives, freed memory stays in the process for the next picture;
-// the memory budget still bounds what is in use at once. The last one to end
-// hands the surplus back to the system.
+// While one lives, freed memory stays in the process for the next picture,
+// in one heap that every job shares. The last one to end hands the surplus
+// back to the system. Settings the user gave the C library's allocator
+// through its environment are left alone.
 class FreedMemoryKept {
 public:
     FreedMemoryKept();
@@ -18,9 +21,14 @@ public:
     FreedMemoryKept& operator=(const FreedMemoryKept&) = delete;
 };
 
-// Readies the calling thread's heap for pictures while a FreedMemoryKept
-// lives: the room its buffers will take is asked to be backed by huge pages
-// where the system offers them, so it faults in 2 MiB at a time.
-void PrepareHeapForPictures();
+// Readies the heap for `jobs` pictures at once while a FreedMemoryKept
+// lives: the room their buffers will take is asked to be backed by huge
+// pages where the system offers them, so it faults in 2 MiB at a time.
+void PrepareHeapForPictures(int jobs);
+
+// Kept memory counts against the memory budget like any other: when what
+// the process holds from the system, with `more` besides, would pass
+// `budget`, what is kept goes back first.
+void ReturnFreedMemoryBeyond(std::uint64_t budget, std::uint64_t more);
 
 }  // namespace pictavo

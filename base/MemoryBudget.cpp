@@ -1,6 +1,7 @@
 #include "base/MemoryBudget.h"
 
 #include "base/Errors.h"
+#include "base/FreedMemory.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -74,6 +75,9 @@ MemoryReservation::MemoryReservation(std::uint64_t bytes)
     if (bytes > b.total) throw EOutOfMemory();  // the budget shrank while waiting
     b.held += bytes;
     bytes_ = bytes;
+    const std::uint64_t total = b.total;
+    lock.unlock();
+    ReturnFreedMemoryBeyond(total, bytes);
 }
 
 MemoryReservation& MemoryReservation::operator=(MemoryReservation&& other) noexcept

@@ -28,8 +28,8 @@ void RunInListOrder(int count, int jobs, const std::function<std::vector<std::ui
     const auto fail = [&](int i, const std::exception& e) {
         throw ResizeError(e, names[static_cast<std::size_t>(i)]);
     };
+    PrepareHeapForPictures(std::min(jobs, count));
     if (jobs == 1 || count <= 1) {
-        PrepareHeapForPictures();
         const StopFlagOfThread flag(stop);
         for (int i = 0; i < count; ++i) {
             if (stopRequested()) throw RunStopped();
@@ -75,7 +75,6 @@ void RunInListOrder(int count, int jobs, const std::function<std::vector<std::ui
     };
 
     const auto worker = [&] {
-        PrepareHeapForPictures();
         const StopFlagOfThread flag(stop);
         for (;;) {
             std::unique_lock guard(lock);

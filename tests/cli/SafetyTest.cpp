@@ -155,6 +155,17 @@ TEST(Safety, HostileFilesStayWithinTheMemoryBudget)
         EXPECT_LT(r.peakKiB, 80 * 1024) << c.name;  // the budget and the program itself
         EXPECT_LT(seconds, 20) << c.name;
     }
+    // Honest pictures at several jobs: what the process keeps from one
+    // picture for the next counts against the budget too.
+    ScratchDir dir, out;
+    {
+        const std::vector<std::uint8_t> bytes = test::MakeJpeg(3000, 2000, test::Gradient, {.progressive = true});
+        for (int i = 0; i < 8; ++i) test::WriteBytes(dir.file("p" + std::to_string(i) + ".jpg"), bytes);
+    }
+    const Outcome r = RunTool({"--jobs", "4", "--memory-limit", "64M", "--size", "160x120", "--output",
+                               out.path().string(), dir.path().string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_LT(r.peakKiB, 80 * 1024);
 }
 
 // However the output folder is spelled, and whatever the series, no output
