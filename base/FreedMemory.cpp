@@ -32,6 +32,9 @@ constexpr int LargestKept = 32 << 20;
 constexpr int DefaultMappingThreshold = 128 << 10;
 constexpr int DefaultTrimThreshold = 128 << 10;
 constexpr std::uintptr_t HugePage = 2 << 20;
+// Room readied for each job: a picture of three components, each just small
+// enough to be kept (about 15 megapixels, progressive, at full colour).
+constexpr std::uint64_t RoomPerJob = 3 * std::uint64_t(LargestKept);
 
 bool UserTunedAllocator()
 {
@@ -83,7 +86,7 @@ void PrepareHeapForPictures(int jobs)
     // marked and freed, they stay there (nothing is trimmed while memory is
     // kept), and the picture buffers carved from them later fault in as huge
     // pages. Each is as large as the heap serves; a small budget gets less.
-    std::uint64_t room = std::min<std::uint64_t>(std::uint64_t(std::max(jobs, 1)) * LargestKept, MemoryBudget() / 8);
+    std::uint64_t room = std::min<std::uint64_t>(std::uint64_t(std::max(jobs, 1)) * RoomPerJob, MemoryBudget() / 8);
     std::vector<void*> blocks;
     while (room >= HugePage) {
         const std::size_t bytes = std::min<std::uint64_t>(room, LargestKept - 4096);
