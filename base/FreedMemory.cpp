@@ -38,7 +38,8 @@ constexpr std::uint64_t RoomPerJob = 3 * std::uint64_t(LargestKept);
 
 bool UserTunedAllocator()
 {
-    for (const char* name : {"MALLOC_MMAP_THRESHOLD_", "MALLOC_TRIM_THRESHOLD_", "MALLOC_TOP_PAD_", "MALLOC_MMAP_MAX_"})
+    for (const char* name :
+         {"MALLOC_MMAP_THRESHOLD_", "MALLOC_TRIM_THRESHOLD_", "MALLOC_TOP_PAD_", "MALLOC_MMAP_MAX_", "MALLOC_ARENA_MAX"})
         if (std::getenv(name) != nullptr) return true;
     const char* tunables = std::getenv("GLIBC_TUNABLES");
     return tunables != nullptr && std::strstr(tunables, "glibc.malloc.") != nullptr;
