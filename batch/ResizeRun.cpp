@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <map>
+#include <mutex>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <filesystem>
@@ -61,11 +62,23 @@ OutputSize TargetFor(int w, int h, TargetSize target)
 std::vector<std::uint8_t> ResizeOne(const BatchModel& model, const std::string& path, const std::string& name,
                                     DecodeWarnings* warnings)
 {
+    // Most decoders hold the whole file before they know what else they
+    // need, so its bytes are reserved before it is read. Only one picture at
+    // a time holds part of its share while it waits for the rest; the
+    // others hold all of theirs and will free it, so no two jobs can wait
+    // on each other.
+    static std::mutex opening;
+    std::unique_lock oneAtATime(opening);
+    std::error_code unknown;  // a missing file fails in the reader, with its message
+    const std::uintmax_t fileBytes = std::filesystem::file_size(path, unknown);
+    MemoryReservation memory(unknown ? 0 : std::min<std::uint64_t>(fileBytes, MemoryBudget()));
     const std::unique_ptr<PictureSource> source = OpenPicture(path, name, model.format);
     const PictureHeader& header = source->header();
     if (header.width == 0 && header.height == 0) FailEmpty();
     const ReductionPlan plan = PlanFor(header, model.target(), model.sharpen);
-    const MemoryReservation memory(MemoryFor(header, plan));  // waits for other jobs to free enough
+    memory.release();  // what the header declares includes the file's bytes where they are held
+    memory = MemoryReservation(MemoryFor(header, plan));  // waits for other jobs to free enough
+    oneAtATime.unlock();
     Raster24 reduced = Reduce(*source, plan);
     if (warnings) *warnings = source->warnings();
     ConvertToSrgb(reduced, header.gray ? std::vector<std::uint8_t>() : header.iccProfile);

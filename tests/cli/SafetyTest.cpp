@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <csignal>
 #include <filesystem>
 #include <fcntl.h>
@@ -156,16 +157,42 @@ TEST(Safety, HostileFilesStayWithinTheMemoryBudget)
         EXPECT_LT(seconds, 20) << c.name;
     }
     // Honest pictures at several jobs: what the process keeps from one
-    // picture for the next counts against the budget too.
-    ScratchDir dir, out;
-    {
-        const std::vector<std::uint8_t> bytes = test::MakeJpeg(3000, 2000, test::Gradient, {.progressive = true});
-        for (int i = 0; i < 8; ++i) test::WriteBytes(dir.file("p" + std::to_string(i) + ".jpg"), bytes);
+    // picture for the next counts against the budget too, and so do the
+    // bytes of files read whole before their headers are known (a PNG of
+    // one pixel followed by 24 MB).
+    const std::uint8_t pixel[] = {
+        0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48, 0x44, 0x52, 0x00, 0x00,
+        0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x02, 0x00, 0x00, 0x00, 0x90, 0x77, 0x53, 0xDE, 0x00, 0x00, 0x00,
+        0x0C, 0x49, 0x44, 0x41, 0x54, 0x78, 0x9C, 0x63, 0x68, 0x70, 0x50, 0x00, 0x00, 0x02, 0x24, 0x00, 0xE1, 0xAB,
+        0x59, 0x62, 0x27, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
+    const struct {
+        const char* name;
+        int copies;
+        std::function<std::vector<std::uint8_t>()> bytes;
+    } honest[] = {
+        {"p%d.jpg", 8, [] { return test::MakeJpeg(3000, 2000, test::Gradient, {.progressive = true}); }},
+        {"p%d.png", 4,
+         [&] {
+             std::vector<std::uint8_t> bytes(std::begin(pixel), std::end(pixel));
+             bytes.resize(bytes.size() + (24 << 20), 1);
+             return bytes;
+         }},
+    };
+    for (const auto& c : honest) {
+        ScratchDir dir, out;
+        {
+            const std::vector<std::uint8_t> bytes = c.bytes();
+            char name[16];
+            for (int i = 0; i < c.copies; ++i) {
+                std::snprintf(name, sizeof name, c.name, i);
+                test::WriteBytes(dir.file(name), bytes);
+            }
+        }
+        const Outcome r = RunTool({"--jobs", "4", "--memory-limit", "64M", "--size", "160x120", "--output",
+                                   out.path().string(), dir.path().string()});
+        EXPECT_EQ(r.status, 0) << c.name << ": " << r.err;
+        EXPECT_LT(r.peakKiB, 80 * 1024) << c.name;
     }
-    const Outcome r = RunTool({"--jobs", "4", "--memory-limit", "64M", "--size", "160x120", "--output",
-                               out.path().string(), dir.path().string()});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_LT(r.peakKiB, 80 * 1024);
 }
 
 // However the output folder is spelled, and whatever the series, no output
