@@ -57,9 +57,9 @@ FreedMemoryKept::FreedMemoryKept()
     if (!Tuned) return;
     // Jobs share one heap, so that what one job frees serves the next
     // picture of any job, and what is kept can be handed back when the
-    // budget needs it: the C library cannot trim the heap of a thread that
-    // still runs. It stays so once set, as the C library fixes its number
-    // of heaps the first time it chooses one.
+    // budget needs it: malloc_trim left a running thread's own heap as it
+    // was. It stays so once set, as the C library fixes its number of heaps
+    // the first time it chooses one.
     mallopt(M_ARENA_MAX, 1);
     mallopt(M_MMAP_THRESHOLD, LargestKept);
     mallopt(M_TRIM_THRESHOLD, INT_MAX);

@@ -122,9 +122,8 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
         if (::lstat(path.c_str(), &info) == 0)
             if (const auto it = written.find({info.st_dev, info.st_ino}); it != written.end())
                 throw ResizeError(names[it->second] + " and " + names[static_cast<std::size_t>(i)] +
-                                      " would both be written as " + path +
-                                      ", as the output folder does not tell upper from lower case; put {n} in "
-                                      "the name template.",
+                                      " would both be written to the one file " + path +
+                                      ": the output folder does not tell their names apart.",
                                   names[static_cast<std::size_t>(i)]);
         WriteFileAtomically(path, bytes.data(), bytes.size(), name);
         if (::lstat(path.c_str(), &info) == 0) written.emplace(std::pair(info.st_dev, info.st_ino), i);

@@ -366,9 +366,8 @@ TEST(ResizeRun, AnOutputNeverReplacesOneThisRunWrote)
         std::string failure;
         hooks.failed = [&](int, const ResizeError& e) { failure = e.what(); };
         const std::string error = ErrorOf([&] { RunResize(model, hooks, {.outputFolder = out, .keepGoing = keepGoing}); });
-        const std::string expected = "a.jpg and b.jpg would both be written as " + out +
-                                     "RurOdi02.jpg, as the output folder does not tell upper from lower case; put "
-                                     "{n} in the name template.";
+        const std::string expected = "a.jpg and b.jpg would both be written to the one file " + out +
+                                     "RurOdi02.jpg: the output folder does not tell their names apart.";
         EXPECT_EQ(keepGoing ? failure : error, expected);
         EXPECT_EQ(JpegSize(out + "RurOdi01.jpg"), (Size{160, 100}));
         EXPECT_EQ(fs::exists(out + "RurOdi03.jpg"), keepGoing);
