@@ -135,10 +135,15 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
     };
     std::vector<std::uintmax_t> costs;
     // Read ahead only when they decide the order: several jobs, costliest first.
-    if (options.costliestFirst && options.jobs > 1 && count > 1)
-        for (const std::string& name : names)
+    if (options.costliestFirst && options.jobs > 1 && count > 1) {
+        for (const std::string& name : names) {
+            // A card of thousands of files takes a while to look through.
+            if (options.stop != nullptr && options.stop->load()) throw RunStopped();
             costs.push_back(EstimatedCost(InputPath(settings.imageFolder, name), name, settings.format));
-    else costs.assign(names.size(), 0);
+        }
+    } else {
+        costs.assign(names.size(), 0);
+    }
     const int jobs = std::max(1, options.jobs);
     const FreedMemoryKept kept;
     if (options.keepGoing)
