@@ -2,6 +2,7 @@
 
 #include "base/Errors.h"
 #include "base/MemoryBudget.h"
+#include "base/Stop.h"
 #include "imaging/ColourProfile.h"
 #include "codecs/Files.h"
 #include "codecs/SampleRows.h"
@@ -212,9 +213,12 @@ void PngSource::readRows(const RowSink& sink)
             sink(bgr.data());
         }
     } else {
+        // Every pass comes before the first row: a stop is looked for here too.
         for (int pass = 0; pass < passes; ++pass)
-            for (int y = 0; y < header_.height; ++y)
+            for (int y = 0; y < header_.height; ++y) {
+                LeaveIfStopped();
                 png_read_row(lib.png, samples.data() + stride * static_cast<std::size_t>(y), nullptr);
+            }
         for (int y = 0; y < header_.height; ++y) {
             SamplesToBgr(samples.data() + stride * static_cast<std::size_t>(y), header_.width, layout, bgr.data());
             sink(bgr.data());
