@@ -44,6 +44,28 @@ bool UserTunedAllocator()
     const char* tunables = std::getenv("GLIBC_TUNABLES");
     return tunables != nullptr && std::strstr(tunables, "glibc.malloc.") != nullptr;
 }
+
+void ReadyRoom(int jobs)
+{
+    // Blocks taken one after another grow the heap without touching it;
+    // marked and freed, they stay there (nothing is trimmed while memory is
+    // kept), and the picture buffers carved from them later fault in as huge
+    // pages. Each is as large as the heap serves; a small budget gets less.
+    std::uint64_t room = std::min<std::uint64_t>(std::uint64_t(std::max(jobs, 1)) * RoomPerJob, MemoryBudget() / 8);
+    std::vector<void*> blocks;
+    while (room >= HugePage) {
+        const std::size_t bytes = std::min<std::uint64_t>(room, LargestKept - 4096);
+        void* block = std::malloc(bytes);
+        if (block == nullptr) break;
+        blocks.push_back(block);
+        room -= bytes;
+        const auto start = reinterpret_cast<std::uintptr_t>(block);
+        const std::uintptr_t first = (start + HugePage - 1) & ~(HugePage - 1);
+        const std::uintptr_t last = (start + bytes) & ~(HugePage - 1);
+        if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    }
+    for (void* block : blocks) std::free(block);
+}
 #endif
 
 }  // namespace
@@ -82,25 +104,7 @@ void PrepareHeapForPictures(int jobs)
 {
 #if defined(__GLIBC__)
     std::lock_guard guard(Lock);
-    if (!Tuned) return;
-    // Blocks taken one after another grow the heap without touching it;
-    // marked and freed, they stay there (nothing is trimmed while memory is
-    // kept), and the picture buffers carved from them later fault in as huge
-    // pages. Each is as large as the heap serves; a small budget gets less.
-    std::uint64_t room = std::min<std::uint64_t>(std::uint64_t(std::max(jobs, 1)) * RoomPerJob, MemoryBudget() / 8);
-    std::vector<void*> blocks;
-    while (room >= HugePage) {
-        const std::size_t bytes = std::min<std::uint64_t>(room, LargestKept - 4096);
-        void* block = std::malloc(bytes);
-        if (block == nullptr) break;
-        blocks.push_back(block);
-        room -= bytes;
-        const auto start = reinterpret_cast<std::uintptr_t>(block);
-        const std::uintptr_t first = (start + HugePage - 1) & ~(HugePage - 1);
-        const std::uintptr_t last = (start + bytes) & ~(HugePage - 1);
-        if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-    }
-    for (void* block : blocks) std::free(block);
+    if (Tuned) ReadyRoom(jobs);
 #else
     (void)jobs;
 #endif

@@ -2,28 +2,19 @@
 
 #include "base/Errors.h"
 #include "batch/FolderScan.h"
+#include "codecs/Files.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <set>
-#include <sys/stat.h>
 
 namespace pictavo {
 namespace {
 
 namespace fs = std::filesystem;
-using Identity = std::pair<dev_t, ino_t>;
-
-bool IdentityOf(const std::string& path, Identity& id)
-{
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return false;
-    id = {info.st_dev, info.st_ino};
-    return true;
-}
 
 // Appends the pictures of root + relative and of its sub-folders to `names`.
-void ScanInto(BatchModel& model, const std::string& root, const std::string& relative, std::set<Identity>& seen,
+void ScanInto(BatchModel& model, const std::string& root, const std::string& relative, std::set<FileIdentity>& seen,
               std::vector<std::string>& names)
 {
     const std::string folder = root + relative;
@@ -40,9 +31,9 @@ void ScanInto(BatchModel& model, const std::string& root, const std::string& rel
     if (ec) RaiseUnreadableFolder(folder, ec.message());
     std::sort(subfolders.begin(), subfolders.end(), ListOrder);
     for (const std::string& sub : subfolders) {
-        Identity id;
         // A folder met twice (a bind mount, the output folder) is not listed again.
-        if (IdentityOf(folder + sub, id) && seen.insert(id).second)
+        const auto id = IdentityOf(folder + sub);
+        if (id && seen.insert(*id).second)
             ScanInto(model, root, relative + sub + "/", seen, names);
     }
 }
@@ -58,10 +49,9 @@ void ScanTree(BatchModel& model, std::string folder, const std::string& skip)
 {
     if (folder.empty()) folder = "./";
     if (folder.back() != '/') folder += '/';
-    std::set<Identity> seen;
-    Identity id;
-    if (!skip.empty() && IdentityOf(skip, id)) seen.insert(id);
-    if (IdentityOf(folder, id)) seen.insert(id);
+    std::set<FileIdentity> seen;
+    if (const auto id = skip.empty() ? std::nullopt : IdentityOf(skip)) seen.insert(*id);
+    if (const auto id = IdentityOf(folder)) seen.insert(*id);
     std::vector<std::string> names;
     ScanInto(model, folder, "", seen, names);
     model.imageFolder = folder;

@@ -1,6 +1,5 @@
 #include "batch/ListOrderRun.h"
 
-#include "base/FreedMemory.h"
 #include "base/Stop.h"
 #include "batch/ResizeError.h"
 
@@ -28,7 +27,6 @@ void RunInListOrder(int count, int jobs, const std::function<std::vector<std::ui
     const auto fail = [&](int i, const std::exception& e) {
         throw ResizeError(e, names[static_cast<std::size_t>(i)]);
     };
-    PrepareHeapForPictures(std::min(jobs, count));
     if (jobs == 1 || count <= 1) {
         const StopFlagOfThread flag(stop);
         for (int i = 0; i < count; ++i) {

@@ -14,7 +14,6 @@
 #include <map>
 #include <mutex>
 #include <stdexcept>
-#include <sys/stat.h>
 #include <filesystem>
 
 namespace pictavo {
@@ -37,13 +36,13 @@ namespace {
 void CheckCollisions(const std::string& inputFolder, const std::vector<std::string>& names,
                      const std::string& outputFolder, const std::vector<std::string>& outputs)
 {
-    std::map<std::pair<dev_t, ino_t>, std::size_t> inputs;
-    struct stat info {};
+    std::map<FileIdentity, std::size_t> inputs;
     for (std::size_t i = 0; i < names.size(); ++i)
-        if (::stat(InputPath(inputFolder, names[i]).c_str(), &info) == 0) inputs.emplace(std::pair(info.st_dev, info.st_ino), i);
+        if (const auto id = IdentityOf(InputPath(inputFolder, names[i]))) inputs.emplace(*id, i);
     for (std::size_t i = 0; i < outputs.size(); ++i) {
-        if (::stat((outputFolder + outputs[i]).c_str(), &info) != 0) continue;
-        const auto it = inputs.find(std::pair(info.st_dev, info.st_ino));
+        const auto id = IdentityOf(outputFolder + outputs[i]);
+        if (!id) continue;
+        const auto it = inputs.find(*id);
         if (it != inputs.end())
             throw ResizeError("The output " + outputFolder + outputs[i] + " of " + names[i] +
                                   " would replace the listed picture " + names[it->second] +
@@ -108,7 +107,7 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
         const std::string& name = names[static_cast<std::size_t>(i)];
         return ResizeOne(settings, InputPath(settings.imageFolder, name), name, &damage[static_cast<std::size_t>(i)]);
     };
-    std::map<std::pair<dev_t, ino_t>, std::size_t> written;  // files this run wrote, by identity
+    std::map<FileIdentity, std::size_t> written;  // files this run wrote
     const auto commit = [&](int i, const std::vector<std::uint8_t>& bytes) {
         const std::string& name = outputs[static_cast<std::size_t>(i)];
         if (const std::size_t slash = name.rfind('/'); slash != std::string::npos) {
@@ -118,15 +117,14 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
         const std::string path = outputFolder + name;
         // Names told apart here may still meet in one file where the file
         // system ignores case (a memory card): never replace this run's own.
-        struct stat info {};
-        if (::lstat(path.c_str(), &info) == 0)
-            if (const auto it = written.find({info.st_dev, info.st_ino}); it != written.end())
+        if (const auto id = IdentityOf(path, false))
+            if (const auto it = written.find(*id); it != written.end())
                 throw ResizeError(names[it->second] + " and " + names[static_cast<std::size_t>(i)] +
                                       " would both be written to the one file " + path +
                                       ": the output folder does not tell their names apart.",
                                   names[static_cast<std::size_t>(i)]);
         WriteFileAtomically(path, bytes.data(), bytes.size(), name);
-        if (::lstat(path.c_str(), &info) == 0) written.emplace(std::pair(info.st_dev, info.st_ino), i);
+        if (const auto id = IdentityOf(path, false)) written.emplace(*id, i);
         model.progressPosition = i;
         if (hooks.progressChanged) hooks.progressChanged(model);
         if (hooks.written) hooks.written(i, name);
@@ -146,6 +144,7 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
     }
     const int jobs = std::max(1, options.jobs);
     const FreedMemoryKept kept;
+    PrepareHeapForPictures(std::min(jobs, count));
     if (options.keepGoing)
         RunPastFailures(count, jobs, process, commit, names, costs, hooks.failed, options.stop, options.costliestFirst);
     else RunInListOrder(count, jobs, process, commit, names, costs, options.stop, options.costliestFirst);

@@ -46,6 +46,13 @@ std::string Cause()
 
 }  // namespace
 
+std::optional<FileIdentity> IdentityOf(const std::string& path, bool followLinks)
+{
+    struct stat info {};
+    if ((followLinks ? ::stat(path.c_str(), &info) : ::lstat(path.c_str(), &info)) != 0) return std::nullopt;
+    return FileIdentity(info.st_dev, info.st_ino);
+}
+
 FileDescriptor::~FileDescriptor()
 {
     if (fd_ >= 0) ::close(fd_);

@@ -2,7 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <sys/types.h>
+#include <utility>
 #include <vector>
 
 namespace pictavo {
@@ -27,6 +30,12 @@ public:
 private:
     int fd_;
 };
+
+// A file as the system knows it (device and inode), however a path names it.
+using FileIdentity = std::pair<dev_t, ino_t>;
+// Nothing when `path` names no file. With `followLinks` false, a symbolic
+// link is itself the file.
+std::optional<FileIdentity> IdentityOf(const std::string& path, bool followLinks = true);
 
 // Opens a regular file for reading. A FIFO or device put where a picture
 // was must not block the run, so the open does not wait, and anything but a

@@ -1,10 +1,10 @@
 #include "codecs/TJPEGImage.h"
 
 #include "codecs/Files.h"
-#include "codecs/GreyDither.h"
 #include "codecs/JpegLibrary.h"
 
 #include "imaging/ColourProfile.h"
+#include "imaging/GreyDither.h"
 
 #include <algorithm>
 #include <csetjmp>

@@ -1,4 +1,4 @@
-#include "codecs/GreyDither.h"
+#include "imaging/GreyDither.h"
 
 #include <cstdlib>
 
