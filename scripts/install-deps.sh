@@ -7,6 +7,7 @@ packages=(
   g++ cmake make pkg-config
   libjpeg62-turbo-dev liblcms2-dev
   libpng-dev libwebp-dev libtiff-dev libheif-dev zlib1g-dev
+  libavif-dev libjxl-dev libexiv2-dev
   colord-data icc-profiles-free
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
@@ -14,7 +15,8 @@ packages=(
   libjpeg-turbo-progs xvfb xauth x11-utils imagemagick
   dpkg-dev file help2man lintian appstream desktop-file-utils
   parallel
-  webp libheif-examples
+  webp libheif-examples libavif-bin libjxl-tools libimage-exiftool-perl
+  clang libclang-rt-14-dev
 )
 
 missing=()
