@@ -1,5 +1,7 @@
 #include "batch/Model.h"
 
+#include "codecs/OutputFormats.h"
+
 namespace pictavo {
 
 TargetSize BatchModel::target() const
@@ -32,5 +34,7 @@ std::string OutputName(const std::string& series, int index)
 {
     return series + SeriesNumber(index) + ".jpg";
 }
+
+const OutputFormat& BatchModel::output() const { return outputFormat ? *outputFormat : DefaultOutputFormat(); }
 
 }  // namespace pictavo

@@ -10,6 +10,8 @@
 
 namespace pictavo {
 
+struct OutputFormat;
+
 // The window offers the first two; the command line also reads every format
 // the registry knows, chosen by each file's content.
 enum class InputFormat { Jpeg = 0, Bitmap = 1, Auto = 2 };
@@ -48,6 +50,10 @@ struct BatchModel {
     // For the command-line tool: a target or quality outside the presets.
     std::optional<TargetSize> customSize;
     std::optional<int> customQuality;
+    // What the outputs are written as; the default JPEG when none.
+    const OutputFormat* outputFormat = nullptr;
+
+    const OutputFormat& output() const;
 
     TargetSize target() const;
     int quality() const;

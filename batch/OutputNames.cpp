@@ -42,7 +42,7 @@ std::string NameTemplateError(const std::string& nameTemplate)
 }
 
 std::string ExpandName(const std::string& nameTemplate, const std::string& series, int index,
-                       const std::string& input)
+                       const std::string& input, const std::string& extension)
 {
     std::string name;
     for (std::size_t at = 0; at < nameTemplate.size();) {
@@ -57,7 +57,7 @@ std::string ExpandName(const std::string& nameTemplate, const std::string& serie
         else name += std::filesystem::path(input).filename().stem().string();
         at += f.size();
     }
-    return name + ".jpg";
+    return name + "." + extension;
 }
 
 void CheckSeries(const std::string& series)
@@ -69,7 +69,8 @@ void CheckSeries(const std::string& series)
 }
 
 std::vector<std::string> NameOutputs(const std::string& nameTemplate, const std::string& series,
-                                     const std::vector<std::string>& inputs, bool mirrorFolders)
+                                     const std::vector<std::string>& inputs, bool mirrorFolders,
+                                     const std::string& extension)
 {
     const std::string trimmed = Trim(series);
     if (nameTemplate.find("{series}") != std::string::npos) CheckSeries(trimmed);
@@ -78,12 +79,12 @@ std::vector<std::string> NameOutputs(const std::string& nameTemplate, const std:
     std::map<std::string, std::size_t> owner;  // output -> the input it came from
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         const std::string folder = mirrorFolders ? FolderOf(inputs[i]) : std::string();
-        const std::string name = ExpandName(nameTemplate, trimmed, numbers[folder]++, inputs[i]);
+        const std::string name = ExpandName(nameTemplate, trimmed, numbers[folder]++, inputs[i], extension);
         if (name.find_first_of(Separators) != std::string::npos)
             throw ResizeError("The output name \"" + name + "\" of " + inputs[i] +
                                   " must not contain / or \\: outputs are written into the output folder",
                               "");
-        if (name == ".jpg") throw ResizeError("The name template gives " + inputs[i] + " an empty name", "");
+        if (name == "." + extension) throw ResizeError("The name template gives " + inputs[i] + " an empty name", "");
         const auto [it, fresh] = owner.emplace(folder + name, i);
         if (!fresh)
             throw ResizeError(inputs[it->second] + " and " + inputs[i] + " would both be written as " + folder +

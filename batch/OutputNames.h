@@ -1,5 +1,5 @@
-// How outputs are named: a template of fields, always followed by ".jpg",
-// since every output is a JPEG whatever the template says (and so no name
+// How outputs are named: a template of fields, always followed by the
+// output format's extension, whatever the template says (and so no name
 // can be "." or "..").
 #pragma once
 
@@ -16,9 +16,10 @@ inline constexpr const char* DefaultNameTemplate = "{series}{n}";
 // digits), {stem} (the input's name without folder and extension).
 std::string NameTemplateError(const std::string& nameTemplate);
 
-// One output name: the template's fields filled in, then ".jpg".
+// One output name: the template's fields filled in, then "." and
+// `extension`.
 std::string ExpandName(const std::string& nameTemplate, const std::string& series, int index,
-                       const std::string& input);
+                       const std::string& input, const std::string& extension = "jpg");
 
 // Refuses a series name that would leave the output folder.
 void CheckSeries(const std::string& series);
@@ -30,6 +31,7 @@ void CheckSeries(const std::string& series);
 // two inputs given the same output. The message names the inputs; the
 // error's input() is empty, as nothing was read.
 std::vector<std::string> NameOutputs(const std::string& nameTemplate, const std::string& series,
-                                     const std::vector<std::string>& inputs, bool mirrorFolders);
+                                     const std::vector<std::string>& inputs, bool mirrorFolders,
+                                     const std::string& extension = "jpg");
 
 }  // namespace pictavo

@@ -4,6 +4,7 @@
 #include "codecs/PictureFormats.h"
 #include "codecs/TJPEGImage.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace pictavo {
@@ -47,13 +48,10 @@ ReductionPlan PlanFor(const PictureHeader& header, TargetSize target, bool sharp
     return plan;
 }
 
-std::uint64_t MemoryFor(const PictureHeader& header, const ReductionPlan& plan)
+std::uint64_t MemoryFor(const PictureHeader& header, const ReductionPlan& plan, const OutputFormat& format)
 {
     const std::uint64_t row = 3 * static_cast<std::uint64_t>(header.width);
-    // The encoder's output and its own buffers stay below the raw picture's size.
-    const std::uint64_t output = static_cast<std::uint64_t>(RowBytes(plan.targetWidth, 24)) *
-                                 static_cast<std::uint64_t>(plan.targetHeight);
-    return header.decodeMemory + row + Reduction::MemoryFor(plan) + output;
+    return header.decodeMemory + row + Reduction::MemoryFor(plan) + format.memory(plan.targetWidth, plan.targetHeight);
 }
 
 Raster24 Reduce(PictureSource& source, const ReductionPlan& plan)
@@ -63,13 +61,14 @@ Raster24 Reduce(PictureSource& source, const ReductionPlan& plan)
     return reduction.finish();
 }
 
-std::vector<std::uint8_t> Encode(const Raster24& picture, const PictureHeader& header, int quality)
+std::vector<std::uint8_t> Encode(const Raster24& picture, const PictureHeader& header, int quality,
+                                 const OutputFormat& format, const OutputMetadata* metadata)
 {
-    TJPEGImage jpeg;
-    if (header.progressive) jpeg.setProgressiveOutput(*header.progressive);
-    jpeg.takeRaster(picture);
-    jpeg.setEncodeQuality(static_cast<std::uint8_t>(quality));
-    return jpeg.encodedBytes();
+    if (picture.width() == 0 || picture.height() == 0) return {};
+    const EncodeSettings settings{.quality = std::clamp(quality, 1, 100),
+                                  .progressive = header.progressive.value_or(JPEGDefaults().progressiveOutput),
+                                  .metadata = metadata};
+    return format.encode(PictureOf(picture), settings);
 }
 
 }  // namespace pictavo

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "batch/Model.h"
+#include "codecs/OutputFormats.h"
 #include "codecs/PictureSource.h"
 #include "imaging/Raster24.h"
 #include "imaging/Reduction.h"
@@ -29,13 +30,17 @@ std::uint64_t EstimatedCost(const std::string& path, const std::string& name, In
 ReductionPlan PlanFor(const PictureHeader& header, TargetSize target, bool sharpen);
 
 // All the memory a picture's resize holds at once: the decoder's, one row,
-// the reduction's and the output's.
-std::uint64_t MemoryFor(const PictureHeader& header, const ReductionPlan& plan);
+// the reduction's and the encoder's.
+std::uint64_t MemoryFor(const PictureHeader& header, const ReductionPlan& plan,
+                        const OutputFormat& format = DefaultOutputFormat());
 
 // Streams the rows through the reduction: the small, upright picture.
 Raster24 Reduce(PictureSource& source, const ReductionPlan& plan);
 
-// The output file's bytes.
-std::vector<std::uint8_t> Encode(const Raster24& picture, const PictureHeader& header, int quality);
+// The output file's bytes, in `format`; a JPEG is progressive when the
+// input was.
+std::vector<std::uint8_t> Encode(const Raster24& picture, const PictureHeader& header, int quality,
+                                 const OutputFormat& format = DefaultOutputFormat(),
+                                 const OutputMetadata* metadata = nullptr);
 
 }  // namespace pictavo

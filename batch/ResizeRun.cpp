@@ -76,12 +76,12 @@ std::vector<std::uint8_t> ResizeOne(const BatchModel& model, const std::string& 
     if (header.width == 0 && header.height == 0) FailEmpty();
     const ReductionPlan plan = PlanFor(header, model.target(), model.sharpen);
     memory.release();  // what the header declares includes the file's bytes where they are held
-    memory = MemoryReservation(MemoryFor(header, plan));  // waits for other jobs to free enough
+    memory = MemoryReservation(MemoryFor(header, plan, model.output()));  // waits for other jobs to free enough
     oneAtATime.unlock();
     Raster24 reduced = Reduce(*source, plan);
     if (warnings) *warnings = source->warnings();
     ConvertToSrgb(reduced, header.gray ? std::vector<std::uint8_t>() : header.iccProfile);
-    return Encode(reduced, header, model.quality());
+    return Encode(reduced, header, model.quality(), model.output());
 }
 
 void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& options)
@@ -95,7 +95,8 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
         throw std::invalid_argument("RunResize: one output name a listed picture");
     if (outputs.empty()) {
         CheckSeries(series);
-        for (int i = 0; i < count; ++i) outputs.push_back(OutputName(series, i));
+        for (int i = 0; i < count; ++i)
+            outputs.push_back(ExpandName(DefaultNameTemplate, series, i, {}, model.output().extension));
     }
     const std::string outputFolder = options.outputFolder.empty() ? model.imageFolder : options.outputFolder;
     CheckCollisions(model.imageFolder, names, outputFolder, outputs);

@@ -1,6 +1,7 @@
 #include "cli/Options.h"
 
 #include "base/MemoryBudget.h"
+#include "codecs/OutputFormats.h"
 
 #include <algorithm>
 #include <charconv>
@@ -50,6 +51,41 @@ bool ParseQuality(const std::string& text, BatchModel& model)
     return true;
 }
 
+// What --quality becomes in each lossy format, from the format table.
+std::string QualityHelp()
+{
+    std::string text = "quality of the outputs, 1 to 100: 90, 75 (default), 60, 50, 30 or any other. It means the same "
+                       "in every format: on photographs each gives the luma SSIM of a JPEG at that quality. ";
+    for (const int q : {30, 50, 75, 90}) {
+        text += std::to_string(q) + " gives";
+        for (const OutputFormat& format : OutputFormats())
+            if (format.lossy && &format != &DefaultOutputFormat())
+                text += std::string(" ") + format.title + " " + format.setting(q) + ",";
+        text.back() = ';';
+        text += " ";
+    }
+    text.pop_back();
+    text.back() = '.';
+    for (const OutputFormat& format : OutputFormats())
+        if (!format.lossy) text += std::string(" ") + format.title + " is lossless and ignores it.";
+    return text;
+}
+
+std::string OutputFormatHelp()
+{
+    std::string text = "what the outputs are written as, each with its extension: ";
+    for (const OutputFormat& format : OutputFormats()) {
+        text += format.name;
+        if (&format == &DefaultOutputFormat()) text += " (the default)";
+        if (!format.lossy) text += std::string(" (lossless: the exact reduction)");
+        text += &format == &OutputFormats().back() ? "" : &format == &OutputFormats().end()[-2] ? " or " : ", ";
+    }
+    std::string alpha;
+    for (const OutputFormat& format : OutputFormats())
+        if (!format.alpha) alpha += std::string(alpha.empty() ? "" : ", ") + format.title;
+    return text + ". " + alpha + " outputs have no transparency";
+}
+
 bool ParseShard(const std::string& text, Options& o)
 {
     const std::size_t slash = text.find('/');
@@ -60,10 +96,10 @@ bool ParseShard(const std::string& text, Options& o)
 struct OptionRule {
     const char* name;
     char letter;           // the short form, or 0
-    const char* argument;  // shown in the help; nullptr for a switch
-    const char* help;
+    std::string argument;  // shown in the help; empty for a switch
+    std::string help;
     bool (*apply)(Options&, const std::string&);
-    const char* error;  // when apply refuses the value
+    std::string error;  // when apply refuses the value; empty: what the --name check says
 };
 
 // One table gives the parser and the help, so the two cannot drift.
@@ -80,9 +116,13 @@ const OptionRule Rules[] = {
     {"size", 0, "WxH",
      "size the longer side must meet: 999x750, 800x600 (default), 640x480, 480x360, 320x240, 160x120 or any WxH",
      [](Options& o, const std::string& v) { return ParseSize(v, o.model); }, "--size takes WxH, such as 800x600"},
-    {"quality", 0, "Q", "JPEG quality of the outputs: 90, 75 (default), 60, 50, 30 or any 1 to 100",
-     [](Options& o, const std::string& v) { return ParseQuality(v, o.model); }, "--quality takes 1 to 100"},
-    {"sharpen", 0, nullptr, "sharpen each reduced picture",
+    {"output-format", 0, OutputFormatNames("|"), OutputFormatHelp(),
+     [](Options& o, const std::string& v) { return (o.model.outputFormat = OutputFormatNamed(v)) != nullptr; },
+     "--output-format takes " + OutputFormatNames(", ")},
+    {"quality", 0, "Q", QualityHelp(),
+     [](Options& o, const std::string& v) { return o.qualityGiven = ParseQuality(v, o.model); },
+     "--quality takes 1 to 100"},
+    {"sharpen", 0, {}, "sharpen each reduced picture",
      [](Options& o, const std::string&) { return o.model.sharpen = true; }, ""},
     {"series", 0, "NAME", "name the outputs are numbered after (default RurOdi)",
      [](Options& o, const std::string& v) {
@@ -97,14 +137,14 @@ const OptionRule Rules[] = {
          o.nameTemplate = v;
          return NameTemplateError(v).empty();
      },
-     nullptr},
+     ""},
     {"output", 0, "DIR", "folder to write into, made when missing (default FOLDER)",
      [](Options& o, const std::string& v) {
          o.outputFolder = v;
          return !v.empty();
      },
      "--output takes a folder"},
-    {"recursive", 'r', nullptr,
+    {"recursive", 'r', {},
      "take pictures from sub-folders too, symbolic links to folders aside, and mirror the tree under the output "
      "folder (requires --output); numbers start again in every folder",
      [](Options& o, const std::string&) { return o.recursive = true; }, ""},
@@ -120,7 +160,7 @@ const OptionRule Rules[] = {
      "take every N-th picture from the K-th on, numbered as in the whole run: shards 1/N to N/N together write "
      "what one run writes",
      [](Options& o, const std::string& v) { return ParseShard(v, o); }, "--shard takes K/N, 1 <= K <= N, such as 2/3"},
-    {"keep-going", 'k', nullptr, "go on past a picture that fails; its number stays unused",
+    {"keep-going", 'k', {}, "go on past a picture that fails; its number stays unused",
      [](Options& o, const std::string&) { return o.keepGoing = true; }, ""},
     {"jobs", 'j', "N", "pictures worked on at once, 1 to 256 (default one per processor)",
      [](Options& o, const std::string& v) { return ParseInt(v, 1, 256, o.jobs); }, "--jobs takes 1 to 256"},
@@ -134,14 +174,14 @@ const OptionRule Rules[] = {
          return bytes.has_value();
      },
      "--memory-limit takes a size such as 512M or 2G"},
-    {"strict", 0, nullptr, "make the run fail (exit status 1) when any picture was damaged; damaged pictures are "
+    {"strict", 0, {}, "make the run fail (exit status 1) when any picture was damaged; damaged pictures are "
      "written all the same, with a warning",
      [](Options& o, const std::string&) { return o.strict = true; }, ""},
-    {"quiet", 'q', nullptr, "print nothing but errors", [](Options& o, const std::string&) { return o.quiet = true; },
+    {"quiet", 'q', {}, "print nothing but errors", [](Options& o, const std::string&) { return o.quiet = true; },
      ""},
-    {"help", 'h', nullptr, "show this help and exit", [](Options& o, const std::string&) { return o.help = true; },
+    {"help", 'h', {}, "show this help and exit", [](Options& o, const std::string&) { return o.help = true; },
      ""},
-    {"version", 'V', nullptr, "show the version and licence and exit",
+    {"version", 'V', {}, "show the version and licence and exit",
      [](Options& o, const std::string&) { return o.version = true; }, ""},
 };
 
@@ -184,7 +224,7 @@ std::string HelpText()
     for (const OptionRule& s : Rules) {
         std::string left = s.letter ? std::string("  -") + s.letter + ", --" : std::string("      --");
         left += s.name;
-        if (s.argument) left += std::string("=") + s.argument;
+        if (!s.argument.empty()) left += "=" + s.argument;
         left += left.size() + 2 <= Column ? std::string(Column - left.size(), ' ') : "\n" + std::string(Column, ' ');
         text += left;
         Wrap(text, s.help, Column, Column, Width);
@@ -214,7 +254,7 @@ std::optional<Options> Parse(const std::vector<std::string>& args, std::string& 
     // Applies `rule`; its value is `attached`, or else the next argument.
     const auto use = [&](const OptionRule& rule, const std::string& shown, std::optional<std::string> attached,
                          std::size_t& i) {
-        if (!rule.argument) {
+        if (rule.argument.empty()) {
             if (attached) return error = "option '" + shown + "' doesn't allow an argument", false;
             return rule.apply(o, ""), true;
         }
@@ -223,7 +263,7 @@ std::optional<Options> Parse(const std::vector<std::string>& args, std::string& 
             attached = args[++i];
         }
         if (rule.apply(o, *attached)) return true;
-        error = rule.error ? rule.error : "--name: " + NameTemplateError(*attached);
+        error = !rule.error.empty() ? rule.error : "--name: " + NameTemplateError(*attached);
         return false;
     };
     bool optionsEnded = false;
@@ -261,9 +301,9 @@ std::optional<Options> Parse(const std::vector<std::string>& args, std::string& 
                 if (rule == std::end(Rules))
                     return error = std::string("invalid option -- '") + arg[at] + "'", std::nullopt;
                 std::optional<std::string> attached;
-                if (rule->argument && at + 1 < arg.size()) attached = arg.substr(at + 1);
+                if (!rule->argument.empty() && at + 1 < arg.size()) attached = arg.substr(at + 1);
                 if (!use(*rule, std::string("-") + arg[at], attached, i)) return std::nullopt;
-                if (rule->argument) break;
+                if (!rule->argument.empty()) break;
             }
         }
     }

@@ -24,6 +24,7 @@ struct Options {
     std::uint64_t memoryLimit = 0;  // 0: the default budget
     bool quiet = false;
     bool strict = false;  // a damaged picture makes the run fail
+    bool qualityGiven = false;
     bool help = false;
     bool version = false;
 };

@@ -4,6 +4,7 @@
 #include "batch/InputList.h"
 #include "batch/OutputNames.h"
 #include "batch/ResizeRun.h"
+#include "codecs/OutputFormats.h"
 #include "cli/Options.h"
 #include "cli/ProgressBar.h"
 #include "cli/Signals.h"
@@ -100,6 +101,8 @@ int main(int argc, char** argv)
         return 0;
     }
 
+    if (options->qualityGiven && !options->model.output().lossy && !options->quiet)
+        std::fprintf(stderr, "pictavo: %s is lossless: --quality is ignored\n", options->model.output().title);
     cli::StopCleanlyOnSignals();
     if (options->memoryLimit) SetMemoryBudget(options->memoryLimit);
     std::error_code ec;
@@ -131,7 +134,7 @@ int main(int argc, char** argv)
     // refuses what one run would refuse.
     try {
         const std::vector<std::string> outputs =
-            NameOutputs(options->nameTemplate, model.series, model.names, options->recursive);
+            NameOutputs(options->nameTemplate, model.series, model.names, options->recursive, model.output().extension);
         CheckCollisions(model.imageFolder, model.names, outputFolder, outputs);
         const std::vector<std::string> all = std::move(model.names);
         model.names.clear();

@@ -88,7 +88,8 @@ set(CPACK_DEBIAN_PACKAGE_RELEASE ${PICTAVO_DEB_RELEASE})
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Opened at run time for HEIF and AVIF files, so the linker does not see it.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libheif1")
+# Opened at run time for HEIF and AVIF files and for AVIF and JPEG XL
+# outputs, so the linker does not see them.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libheif1, libavif15, libjxl0.7")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

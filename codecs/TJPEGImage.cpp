@@ -1,5 +1,6 @@
 #include "codecs/TJPEGImage.h"
 
+#include "codecs/Encoders.h"
 #include "codecs/Files.h"
 #include "codecs/JpegLibrary.h"
 
@@ -67,23 +68,39 @@ std::uint64_t DecodeCost(const jpeg_decompress_struct& cinfo)
     return jpeg_has_multiple_scans(const_cast<j_decompress_ptr>(&cinfo)) ? samples * MultiScanFactor : samples;
 }
 
-void EncodeRows(const Raster24& picture, int quality, bool progressive, std::vector<std::uint8_t>& bytes)
+// APP1 payloads must fit one marker segment.
+void WriteApp1(j_compress_ptr cinfo, const std::string& prefix, const std::string& body)
+{
+    constexpr std::size_t MaxPayload = 65533;
+    if (body.empty() || prefix.size() + body.size() > MaxPayload) return;
+    const std::string payload = prefix + body;
+    jpeg_write_marker(cinfo, JPEG_APP0 + 1, reinterpret_cast<const JOCTET*>(payload.data()),
+                      static_cast<unsigned>(payload.size()));
+}
+
+void EncodeRows(const EncoderPicture& picture, int quality, bool progressive, const OutputMetadata* metadata,
+                std::vector<std::uint8_t>& bytes)
 {
     Compressor c;
     if (setjmp(c.errors.jump)) jpeg::RaiseLibraryError(c.errors);
     jpeg_create_compress(&c.cinfo);
     jpeg::AttachDestination(&c.cinfo, c.destination, bytes);
-    c.cinfo.image_width = static_cast<JDIMENSION>(picture.width());
-    c.cinfo.image_height = static_cast<JDIMENSION>(picture.height());
-    c.cinfo.input_components = 3;
-    c.cinfo.in_color_space = JCS_EXT_BGR;  // the raster's byte order, read in place
+    c.cinfo.image_width = static_cast<JDIMENSION>(picture.width);
+    c.cinfo.image_height = static_cast<JDIMENSION>(picture.height);
+    c.cinfo.input_components = picture.bgra ? 4 : 3;
+    // The picture's byte order, read in place; JPEG has no alpha.
+    c.cinfo.in_color_space = picture.bgra ? JCS_EXT_BGRX : JCS_EXT_BGR;
     jpeg_set_defaults(&c.cinfo);
     c.cinfo.dct_method = JDCT_FLOAT;
     jpeg_set_quality(&c.cinfo, quality, TRUE);
     if (progressive) jpeg_simple_progression(&c.cinfo);
     jpeg_start_compress(&c.cinfo, TRUE);
+    if (metadata) {
+        WriteApp1(&c.cinfo, std::string("Exif\0\0", 6), metadata->exif);
+        WriteApp1(&c.cinfo, std::string("http://ns.adobe.com/xap/1.0/\0", 29), metadata->xmp);
+    }
     while (c.cinfo.next_scanline < c.cinfo.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(picture.scanLine(static_cast<int>(c.cinfo.next_scanline)));
+        JSAMPROW row = const_cast<JSAMPROW>(picture.pixels + picture.stride * c.cinfo.next_scanline);
         jpeg_write_scanlines(&c.cinfo, &row, 1);
     }
     jpeg_finish_compress(&c.cinfo);
@@ -445,16 +462,23 @@ void TJPEGImage::encode()
     }
     std::vector<std::uint8_t> bytes;
     if (raster_.is24Bit()) {
-        EncodeRows(raster_, quality_, progressive_, bytes);
+        EncodeRows(PictureOf(raster_), quality_, progressive_, nullptr, bytes);
     } else {
         Raster24 converted = raster_;
         converted.make24Bit();
-        EncodeRows(converted, quality_, progressive_, bytes);
+        EncodeRows(PictureOf(converted), quality_, progressive_, nullptr, bytes);
     }
     data_.width = raster_.width();
     data_.height = raster_.height();
     data_.bytes = std::move(bytes);
     data_.hasBytes = true;
+}
+
+std::vector<std::uint8_t> EncodeJpeg(const EncoderPicture& picture, const EncodeSettings& settings)
+{
+    std::vector<std::uint8_t> bytes;
+    EncodeRows(picture, settings.quality, settings.progressive, settings.metadata, bytes);
+    return bytes;
 }
 
 }  // namespace pictavo

@@ -1,5 +1,11 @@
 # bash completion for pictavo
 
+# The output formats, as the tool's own help lists them.
+_pictavo_output_formats()
+{
+    "$1" --help 2>/dev/null | sed -n 's/.*--output-format=\([a-z|]*\).*/\1/p' | tr '|' ' '
+}
+
 _pictavo()
 {
     local cur prev words cword split
@@ -8,6 +14,9 @@ _pictavo()
     case $prev in
         --format)
             COMPREPLY=($(compgen -W 'auto jpg bmp' -- "$cur"))
+            return ;;
+        --output-format)
+            COMPREPLY=($(compgen -W "$(_pictavo_output_formats "$1")" -- "$cur"))
             return ;;
         --size)
             COMPREPLY=($(compgen -W '999x750 800x600 640x480 480x360 320x240 160x120' -- "$cur"))
@@ -36,7 +45,7 @@ _pictavo()
     $split && return
 
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W '--format --size --quality --sharpen --series --name --output --recursive
+        COMPREPLY=($(compgen -W '--format --output-format --size --quality --sharpen --series --name --output --recursive
             --files-from --shard --keep-going --jobs --memory-limit --strict --quiet --help --version' -- "$cur"))
         [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
         return

@@ -51,7 +51,7 @@ TEST(Options, GnuForms)
         {{"f", "-j", "3", "--keep"}, "f", 3, false, true, false},  // options after FOLDER, a unique abbreviation
         {{"--jobs=2", "-k", "--", "-x"}, "-x", 2, false, true, false},
         {{"--", "--quiet"}, "--quiet", 0, false, false, false},
-        {{"-rq", "--out=o", "-"}, "-", 0, true, false, true},
+        {{"-rq", "--output=o", "-"}, "-", 0, true, false, true},
     };
     for (const Case& c : cases) {
         std::string error;
@@ -81,6 +81,7 @@ TEST(Options, UsageErrors)
         {{"--size", "800", "f"}, "--size takes WxH, such as 800x600"},
         {{"--size", "0x5", "f"}, "--size takes WxH, such as 800x600"},
         {{"--quality", "101", "f"}, "--quality takes 1 to 100"},
+        {{"--output-format", "gif", "f"}, "--output-format takes jpg, webp, avif, jxl, png"},
         {{"--jobs", "0", "f"}, "--jobs takes 1 to 256"},
         {{"--bogus", "f"}, "unrecognized option '--bogus'"},
         {{"--s", "f"}, "option '--s' is ambiguous; possibilities: '--size' '--sharpen' '--series' '--shard' '--strict'"},

@@ -168,6 +168,30 @@ TEST(PictavoTool, FailuresAndUsage)
     EXPECT_TRUE(fs::exists(dir.file("-x/RurOdi01.jpg")));
 }
 
+// Each format gets its extension; a picture its encoder cannot write fails
+// with the library's reason and leaves no file.
+TEST(PictavoTool, OutputFormatsAndEncoderFailures)
+{
+    ScratchDir in, out;
+    Photos(in, 2);
+    const Result png = Tool("--output-format png --quality 50 --name '{stem}' --output " + out.path().string() +
+                            " " + in.path().string());
+    EXPECT_EQ(png.status, 0);
+    EXPECT_EQ(png.out.find("pictavo: PNG is lossless: --quality is ignored\n"), 0u) << png.out;
+    EXPECT_EQ(png.out.find("ignored", 50), std::string::npos) << "said once";
+    EXPECT_EQ(Tool("-q --output-format=AVIF --output " + out.path().string() + " " + in.path().string()).status, 0);
+    EXPECT_EQ(FilesUnder(out.path()),
+              (std::vector<std::string>{"RurOdi01.avif", "RurOdi02.avif", "img0.png", "img1.png"}));
+
+    ScratchDir wide, none;
+    pictavo::test::WriteBytes(wide.file("wide.jpg"), pictavo::test::MakeJpeg(17000, 2, pictavo::test::Gradient));
+    const Result failed =
+        Tool("--size 17000x2 --output-format webp --output " + none.path().string() + " " + wide.path().string());
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(failed.out, "pictavo: wide.jpg: Cannot write WebP: the picture is larger than 16383 x 16383 pixels.\n");
+    EXPECT_TRUE(FilesUnder(none.path()).empty());
+}
+
 TEST(PictavoTool, OutputFolderAndBitmaps)
 {
     ScratchDir in, out;

@@ -42,7 +42,9 @@ for file in "${expected[@]}"; do
   grep -qxF "$file" <<<"$contents" || { echo "not in the package: $file"; status=1; }
 done
 dpkg-deb -f "$deb" Depends | grep -q libjpeg62-turbo || { echo "Depends lacks libjpeg62-turbo"; status=1; }
-dpkg-deb -f "$deb" Depends | grep -q libheif1 || { echo "Depends lacks libheif1"; status=1; }
+for library in libheif1 libavif15 libjxl0.7 libwebpmux3; do
+  dpkg-deb -f "$deb" Depends | grep -q "$library" || { echo "Depends lacks $library"; status=1; }
+done
 
 if [ "$gui" = ON ]; then
   dpkg-deb -x "$deb" "$work/root"

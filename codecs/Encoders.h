@@ -1,0 +1,36 @@
+// The encoders behind the output format table.
+#pragma once
+
+#include "codecs/OutputFormats.h"
+
+#include <cstdint>
+#include <initializer_list>
+#include <vector>
+
+namespace pictavo {
+
+// A point of an encoder's quality curve: JPEG quality `quality` gives the
+// same luma SSIM on photographs as the encoder's `setting`.
+struct QualityPoint {
+    int quality;
+    double setting;
+};
+// The setting for `quality`, straight between the two points around it.
+double SettingFor(std::initializer_list<QualityPoint> curve, int quality);
+
+std::vector<std::uint8_t> EncodeJpeg(const EncoderPicture& picture, const EncodeSettings& settings);
+std::vector<std::uint8_t> EncodeWebp(const EncoderPicture& picture, const EncodeSettings& settings);
+std::vector<std::uint8_t> EncodeAvif(const EncoderPicture& picture, const EncodeSettings& settings);
+std::vector<std::uint8_t> EncodeJxl(const EncoderPicture& picture, const EncodeSettings& settings);
+std::vector<std::uint8_t> EncodePng(const EncoderPicture& picture, const EncodeSettings& settings);
+
+// AVIF with a chosen AV1 encoder ("aom", "svt", "rav1e") and speed, for
+// the benchmark that picks them.
+std::vector<std::uint8_t> EncodeAvifWith(const EncoderPicture& picture, int quantizer, const char* codec, int speed,
+                                         const OutputMetadata* metadata);
+
+double WebpQuality(int quality);
+int AvifQuantizer(int quality);
+double JxlDistance(int quality);
+
+}  // namespace pictavo
