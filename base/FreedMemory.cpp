@@ -22,15 +22,14 @@ namespace {
 std::mutex Lock;
 int Holders = 0;  // FreedMemoryKept objects alive
 bool Tuned = false;  // the allocator's settings are this program's
+std::vector<void*> Pins;  // small blocks above the readied room, freed at the end
 
 #if defined(__GLIBC__)
 // The largest block the C library will serve from its heaps rather than from
-// a mapping of its own (its ceiling on 64-bit systems); larger blocks are
-// mapped and returned at once, as before.
+// a mapping of its own (the ceiling of its dynamic threshold on 64-bit
+// systems); larger blocks are mapped and returned at once, as before.
 constexpr int LargestKept = 32 << 20;
-// The C library's own settings, as documented for mallopt.
-constexpr int DefaultMappingThreshold = 128 << 10;
-constexpr int DefaultTrimThreshold = 128 << 10;
+constexpr std::size_t BlockOverhead = 8192;  // enough that a block and its header stay below the ceiling
 constexpr std::uintptr_t HugePage = 2 << 20;
 // Room readied for each job: a picture of three components, each just small
 // enough to be kept (about 15 megapixels, progressive, at full colour).
@@ -54,7 +53,7 @@ void ReadyRoom(int jobs)
     std::uint64_t room = std::min<std::uint64_t>(std::uint64_t(std::max(jobs, 1)) * RoomPerJob, MemoryBudget() / 8);
     std::vector<void*> blocks;
     while (room >= HugePage) {
-        const std::size_t bytes = std::min<std::uint64_t>(room, LargestKept - 4096);
+        const std::size_t bytes = std::min<std::uint64_t>(room, LargestKept - BlockOverhead);
         void* block = std::malloc(bytes);
         if (block == nullptr) break;
         blocks.push_back(block);
@@ -64,7 +63,24 @@ void ReadyRoom(int jobs)
         const std::uintptr_t last = (start + bytes) & ~(HugePage - 1);
         if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
     }
+    if (blocks.empty()) return;
+    // The C library hands the free top of its heap back as soon as it passes
+    // twice its threshold; the start of the highest block stays taken above
+    // the others, so the room below it is kept until the run ends.
+    const auto highest = std::max_element(blocks.begin(), blocks.end());
+    Pins.push_back(std::realloc(*highest, 64));  // shrinks in place
+    blocks.erase(highest);
     for (void* block : blocks) std::free(block);
+}
+
+// The C library raises its thresholds itself, as it does whenever a large
+// mapped block is freed; setting them would end that for the rest of the
+// process, which the window outlives a run by.
+void RaiseThresholds()
+{
+    void* block = std::malloc(LargestKept - BlockOverhead);
+    if (block != nullptr) static_cast<volatile char*>(block)[0] = 0;
+    std::free(block);
 }
 #endif
 
@@ -83,8 +99,7 @@ FreedMemoryKept::FreedMemoryKept()
     // was. It stays so once set, as the C library fixes its number of heaps
     // the first time it chooses one.
     mallopt(M_ARENA_MAX, 1);
-    mallopt(M_MMAP_THRESHOLD, LargestKept);
-    mallopt(M_TRIM_THRESHOLD, INT_MAX);
+    RaiseThresholds();
 #endif
 }
 
@@ -94,8 +109,8 @@ FreedMemoryKept::~FreedMemoryKept()
     if (--Holders > 0 || !Tuned) return;
     Tuned = false;
 #if defined(__GLIBC__)
-    mallopt(M_TRIM_THRESHOLD, DefaultTrimThreshold);
-    mallopt(M_MMAP_THRESHOLD, DefaultMappingThreshold);
+    for (void* pin : Pins) std::free(pin);
+    Pins.clear();
     malloc_trim(0);
 #endif
 }

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace pictavo {
@@ -16,6 +17,21 @@ namespace {
 // on; their results are small encoded files, so memory stays bounded.
 constexpr int Ahead = 32;
 
+// The exception being handled as the failure of picture `name`; whatever was
+// thrown, the run reports it rather than ending the process.
+[[noreturn]] void FailAt(const std::string& name)
+{
+    try {
+        throw;
+    } catch (const RunStopped&) {
+        throw;
+    } catch (const std::exception& e) {
+        throw ResizeError(e, name);
+    } catch (...) {
+        throw ResizeError("Unknown error", name);
+    }
+}
+
 }  // namespace
 
 void RunInListOrder(int count, int jobs, const std::function<std::vector<std::uint8_t>(int)>& process,
@@ -24,30 +40,26 @@ void RunInListOrder(int count, int jobs, const std::function<std::vector<std::ui
                     const std::atomic<bool>* stop, bool costliestFirst)
 {
     const auto stopRequested = [stop] { return stop != nullptr && stop->load(); };
-    const auto fail = [&](int i, const std::exception& e) {
-        throw ResizeError(e, names[static_cast<std::size_t>(i)]);
-    };
-    if (jobs == 1 || count <= 1) {
+    const auto fail = [&](int i) { FailAt(names[static_cast<std::size_t>(i)]); };
+    const auto oneAtATime = [&] {
         const StopFlagOfThread flag(stop);
         for (int i = 0; i < count; ++i) {
             if (stopRequested()) throw RunStopped();
             std::vector<std::uint8_t> bytes;
             try {
                 bytes = process(i);
-            } catch (const RunStopped&) {
-                throw;
-            } catch (const std::exception& e) {
-                fail(i, e);
+            } catch (...) {
+                fail(i);
             }
             if (stopRequested()) throw RunStopped();
             try {
                 commit(i, bytes);
-            } catch (const std::exception& e) {
-                fail(i, e);
+            } catch (...) {
+                fail(i);
             }
         }
-        return;
-    }
+    };
+    if (jobs == 1 || count <= 1) return oneAtATime();
 
     struct Result {
         bool ready = false;
@@ -94,16 +106,30 @@ void RunInListOrder(int count, int jobs, const std::function<std::vector<std::ui
             changed.notify_all();
         }
     };
-    std::vector<std::thread> threads;
-    for (int t = 0; t < std::min(jobs, count); ++t) threads.emplace_back(worker);
     const auto finish = [&] {
         {
             std::lock_guard guard(lock);
             done = true;
         }
         changed.notify_all();
-        for (std::thread& t : threads) t.join();
     };
+    // However the run leaves, the workers are told to end before they are
+    // joined (the threads' destructors join them).
+    struct Finisher {
+        std::function<void()> run;
+        ~Finisher() { run(); }
+    };
+    std::vector<std::jthread> threads;
+    const Finisher finisher{finish};
+    // A system short of threads runs the pictures with those it could start.
+    for (int t = 0; t < std::min(jobs, count); ++t) {
+        try {
+            threads.emplace_back(worker);
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    if (threads.empty()) return oneAtATime();
 
     for (int i = 0; i < count; ++i) {
         Result r;
@@ -115,16 +141,12 @@ void RunInListOrder(int count, int jobs, const std::function<std::vector<std::ui
             }
             r = std::move(results[static_cast<std::size_t>(i)]);
         }
-        if (stopRequested()) {
-            finish();
-            throw RunStopped();
-        }
+        if (stopRequested()) throw RunStopped();
         try {
             if (r.error) std::rethrow_exception(r.error);
             commit(i, r.bytes);
-        } catch (const std::exception& e) {
-            finish();
-            fail(i, e);
+        } catch (...) {
+            fail(i);
         }
         {
             std::lock_guard guard(lock);
@@ -132,7 +154,6 @@ void RunInListOrder(int count, int jobs, const std::function<std::vector<std::ui
         }
         changed.notify_all();
     }
-    finish();
 }
 
 void RunPastFailures(int count, int jobs, const std::function<std::vector<std::uint8_t>(int)>& process,
@@ -148,7 +169,7 @@ void RunPastFailures(int count, int jobs, const std::function<std::vector<std::u
             return process(i);
         } catch (const RunStopped&) {
             throw;  // the run ends; no picture failed
-        } catch (const std::exception&) {
+        } catch (...) {
             errors[static_cast<std::size_t>(i)] = std::current_exception();
             return {};
         }
@@ -157,8 +178,14 @@ void RunPastFailures(int count, int jobs, const std::function<std::vector<std::u
         try {
             if (errors[static_cast<std::size_t>(i)]) std::rethrow_exception(errors[static_cast<std::size_t>(i)]);
             commit(i, bytes);
-        } catch (const std::exception& e) {
-            if (failed) failed(i, ResizeError(e, names[static_cast<std::size_t>(i)]));
+        } catch (const RunStopped&) {
+            throw;
+        } catch (...) {
+            try {
+                FailAt(names[static_cast<std::size_t>(i)]);
+            } catch (const ResizeError& e) {
+                if (failed) failed(i, e);
+            }
         }
     };
     RunInListOrder(count, jobs, tryProcess, tryCommit, names, costs, stop, costliestFirst);

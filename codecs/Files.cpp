@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <random>
 #include <set>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,14 +15,21 @@
 namespace pictavo {
 namespace {
 
-mode_t CreationMode()
+// A new, empty file in `folder` named ".pictavo-" and six letters (short,
+// so that any name that fits the folder fits here too); its name in `name`.
+// It is made with the mode of any new file, 0666 less the umask, which the
+// system applies: the umask is never changed, as other threads create files.
+FileDescriptor CreateTemporary(const std::string& folder, std::string& name)
 {
-    static const mode_t mode = [] {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        return static_cast<mode_t>(0666 & ~mask);
-    }();
-    return mode;
+    static constexpr char Letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = folder + ".pictavo-";
+        for (int i = 0; i < 6; ++i) name += Letters[random() % (sizeof Letters - 1)];
+        FileDescriptor fd(::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        if (fd.get() >= 0 || errno != EEXIST) return fd;
+    }
+    return FileDescriptor();
 }
 
 bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t size)
@@ -136,14 +144,13 @@ void WriteFileAtomically(const std::string& path, const std::uint8_t* bytes, std
 {
     const std::size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    // A short hidden name, so that any name that fits the folder fits here too.
-    std::string temp = folder + ".pictavo-XXXXXX";
+    std::string temp;
     Temporaries& inFlight = InFlight();
     FileDescriptor fd;
     {
         std::lock_guard lock(inFlight.mutex);
         if (inFlight.abandoned) throw EFCreateError(shownName, path, "the run was stopped");
-        fd = FileDescriptor(::mkstemp(temp.data()));
+        fd = CreateTemporary(folder, temp);
         if (fd.get() < 0) throw EFCreateError(shownName, path, Cause());
         inFlight.paths.insert(temp);
     }
@@ -151,7 +158,7 @@ void WriteFileAtomically(const std::string& path, const std::uint8_t* bytes, std
         ::unlink(temp.c_str());
         inFlight.paths.erase(temp);
     };
-    const bool written = ::fchmod(fd.get(), CreationMode()) == 0 && WriteAll(fd.get(), bytes, size);
+    const bool written = WriteAll(fd.get(), bytes, size);
     std::string cause = written ? std::string() : Cause();
     const bool closed = ::close(fd.release()) == 0;
     if (written && !closed) cause = Cause();

@@ -13,7 +13,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 
 namespace pictavo {
 namespace {
@@ -130,8 +129,9 @@ void ReportBitmapSize(const std::string& path, const PreviewCallbacks& callbacks
 {
     if (!callbacks.sized) return;
     std::uint8_t header[26] = {};
-    std::ifstream in(path, std::ios::binary);
-    if (!in.read(reinterpret_cast<char*>(header), sizeof header) || header[0] != 'B' || header[1] != 'M') return;
+    // Opened as every picture is: a FIFO named .bmp must not hold the preview.
+    const FileDescriptor fd = OpenRegularFile(path, path);
+    if (ReadUpTo(fd.get(), header, sizeof header) != sizeof header || header[0] != 'B' || header[1] != 'M') return;
     const auto u16 = [&](std::size_t at) { return LittleEndian16(header + at); };
     const auto i32 = [&](std::size_t at) { return static_cast<std::int32_t>(LittleEndian32(header + at)); };
     const bool core = u16(BitmapInfoSizeOffset) == CoreHeaderSize;

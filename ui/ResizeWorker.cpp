@@ -2,6 +2,8 @@
 
 #include <QMetaObject>
 
+#include <system_error>
+
 namespace pictavo::ui {
 
 ResizeWorker::ResizeWorker(const BatchModel& model, const RunOptions& options) : model_(model), options_(options)
@@ -15,11 +17,13 @@ ResizeWorker::~ResizeWorker()
     if (thread_.joinable()) thread_.join();
 }
 
-void ResizeWorker::start()
+bool ResizeWorker::start()
 {
+    if (started_) return false;
+    started_ = true;
     // Reports are posted to this object's thread; one queue keeps their order.
     const auto post = [this](auto report) { QMetaObject::invokeMethod(this, report, Qt::QueuedConnection); };
-    thread_ = std::thread([this, post] {
+    const auto run = [this, post] {
         RunHooks hooks;
         hooks.progressChanged = [this, post](const BatchModel& m) {
             post([this, position = m.progressPosition] { emit progressChanged(position); });
@@ -45,7 +49,13 @@ void ResizeWorker::start()
             if (thread_.joinable()) thread_.join();
             emit finished(end, error);
         });
-    });
+    };
+    try {
+        thread_ = std::jthread(run);
+    } catch (const std::system_error& e) {  // no thread to be had: the run fails, the window lives on
+        post([this, error = QString::fromLocal8Bit(e.what())] { emit finished(RunEnd::Failed, error); });
+    }
+    return true;
 }
 
 }  // namespace pictavo::ui

@@ -22,7 +22,9 @@ public:
     // Stops the run and waits for it.
     ~ResizeWorker() override;
 
-    void start();
+    // Starts the run; a worker runs once, so a second call is refused and
+    // returns false.
+    bool start();
     // No further picture is started; the run ends with RunEnd::Stopped.
     void stop() { stop_ = true; }
 
@@ -42,7 +44,8 @@ private:
     BatchModel model_;
     RunOptions options_;
     std::atomic<bool> stop_ = false;
-    std::thread thread_;
+    bool started_ = false;
+    std::jthread thread_;
 };
 
 }  // namespace pictavo::ui

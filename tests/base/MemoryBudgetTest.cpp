@@ -68,6 +68,12 @@ TEST(FreedMemory, KeptDuringARunAndHandedBackAfter)
         EXPECT_GE(held(), before + Block);
     }
     EXPECT_LT(held(), std::size_t(Block));
+    // The C library's own thresholds stay in force after it: a megabyte is
+    // served from the heap, not mapped on its own as fixed defaults would.
+    const std::size_t mapped = mallinfo2().hblkhd;
+    void* block = std::malloc(1 << 20);
+    EXPECT_EQ(mallinfo2().hblkhd, mapped);
+    std::free(block);
 #endif
 }
 

@@ -2,6 +2,7 @@
 #include "batch/ListOrderRun.h"
 #include "batch/ResizeRun.h"
 #include "imaging/ReduceBitmap.h"
+#include "codecs/Files.h"
 #include "codecs/TJPEGImage.h"
 #include "tests/support/TestSupport.h"
 
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <mutex>
 #include <set>
+#include <sys/stat.h>
 
 namespace pictavo {
 namespace {
@@ -399,6 +401,44 @@ TEST(ResizeRun, AnOutputThatCannotBeCreatedLeavesNothingBehind)
     BatchModel model = Scanned(dir);
     EXPECT_EQ(ErrorOf([&] { RunResize(model); }), "Cannot create file RurOdi01.jpg");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 2);
+}
+
+// Outputs get the mode any new file gets under the user's umask.
+TEST(ResizeRun, OutputsTakeTheModeTheUmaskGives)
+{
+    ScratchDir dir;
+    const std::uint8_t byte = 1;
+    const mode_t previous = umask(027);
+    WriteFileAtomically(dir.file("a"), &byte, 1, "a");
+    umask(previous);
+    EXPECT_EQ(fs::status(dir.file("a")).permissions(), fs::perms(0640));
+}
+
+// Whatever a picture throws fails that picture, at any number of jobs.
+TEST(ListOrderRun, AnythingThrownIsThatPicturesFailure)
+{
+    const std::vector<std::string> names{"a", "b", "c"};
+    const auto process = [](int i) -> std::vector<std::uint8_t> {
+        if (i == 1) throw 42;
+        return {1};
+    };
+    for (const int jobs : {1, 2}) {
+        std::vector<int> committed;
+        const auto commit = [&](int i, const std::vector<std::uint8_t>&) { committed.push_back(i); };
+        try {
+            RunInListOrder(3, jobs, process, commit, names, {0, 0, 0});
+            ADD_FAILURE() << jobs;
+        } catch (const ResizeError& e) {
+            EXPECT_EQ(e.input(), "b");
+            EXPECT_STREQ(e.what(), "Unknown error");
+        }
+        EXPECT_EQ(committed, std::vector<int>{0});
+        std::vector<std::string> failed;
+        RunPastFailures(3, jobs, process, commit, names, {0, 0, 0},
+                        [&](int, const ResizeError& e) { failed.push_back(e.input() + " " + e.what()); });
+        EXPECT_EQ(committed, (std::vector<int>{0, 0, 2}));
+        EXPECT_EQ(failed, std::vector<std::string>{"b Unknown error"});
+    }
 }
 
 TEST(ResizeRun, OneRowPicturesKeepOneRow)

@@ -1,7 +1,9 @@
+#include "batch/FolderScan.h"
 #include "codecs/TJPEGImage.h"
 #include "tests/support/TestSupport.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/Application.h"
+#include "ui/ResizeWorker.h"
 
 #include <QKeyEvent>
 #include <QRadioButton>
@@ -218,6 +220,25 @@ TEST(MainForm, CloseDuringTheRunLeavesOnlyWholeFiles)
     }
     EXPECT_GE(outputs, 2);
     EXPECT_LT(outputs, count);  // it did stop
+}
+
+// A worker runs once: a second start would run a second thread over the one model.
+TEST(ResizeWorker, ASecondStartIsRefused)
+{
+    test::ScratchDir dir;
+    test::WriteBytes(dir.file("a.jpg"), test::MakeJpeg(64, 48, test::Gradient));
+    BatchModel model;
+    model.sizeIndex = 5;
+    ScanFolder(model, dir.file("a.jpg"));
+    ResizeWorker worker(model, {});
+    QSignalSpy finished(&worker, &ResizeWorker::finished);
+    EXPECT_TRUE(worker.start());
+    EXPECT_FALSE(worker.start());
+    ASSERT_TRUE(finished.wait(30000));
+    EXPECT_FALSE(worker.start());
+    EXPECT_FALSE(finished.wait(200));
+    EXPECT_EQ(finished.count(), 1);
+    EXPECT_EQ(worker.result().names, std::vector<std::string>{"RurOdi01.jpg"});
 }
 
 }  // namespace
