@@ -80,7 +80,9 @@ std::vector<std::uint8_t> ResizeOne(const BatchModel& model, const std::string& 
     oneAtATime.unlock();
     Raster24 reduced = Reduce(*source, plan);
     if (warnings) *warnings = source->warnings();
-    ConvertToSrgb(reduced, header.gray ? std::vector<std::uint8_t>() : header.iccProfile);
+    // A profile of the other kind (RGB for grey rows, grey for colour) says nothing of them.
+    const bool fits = header.gray == IsGreyProfile(header.iccProfile);
+    ConvertToSrgb(reduced, fits ? header.iccProfile : std::vector<std::uint8_t>());
     return Encode(reduced, header, model.quality(), model.output());
 }
 

@@ -1,6 +1,7 @@
 #include "codecs/BmpProfile.h"
 
 #include "codecs/ByteStream.h"
+#include "imaging/ColourProfile.h"
 
 namespace pictavo {
 namespace {
@@ -28,7 +29,8 @@ ProfilePlace EmbeddedBitmapProfilePlace(const std::uint8_t* file, std::size_t si
 std::vector<std::uint8_t> EmbeddedBitmapProfile(const std::uint8_t* file, std::size_t size)
 {
     const ProfilePlace place = EmbeddedBitmapProfilePlace(file, size);
-    if (place.length == 0 || place.offset + place.length > size) return {};
+    if (place.length == 0 || place.length > LargestProfile || place.offset > size || place.length > size - place.offset)
+        return {};
     return {file + place.offset, file + place.offset + place.length};
 }
 

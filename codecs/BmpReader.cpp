@@ -4,6 +4,7 @@
 #include "codecs/BmpProfile.h"
 #include "codecs/ByteStream.h"
 #include "codecs/Files.h"
+#include "imaging/ColourProfile.h"
 
 #include <algorithm>
 #include <bit>
@@ -93,8 +94,9 @@ public:
     {
         std::uint64_t size = 0;
         fd_ = OpenRegularFile(path, shownName, &size);
-        left = size;
+        left = size_ = size;
     }
+    std::uint64_t size() const { return size_; }
 
     // Bytes at `offset`, wherever the reading stands; fewer past the end.
     std::vector<std::uint8_t> readAt(std::uint64_t offset, std::size_t count)
@@ -110,6 +112,7 @@ protected:
 
 private:
     FileDescriptor fd_;
+    std::uint64_t size_ = 0;
 };
 
 bool Contiguous(std::uint32_t mask)
@@ -176,6 +179,8 @@ Layout ReadLayout(Input& in)
         masks = {U32(m), U32(m + 4), U32(m + 8)};
     } else if (masked && headerSize >= MasksAt + MaskBytes) {
         masks = {U32(header + MasksAt), U32(header + MasksAt + 4), U32(header + MasksAt + 8)};
+        // Version 3 headers and later add an alpha mask.
+        if (bits == 32 && headerSize >= MasksAt + MaskBytes + 4) masks.alpha = U32(header + MasksAt + MaskBytes);
     } else if (masked) {
         NotValid();  // a short header with nowhere to keep its masks
     }
@@ -209,6 +214,7 @@ Layout ReadLayout(Input& in)
     const bool rle = (compression == Rle8 && bits == 8) || (compression == Rle4 && bits == 4);
     if (compression != Uncompressed && !masked && !rle) NotValid();
     if (masked && !(Contiguous(masks.red) && Contiguous(masks.green) && Contiguous(masks.blue))) NotValid();
+    if (!Contiguous(masks.alpha) || (masks.alpha & (masks.red | masks.green | masks.blue)) != 0) masks.alpha = 0;
     if (rle && height < 0) NotValid();  // encoded data is always stored bottom-up
 
     Layout layout;
@@ -274,10 +280,12 @@ public:
         header_.bottomUp = layout_.bottomUp;
         header_.iccProfile = EmbeddedProfile();
         const std::uint64_t row = static_cast<std::uint64_t>(RowBytes(layout_.width, layout_.bits));
-        header_.decodeMemory = layout_.rle ? layout_.available + 3 * static_cast<std::uint64_t>(layout_.width) : row;
+        header_.decodeMemory = (layout_.rle ? layout_.available + 3 * static_cast<std::uint64_t>(layout_.width) : row) +
+                               ProfileMemory(header_.iccProfile.size());
     }
 
     const PictureHeader& header() const override { return header_; }
+    DecodeWarnings warnings() const override { return warnings_; }
 
     void readRows(const RowSink& sink) override
     {
@@ -291,6 +299,8 @@ public:
         CheckMemoryBudget(rowBytes + 3 * static_cast<std::uint64_t>(layout_.width));
         std::vector<std::uint8_t> stored(rowBytes), colours(3 * static_cast<std::size_t>(layout_.width));
         std::uint64_t left = std::min(layout_.available, layout_.area);
+        // A file cut short is written as far as it goes, and says so.
+        if (left < layout_.area) warnings_ = {1, "Premature end of BMP file"};
         for (int r = 0; r < layout_.rows; ++r) {
             // Rows that short data leave out hold zero bytes, as in the whole picture.
             const std::size_t got = left == 0 ? 0 : in_.readUpTo(stored.data(), std::min<std::uint64_t>(left, rowBytes));
@@ -310,16 +320,20 @@ private:
     {
         const std::vector<std::uint8_t> start = in_.readAt(0, BitmapProfileHeaderBytes);
         const ProfilePlace place = EmbeddedBitmapProfilePlace(start.data(), start.size());
-        if (place.length == 0) return {};
+        // One said to lie past the end, or larger than any profile, is none.
+        if (place.length == 0 || place.length > LargestProfile || place.offset > in_.size() ||
+            place.length > in_.size() - place.offset)
+            return {};
         CheckMemoryBudget(place.length);
         std::vector<std::uint8_t> profile = in_.readAt(place.offset, static_cast<std::size_t>(place.length));
-        if (profile.size() != place.length) return {};  // it lies past the end: none
+        if (profile.size() != place.length) return {};  // the file shrank meanwhile
         return profile;
     }
 
     FileInput in_;
     Layout layout_;
     PictureHeader header_;
+    DecodeWarnings warnings_;
 };
 
 }  // namespace

@@ -14,7 +14,9 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include <libheif/heif.h>
@@ -29,8 +31,10 @@ constexpr std::array<std::string_view, 12> StillBrands{"heic", "heix", "heim", "
 // Decoding holds the coded planes, the transformed copy and the
 // interleaved result at once: about this many bytes a pixel and sample byte.
 constexpr std::uint64_t DecodeBytesPerPixel = 10;
-// libde265's reference pictures and per-block tables, a pixel.
+// libde265's reference pictures and per-block tables, a pixel; dav1d's
+// pictures and tables likewise.
 constexpr std::uint64_t HevcBytesPerPixel = 8;
+constexpr std::uint64_t Av1BytesPerPixel = 8;
 
 // The brands of the leading 'ftyp' box that fit in `size` bytes.
 std::vector<std::string_view> Brands(const std::uint8_t* bytes, std::size_t size)
@@ -130,6 +134,141 @@ std::uint64_t LargestHevcPicture(const std::vector<std::uint8_t>& bytes)
     return largest;
 }
 
+// The largest frame an AV1 sequence header allows (its payload); 0 when it
+// cannot be read.
+std::uint64_t SequenceHeaderPixels(const std::uint8_t* payload, std::size_t size)
+{
+    BitReader r(std::vector<std::uint8_t>(payload, payload + size));
+    r.bits(3);  // profile
+    r.bits(1);  // still picture
+    if (r.bits(1) != 0) {  // reduced still picture header
+        r.bits(5);
+    } else {
+        bool decoderModel = false;
+        int delayBits = 0;
+        if (r.bits(1) != 0) {  // timing info
+            r.bits(64);
+            if (r.bits(1) != 0) {  // equal picture interval: uvlc
+                int zeros = 0;
+                while (r.ok() && r.bits(1) == 0)
+                    if (++zeros >= 32) return 0;
+                r.bits(zeros);
+            }
+            decoderModel = r.bits(1) != 0;
+            if (decoderModel) {
+                delayBits = static_cast<int>(r.bits(5)) + 1;
+                r.bits(32 + 5 + 5);
+            }
+        }
+        const bool displayDelay = r.bits(1) != 0;
+        const int points = static_cast<int>(r.bits(5)) + 1;
+        for (int i = 0; i < points && r.ok(); ++i) {
+            r.bits(12);  // operating point
+            if (r.bits(5) > 7) r.bits(1);  // level, tier
+            if (decoderModel && r.bits(1) != 0) r.bits(2 * delayBits + 1);
+            if (displayDelay && r.bits(1) != 0) r.bits(4);
+        }
+    }
+    const int widthBits = static_cast<int>(r.bits(4)) + 1, heightBits = static_cast<int>(r.bits(4)) + 1;
+    const std::uint64_t width = r.bits(widthBits) + 1, height = r.bits(heightBits) + 1;
+    return r.ok() ? width * height : 0;
+}
+
+// The largest frame the sequence headers among the AV1 units at `data` allow.
+std::uint64_t LargestAv1Frame(const std::uint8_t* data, std::size_t size)
+{
+    constexpr int SequenceHeader = 1;
+    std::uint64_t largest = 0;
+    for (std::size_t at = 0; at < size;) {
+        const std::uint8_t header = data[at++];
+        if (header & 0x04) ++at;  // extension
+        std::uint64_t length = size - std::min(at, size);
+        if (header & 0x02) {  // a size field, LEB128
+            length = 0;
+            for (int i = 0; i < 8 && at < size; ++i) {
+                const std::uint8_t byte = data[at++];
+                length |= std::uint64_t(byte & 0x7F) << (7 * i);
+                if (!(byte & 0x80)) break;
+            }
+        }
+        if (at > size || length > size - at) break;
+        if ((header >> 3 & 0x0F) == SequenceHeader)
+            largest = std::max(largest, SequenceHeaderPixels(data + at, static_cast<std::size_t>(length)));
+        at += static_cast<std::size_t>(length);
+    }
+    return largest;
+}
+
+// The largest frame any AV1 sequence header of the file allows: dav1d sizes
+// its pictures from them, whatever 'ispe' says. They stand in the 'av1C'
+// boxes and at the start of the coded data, which 'iloc' places.
+std::uint64_t LargestAv1Picture(const std::vector<std::uint8_t>& bytes)
+{
+    constexpr std::size_t ConfigurationBytes = 4;
+    std::uint64_t largest = 0;
+    const std::size_t size = bytes.size();
+    const auto boxEnd = [&](std::size_t type) {
+        return std::min<std::size_t>(size, type - 4 + std::max<std::uint32_t>(BigEndian32(&bytes[type - 4]), 8));
+    };
+    for (std::size_t at = 4; at + 4 <= size; ++at) {
+        if (std::memcmp(&bytes[at], "av1C", 4) == 0) {
+            const std::size_t start = at + 4 + ConfigurationBytes, end = boxEnd(at);
+            if (start < end) largest = std::max(largest, LargestAv1Frame(&bytes[start], end - start));
+        } else if (std::memcmp(&bytes[at], "iloc", 4) == 0) {
+            // Items' extents: version, flags, then the widths of the fields.
+            std::size_t p = at + 4;
+            const std::size_t end = boxEnd(at);
+            if (p + 6 > end) continue;
+            const int version = bytes[p];
+            p += 4;
+            const int offsetSize = bytes[p] >> 4, lengthSize = bytes[p] & 15, baseSize = bytes[p + 1] >> 4,
+                      indexSize = version >= 1 ? bytes[p + 1] & 15 : 0;
+            p += 2;
+            const auto field = [&](int width) -> std::optional<std::uint64_t> {
+                if (width != 0 && width != 4 && width != 8) return std::nullopt;
+                if (p + static_cast<std::size_t>(width) > end) return std::nullopt;
+                std::uint64_t value = 0;
+                for (int i = 0; i < width; ++i) value = value << 8 | bytes[p++];
+                return value;
+            };
+            std::uint64_t count = 0;
+            if (version < 2) {
+                if (p + 2 > end) continue;
+                count = BigEndian16(&bytes[p]);
+                p += 2;
+            } else {
+                if (p + 4 > end) continue;
+                count = BigEndian32(&bytes[p]);
+                p += 4;
+            }
+            for (std::uint64_t item = 0; item < count && p < end; ++item) {
+                p += version < 2 ? 2 : 4;  // item id
+                int method = 0;
+                if (version >= 1) {
+                    if (p + 2 > end) break;
+                    method = bytes[p + 1] & 15;
+                    p += 2;
+                }
+                p += 2;  // data reference
+                const auto base = field(baseSize);
+                if (!base || p + 2 > end) break;
+                const int extents = BigEndian16(&bytes[p]);
+                p += 2;
+                for (int e = 0; e < extents; ++e) {
+                    if (indexSize && !field(indexSize)) break;
+                    const auto offset = field(offsetSize), length = field(lengthSize);
+                    if (!offset || !length) break;
+                    const std::uint64_t start = *base + *offset;
+                    if (method != 0 || start >= size) continue;
+                    const std::uint64_t n = *length == 0 ? size - start : std::min<std::uint64_t>(*length, size - start);
+                    largest = std::max(largest, LargestAv1Frame(&bytes[start], static_cast<std::size_t>(n)));
+                }
+            }
+        }
+    }
+    return largest;
+}
+
 struct ContextDeleter {
     void operator()(heif_context* c) const { Heif().heif_context_free(c); }
 };
@@ -192,7 +331,10 @@ private:
 void HeifSource::check(const heif_error& error) const
 {
     if (error.code == heif_error_Ok) return;
-    if (error.code == heif_error_Memory_allocation_error) throw EOutOfMemory();
+    // A plane the library could not allocate is only noticed when it is used.
+    if (error.code == heif_error_Memory_allocation_error ||
+        error.subcode == heif_suberror_Nonexisting_image_channel_referenced)
+        throw EOutOfMemory();
     throw EInvalidGraphic(format_ + " error: " + (error.message ? error.message : "unknown"));
 }
 
@@ -203,6 +345,12 @@ HeifSource::HeifSource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes
     try {
         context_.reset(Heif().heif_context_alloc());
         if (!context_) throw EOutOfMemory();
+        // Tiles are decoded on this thread, where the allocation cap holds,
+        // not on threads of the library's own; and no side may be larger
+        // than the budget has room for.
+        Heif().heif_context_set_max_decoding_threads(context_.get(), 0);
+        Heif().heif_context_set_maximum_image_size_limit(
+            context_.get(), static_cast<int>(std::min<std::uint64_t>(MemoryBudget() / DecodeBytesPerPixel, INT_MAX)));
         check(Heif().heif_context_read_from_memory_without_copy(context_.get(), bytes_.data(), bytes_.size(), nullptr));
         heif_image_handle* handle = nullptr;
         check(Heif().heif_context_get_primary_image_handle(context_.get(), &handle));
@@ -221,13 +369,17 @@ HeifSource::HeifSource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes
     const std::uint64_t coded = std::max<std::uint64_t>(
         std::uint64_t(std::max(Heif().heif_image_handle_get_ispe_width(h), 0)) * std::uint64_t(std::max(Heif().heif_image_handle_get_ispe_height(h), 0)),
         std::uint64_t(header_.width) * std::uint64_t(header_.height));
-    header_.decodeMemory = bytes_.size() + (coded * DecodeBytesPerPixel + LargestHevcPicture(bytes_) * HevcBytesPerPixel) * (deep_ ? 2 : 1);
+    const std::uint64_t codec = format_ == "AVIF" ? LargestAv1Picture(bytes_) * Av1BytesPerPixel
+                                                  : LargestHevcPicture(bytes_) * HevcBytesPerPixel;
+    header_.decodeMemory = bytes_.size() + (coded * DecodeBytesPerPixel + codec) * (deep_ ? 2 : 1);
     CheckMemoryBudget(header_.decodeMemory + 3 * std::uint64_t(header_.width));
 
     switch (Heif().heif_image_handle_get_color_profile_type(h)) {
     case heif_color_profile_type_prof:
     case heif_color_profile_type_rICC: {
-        std::vector<std::uint8_t> icc(Heif().heif_image_handle_get_raw_color_profile_size(h));
+        const std::size_t size = Heif().heif_image_handle_get_raw_color_profile_size(h);
+        if (size > LargestProfile) break;
+        std::vector<std::uint8_t> icc(size);
         if (!icc.empty() && Heif().heif_image_handle_get_raw_color_profile(h, icc.data()).code == heif_error_Ok)
             header_.iccProfile = std::move(icc);
         break;
@@ -242,6 +394,7 @@ HeifSource::HeifSource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes
     }
     default: break;
     }
+    header_.decodeMemory += ProfileMemory(header_.iccProfile.size());
 }
 
 void HeifSource::readRows(const RowSink& sink)

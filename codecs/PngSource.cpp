@@ -4,6 +4,7 @@
 #include "base/MemoryBudget.h"
 #include "base/Stop.h"
 #include "imaging/ColourProfile.h"
+#include "codecs/ByteStream.h"
 #include "codecs/Files.h"
 #include "codecs/SampleRows.h"
 #include "codecs/TJPEGImage.h"
@@ -26,8 +27,10 @@ constexpr std::uint64_t InflateMemory = 48 << 10;          // zlib's window and 
 constexpr double SrgbFileGamma = 1 / 2.2;
 // Known chunks that play no part in the rows or their colours: skipped
 // unread, so a file full of large text chunks costs neither time nor memory.
-constexpr png_byte UnusedChunks[] = "bKGD\0hIST\0iTXt\0oFFs\0pCAL\0pHYs\0sBIT\0sCAL\0sPLT\0sTER\0tEXt\0tIME\0zTXt";
+constexpr png_byte UnusedChunks[] = "bKGD\0eXIf\0hIST\0iTXt\0oFFs\0pCAL\0pHYs\0sBIT\0sCAL\0sPLT\0sTER\0tEXt\0tIME\0zTXt";
 constexpr int UnusedChunkCount = sizeof UnusedChunks / 5;
+constexpr png_byte HeaderOnlyChunks[] = "iCCP";
+constexpr std::size_t IdatPiece = 256;
 
 // What the library's callbacks reach. Plain data: the callbacks are C and
 // must not throw.
@@ -38,12 +41,16 @@ struct Callbacks {
     char firstWarning[256] = {};
     char lastWarning[256] = {};
     int warnings = 0;
+    bool ranOut = false;  // the data ended before the library was done
 };
 
 void ReadData(png_structp png, png_bytep out, std::size_t count)
 {
     Callbacks& c = *static_cast<Callbacks*>(png_get_io_ptr(png));
-    if (count > c.bytes->size() - c.offset) png_error(png, "file ends too early");
+    if (count > c.bytes->size() - c.offset) {
+        c.ranOut = true;
+        png_error(png, "file ends too early");
+    }
     std::memcpy(out, c.bytes->data() + c.offset, count);
     c.offset += count;
 }
@@ -67,7 +74,9 @@ struct Library {
     png_structp png = nullptr;
     png_infop info = nullptr;
 
-    explicit Library(Callbacks& callbacks)
+    // `rowsOnly`: the header has been read before, so its profile and
+    // metadata are skipped unread this time.
+    explicit Library(Callbacks& callbacks, bool rowsOnly = false)
     {
         png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &callbacks, OnError, OnWarning);
         if (png) info = png_create_info_struct(png);
@@ -79,6 +88,12 @@ struct Library {
         png_set_user_limits(png, MaxSide, MaxSide);
         png_set_chunk_malloc_max(png, std::min<std::uint64_t>(MaxChunk, MemoryBudget()));
         png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, UnusedChunks, UnusedChunkCount);
+        if (rowsOnly) {
+            png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, HeaderOnlyChunks, 1);
+            // The data is taken in small pieces, so that the rows of a file
+            // cut short are decoded up to near where it ends.
+            png_set_compression_buffer_size(png, IdatPiece);
+        }
     }
     ~Library() { png_destroy_read_struct(&png, &info, nullptr); }
     Library(const Library&) = delete;
@@ -109,6 +124,7 @@ std::vector<std::uint8_t> ColourProfile(png_structp png, png_infop info)
     double gamma = 0;
     if (png_get_valid(png, info, PNG_INFO_sRGB) || !png_get_gAMA(png, info, &gamma) || gamma <= 0) return {};
     if (std::abs(gamma - SrgbFileGamma) < 0.01) return {};
+    if ((png_get_color_type(png, info) & PNG_COLOR_MASK_COLOR) == 0) return MakeGreyProfile(GammaTransfer(1 / gamma));
     Chromaticities primaries = SrgbPrimaries;
     if (png_get_valid(png, info, PNG_INFO_cHRM))
         png_get_cHRM(png, info, &primaries.whiteX, &primaries.whiteY, &primaries.redX, &primaries.redY,
@@ -116,17 +132,24 @@ std::vector<std::uint8_t> ColourProfile(png_structp png, png_infop info)
     return MakeRgbProfile(primaries, GammaTransfer(1 / gamma));
 }
 
-int Orientation(png_structp png, png_infop info)
+// The orientation in the eXIf chunk, read from the file's bytes: the
+// library would take the whole chunk into memory, whatever its size, where
+// the tag stands in its first bytes.
+int Orientation(const std::vector<std::uint8_t>& bytes)
 {
-#ifdef PNG_eXIf_SUPPORTED
-    png_bytep exif = nullptr;
-    png_uint_32 length = 0;
-    if (png_get_eXIf_1(png, info, &length, &exif) && exif && length > 0) {
-        std::vector<std::uint8_t> block{'E', 'x', 'i', 'f', 0, 0};
-        block.insert(block.end(), exif, exif + length);
-        return ExifOrientation(block.data(), block.size());
+    constexpr std::size_t Read = 64 << 10;
+    for (std::size_t at = sizeof Signature; at + 8 <= bytes.size();) {
+        const std::uint64_t length = BigEndian32(&bytes[at]);
+        const std::uint8_t* type = &bytes[at + 4];
+        if (std::memcmp(type, "IDAT", 4) == 0) break;  // eXIf comes before the data
+        if (std::memcmp(type, "eXIf", 4) == 0) {
+            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>({length, Read, bytes.size() - at - 8}));
+            std::vector<std::uint8_t> block{'E', 'x', 'i', 'f', 0, 0};
+            block.insert(block.end(), type + 4, type + 4 + n);
+            return ExifOrientation(block.data(), block.size());
+        }
+        at += 12 + static_cast<std::size_t>(length);
     }
-#endif
     return 1;
 }
 
@@ -148,6 +171,7 @@ private:
     DecodeWarnings warnings_;
     bool interlaced_ = false;
     std::uint64_t sampleRow_ = 0;  // bytes of one expanded row
+    SampleLayout layout_;          // of the expanded rows, once reading has begun
 };
 
 void PngSource::readHeader()
@@ -169,8 +193,9 @@ void PngSource::readHeader()
     header_.decodeMemory = bytes_.size() + libraryRows + InflateMemory +
                            sampleRow_ * (interlaced_ ? std::uint64_t(header_.height) : 1);
     CheckMemoryBudget(header_.decodeMemory + 3 * std::uint64_t(header_.width));
-    header_.orientation = Orientation(lib.png, lib.info);
+    header_.orientation = Orientation(bytes_);
     header_.iccProfile = ColourProfile(lib.png, lib.info);
+    header_.decodeMemory += ProfileMemory(header_.iccProfile.size());
 }
 
 SampleLayout PngSource::Expand(png_structp png, png_infop info)
@@ -197,11 +222,31 @@ void PngSource::readRows(const RowSink& sink)
     }
     Callbacks callbacks;
     callbacks.bytes = &bytes_;
-    Library lib(callbacks);
-    if (setjmp(png_jmpbuf(lib.png))) Fail(callbacks);
+    Library lib(callbacks, true);
+    // Rows, or passes' rows, read before the data failed: what could be read
+    // is written, the rest as zero samples, with a warning, as a JPEG cut
+    // short is. A file that fails before its first row, or for want of
+    // memory, fails.
+    volatile int rowsRead = 0;
+    if (setjmp(png_jmpbuf(lib.png))) {
+        if (rowsRead == 0 || std::strstr(callbacks.error, "memory") != nullptr) Fail(callbacks);
+        warnings_.count = callbacks.warnings + 1;
+        warnings_.text = callbacks.warnings > 0 ? callbacks.firstWarning
+                         : callbacks.ranOut       ? "Premature end of PNG file"
+                                                  : callbacks.error;
+        if (interlaced_) rowsRead = 0;  // every row holds what its passes gave
+        else std::fill(samples.begin(), samples.end(), 0);
+        for (int y = interlaced_ ? 0 : rowsRead; y < header_.height; ++y) {
+            SamplesToBgr(samples.data() + (interlaced_ ? static_cast<std::size_t>(sampleRow_) * y : 0), header_.width,
+                         layout_, bgr.data());
+            sink(bgr.data());
+        }
+        return;
+    }
     png_read_info(lib.png, lib.info);
     const int passes = interlaced_ ? png_set_interlace_handling(lib.png) : 1;
-    const SampleLayout layout = Expand(lib.png, lib.info);
+    layout_ = Expand(lib.png, lib.info);
+    const SampleLayout& layout = layout_;
     if (SampleRowBytes(std::uint64_t(header_.width), layout) > sampleRow_ ||
         png_get_image_width(lib.png, lib.info) != std::uint32_t(header_.width))
         png_error(lib.png, "header changed between reads");
@@ -209,6 +254,7 @@ void PngSource::readRows(const RowSink& sink)
     if (!interlaced_) {
         for (int y = 0; y < header_.height; ++y) {
             png_read_row(lib.png, samples.data(), nullptr);
+            rowsRead = y + 1;
             SamplesToBgr(samples.data(), header_.width, layout, bgr.data());
             sink(bgr.data());
         }
@@ -218,6 +264,7 @@ void PngSource::readRows(const RowSink& sink)
             for (int y = 0; y < header_.height; ++y) {
                 LeaveIfStopped();
                 png_read_row(lib.png, samples.data() + stride * static_cast<std::size_t>(y), nullptr);
+                rowsRead = rowsRead + 1;
             }
         for (int y = 0; y < header_.height; ++y) {
             SamplesToBgr(samples.data() + stride * static_cast<std::size_t>(y), header_.width, layout, bgr.data());

@@ -32,12 +32,24 @@ struct Messages {
     int warnings = 0;
 };
 
+// Some of the library's messages run over several lines; ours take one.
+void OneLine(char* text)
+{
+    char* end = text;
+    for (char* p = text; *p; ++p) {
+        if (*p == '\n' || *p == '\r') *p = ' ';
+        if (*p != ' ') end = p + 1;
+    }
+    *end = '\0';
+}
+
 int OnError(TIFF*, void* user, const char* module, const char* format, va_list args)
 {
     Messages& m = *static_cast<Messages*>(user);
     if (m.error[0] == '\0') {
         const int n = module && *module ? std::snprintf(m.error, sizeof m.error, "%s: ", module) : 0;
         std::vsnprintf(m.error + n, sizeof m.error - static_cast<std::size_t>(n), format, args);
+        OneLine(m.error);
     }
     return 1;
 }
@@ -45,7 +57,10 @@ int OnError(TIFF*, void* user, const char* module, const char* format, va_list a
 int OnWarning(TIFF*, void* user, const char*, const char* format, va_list args)
 {
     Messages& m = *static_cast<Messages*>(user);
-    if (m.warnings++ == 0) std::vsnprintf(m.firstWarning, sizeof m.firstWarning, format, args);
+    if (m.warnings++ == 0) {
+        std::vsnprintf(m.firstWarning, sizeof m.firstWarning, format, args);
+        OneLine(m.firstWarning);
+    }
     return 1;
 }
 
@@ -95,11 +110,19 @@ class TiffSource : public PictureSource {
 public:
     explicit TiffSource(std::vector<std::uint8_t> bytes);
     const PictureHeader& header() const override { return header_; }
-    DecodeWarnings warnings() const override { return {messages_.warnings, messages_.firstWarning}; }
+    DecodeWarnings warnings() const override
+    {
+        if (messages_.warnings == 0) return damage_;
+        return {messages_.warnings + damage_.count, messages_.firstWarning};
+    }
     void readRows(const RowSink& sink) override;
 
 private:
     [[noreturn]] void fail(const char* fallback) const;
+    // A strip or tile the library could not read: written as zero samples
+    // and counted as damage, as a JPEG cut short is; a failure for want of
+    // memory, or before any row was read, fails the picture.
+    void damaged(std::uint64_t rowsRead, std::uint64_t offset, std::uint64_t length, const char* fallback);
     void readLayout();
     // Hands every stored row, as the library decodes it, to `row`.
     void readStrips(const std::function<void(const std::uint8_t*)>& row);
@@ -109,6 +132,7 @@ private:
     std::vector<std::uint8_t> bytes_;
     MemoryFile file_;
     Messages messages_;
+    DecodeWarnings damage_;
     std::unique_ptr<TIFF, TiffCloser> tiff_;
     PictureHeader header_;
     Kind kind_ = Kind::Gray;
@@ -128,7 +152,12 @@ TiffSource::TiffSource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes
 {
     std::unique_ptr<TIFFOpenOptions, OptionsDeleter> options(TIFFOpenOptionsAlloc());
     if (!options) throw EOutOfMemory();
-    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), static_cast<tmsize_t>(std::min<std::uint64_t>(MemoryBudget(), LLONG_MAX)));
+    // The file's bytes are held already: no one block of the library's (a
+    // profile, a table of strips) may take more than the rest of the budget.
+    const std::uint64_t budget = MemoryBudget();
+    const std::uint64_t rest = budget > bytes_.size() ? budget - bytes_.size() : 0;
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), static_cast<tmsize_t>(std::min<std::uint64_t>(
+                                                           std::max<std::uint64_t>(rest, 1 << 20), LLONG_MAX)));
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), OnError, &messages_);
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), OnWarning, &messages_);
     tiff_.reset(TIFFClientOpenExt("TIFF", "r", &file_, ReadFile, WriteFile, SeekFile, CloseFile, FileSize, MapFile,
@@ -144,6 +173,16 @@ void TiffSource::fail(const char* fallback) const
     const char* reason = messages_.error[0] ? messages_.error : fallback;
     if (std::strstr(reason, "emory") != nullptr) throw EOutOfMemory();
     throw EInvalidGraphic(std::string("TIFF error: ") + reason);
+}
+
+void TiffSource::damaged(std::uint64_t rowsRead, std::uint64_t offset, std::uint64_t length, const char* fallback)
+{
+    if (rowsRead == 0 || std::strstr(messages_.error, "emory") != nullptr) fail(fallback);
+    if (damage_.count++ == 0)
+        damage_.text = offset > bytes_.size() || length > bytes_.size() - offset ? "Premature end of TIFF file"
+                       : messages_.error[0]                                       ? messages_.error
+                                                                                  : fallback;
+    messages_.error[0] = '\0';
 }
 
 [[noreturn]] void Unsupported(const std::string& what)
@@ -217,7 +256,8 @@ void TiffSource::readLayout()
     header_.gray = kind_ == Kind::Gray;
     std::uint32_t profileSize = 0;
     void* profile = nullptr;
-    if (TIFFGetField(t, TIFFTAG_ICCPROFILE, &profileSize, &profile) && profile && profileSize > 0) {
+    if (TIFFGetField(t, TIFFTAG_ICCPROFILE, &profileSize, &profile) && profile && profileSize > 0 &&
+        profileSize <= LargestProfile) {
         const auto* p = static_cast<const std::uint8_t*>(profile);
         (kind_ == Kind::Cmyk ? cmykProfile_ : header_.iccProfile).assign(p, p + profileSize);
     }
@@ -242,9 +282,13 @@ void TiffSource::readLayout()
 
     scanline_ = static_cast<std::uint64_t>(TIFFScanlineSize64(t));
     if (scanline_ == 0) fail("the row size overflows");
+    std::uint64_t unitWidth = width, unitRows = height;  // of one strip or tile
     if (TIFFIsTiled(t)) {
-        std::uint32_t tileWidth = 0;
+        std::uint32_t tileWidth = 0, tileLength = 0;
         TIFFGetField(t, TIFFTAG_TILEWIDTH, &tileWidth);
+        TIFFGetField(t, TIFFTAG_TILELENGTH, &tileLength);
+        unitWidth = tileWidth;
+        unitRows = tileLength;
         const std::uint64_t tile = static_cast<std::uint64_t>(TIFFTileSize64(t));
         if (tileWidth == 0 || tile == 0) fail("the tile size is invalid");
         if (std::uint64_t(tileWidth) * bits * samples % 8 != 0) Unsupported("this tile width");
@@ -252,9 +296,17 @@ void TiffSource::readLayout()
     } else {
         std::uint32_t rowsPerStrip = height;
         TIFFGetFieldDefaulted(t, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
-        buffer_ = scanline_ * std::clamp<std::uint32_t>(rowsPerStrip, 1, height);
+        unitRows = std::clamp<std::uint32_t>(rowsPerStrip, 1, height);
+        buffer_ = scanline_ * unitRows;
     }
-    header_.decodeMemory = bytes_.size() + buffer_ + scanline_ + CodecMemory;
+    // A progressive or multi-scan JPEG strip makes libjpeg hold every
+    // coefficient of the strip: 2 bytes a sample, in blocks of up to 16.
+    const auto blocks = [](std::uint64_t side) { return (side + 15) / 16 * 16; };
+    const std::uint64_t jpegMemory =
+        compression == COMPRESSION_JPEG || compression == COMPRESSION_OJPEG ? 2 * samples * blocks(unitWidth) * blocks(unitRows) : 0;
+    // The library's copy of the profile stays while the file is open.
+    header_.decodeMemory = bytes_.size() + buffer_ + scanline_ + CodecMemory + jpegMemory + profileSize +
+                           ProfileMemory(header_.iccProfile.size() + cmykProfile_.size());
     CheckMemoryBudget(header_.decodeMemory + 3 * std::uint64_t(width));
 }
 
@@ -268,13 +320,20 @@ void TiffSource::readStrips(const std::function<void(const std::uint8_t*)>& row)
     for (std::uint32_t s = 0; s < strips && y < std::uint64_t(header_.height); ++s) {
         const std::uint64_t rows = std::min<std::uint64_t>(rowsPerStrip, std::uint64_t(header_.height) - y);
         const tmsize_t wanted = static_cast<tmsize_t>(rows * scanline_);
-        const tmsize_t got = TIFFReadEncodedStrip(t, s, strip.data(), wanted);
-        if (got < 0) fail("a strip cannot be read");
-        std::fill(strip.begin() + got, strip.begin() + wanted, 0);  // a short strip reads as black
+        tmsize_t got = TIFFReadEncodedStrip(t, s, strip.data(), wanted);
+        if (got < wanted) {
+            damaged(y, TIFFGetStrileOffset(t, s), TIFFGetStrileByteCount(t, s), "a strip cannot be read");
+            got = std::max<tmsize_t>(got, 0);
+        }
+        std::fill(strip.begin() + got, strip.begin() + wanted, 0);
         for (std::uint64_t r = 0; r < rows; ++r) row(strip.data() + r * scanline_);
         y += rows;
     }
-    if (y < std::uint64_t(header_.height)) fail("strips are missing");
+    if (y < std::uint64_t(header_.height)) {
+        damaged(y, 0, 0, "strips are missing");
+        std::fill(strip.begin(), strip.begin() + static_cast<std::ptrdiff_t>(scanline_), 0);
+        for (; y < std::uint64_t(header_.height); ++y) row(strip.data());
+    }
 }
 
 void TiffSource::readTiles(const std::function<void(const std::uint8_t*)>& row)
@@ -291,8 +350,13 @@ void TiffSource::readTiles(const std::function<void(const std::uint8_t*)>& row)
     for (std::uint32_t y = 0; y < std::uint32_t(header_.height); y += tileHeight) {
         for (std::uint64_t i = 0; i < across; ++i) {
             const std::uint32_t tile = TIFFComputeTile(t, static_cast<std::uint32_t>(i * tileWidth), y, 0, 0);
-            if (TIFFReadEncodedTile(t, tile, tiles.data() + i * tileSize, static_cast<tmsize_t>(tileSize)) < 0)
-                fail("a tile cannot be read");
+            std::uint8_t* at = tiles.data() + i * tileSize;
+            const tmsize_t got = TIFFReadEncodedTile(t, tile, at, static_cast<tmsize_t>(tileSize));
+            if (got < static_cast<tmsize_t>(tileSize)) {
+                damaged(y + (i > 0 ? 1 : 0), TIFFGetStrileOffset(t, tile), TIFFGetStrileByteCount(t, tile),
+                        "a tile cannot be read");
+                std::fill(at + std::max<tmsize_t>(got, 0), at + tileSize, 0);
+            }
         }
         const std::uint32_t rows = std::min(tileHeight, std::uint32_t(header_.height) - y);
         for (std::uint32_t r = 0; r < rows; ++r) {

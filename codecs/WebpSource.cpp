@@ -5,6 +5,7 @@
 #include "codecs/Files.h"
 #include "codecs/SampleRows.h"
 #include "codecs/TJPEGImage.h"
+#include "imaging/ColourProfile.h"
 #include "imaging/Raster24.h"
 
 #include <algorithm>
@@ -55,14 +56,19 @@ class WebpSource : public PictureSource {
 public:
     explicit WebpSource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) { readHeader(); }
     const PictureHeader& header() const override { return header_; }
+    DecodeWarnings warnings() const override { return warnings_; }
     void readRows(const RowSink& sink) override;
 
 private:
     Demuxer demux() const;
     void readHeader();
+    // Decodes the frame into `pixels`: the rows it could decode, all of
+    // them unless the data is cut short or damaged.
+    int decode(const WebPData& fragment, std::uint8_t* pixels, std::size_t stride, std::size_t size, bool complete);
 
     std::vector<std::uint8_t> bytes_;
     PictureHeader header_;
+    DecodeWarnings warnings_;
 };
 
 Demuxer WebpSource::demux() const
@@ -70,9 +76,41 @@ Demuxer WebpSource::demux() const
     const WebPData data{bytes_.data(), bytes_.size()};
     Demuxer d(WebPDemux(&data));
     if (d) return d;
+    // A file cut short still holds the start of its first frame.
     WebPDemuxState state = WEBP_DEMUX_PARSE_ERROR;
     Demuxer partial(WebPDemuxPartial(&data, &state));
+    WebPIterator frame;
+    if (partial && state == WEBP_DEMUX_PARSED_HEADER && WebPDemuxGetFrame(partial.get(), 1, &frame)) {
+        WebPDemuxReleaseIterator(&frame);
+        return partial;
+    }
     Fail(partial && state != WEBP_DEMUX_PARSE_ERROR ? "file ends too early" : "not a valid WebP container");
+}
+
+int WebpSource::decode(const WebPData& fragment, std::uint8_t* pixels, std::size_t stride, std::size_t size,
+                       bool complete)
+{
+    WebPDecoderConfig config;
+    if (!WebPInitDecoderConfig(&config)) Fail("library version mismatch");
+    config.output.colorspace = MODE_BGRA;
+    config.output.is_external_memory = 1;
+    config.output.u.RGBA.rgba = pixels;
+    config.output.u.RGBA.stride = static_cast<int>(stride);
+    config.output.u.RGBA.size = size;
+    VP8StatusCode status = complete ? WebPDecode(fragment.bytes, fragment.size, &config) : VP8_STATUS_NOT_ENOUGH_DATA;
+    WebPFreeDecBuffer(&config.output);
+    if (status == VP8_STATUS_OK) return static_cast<int>(size / stride);
+    if (status == VP8_STATUS_OUT_OF_MEMORY) Fail(status);
+    // Damaged or cut short: decoded again row by row, to keep what it can.
+    int rows = 0;
+    if (WebPIDecoder* rowwise = WebPINewDecoder(&config.output)) {
+        status = WebPIUpdate(rowwise, fragment.bytes, fragment.size);
+        if (!WebPIDecGetRGB(rowwise, &rows, nullptr, nullptr, nullptr)) rows = 0;
+        WebPIDelete(rowwise);
+    }
+    if (rows <= 0 || status == VP8_STATUS_OUT_OF_MEMORY) Fail(status == VP8_STATUS_SUSPENDED ? VP8_STATUS_NOT_ENOUGH_DATA : status);
+    warnings_ = {1, complete ? "Corrupt WebP data" : "Premature end of WebP file"};
+    return rows;
 }
 
 void WebpSource::readHeader()
@@ -97,8 +135,10 @@ void WebpSource::readHeader()
     const std::uint32_t flags = WebPDemuxGetI(d.get(), WEBP_FF_FORMAT_FLAGS);
     WebPChunkIterator chunk;
     if ((flags & ICCP_FLAG) && WebPDemuxGetChunk(d.get(), "ICCP", 1, &chunk)) {
-        header_.iccProfile.assign(chunk.chunk.bytes, chunk.chunk.bytes + chunk.chunk.size);
+        if (chunk.chunk.size <= LargestProfile)
+            header_.iccProfile.assign(chunk.chunk.bytes, chunk.chunk.bytes + chunk.chunk.size);
         WebPDemuxReleaseChunkIterator(&chunk);
+        header_.decodeMemory += ProfileMemory(header_.iccProfile.size());
     }
     if ((flags & EXIF_FLAG) && WebPDemuxGetChunk(d.get(), "EXIF", 1, &chunk)) {
         header_.orientation = Orientation(chunk.chunk.bytes, chunk.chunk.size);
@@ -112,6 +152,7 @@ void WebpSource::readRows(const RowSink& sink)
     WebPIterator frame;
     if (!WebPDemuxGetFrame(d.get(), 1, &frame)) Fail("no frame");
     const WebPData fragment = frame.fragment;
+    const bool complete = frame.complete != 0;
     const int left = frame.x_offset, top = frame.y_offset, width = frame.width, height = frame.height;
     WebPDemuxReleaseIterator(&frame);
     if (left < 0 || top < 0 || width <= 0 || height <= 0 || left + width > header_.width || top + height > header_.height)
@@ -125,16 +166,10 @@ void WebpSource::readRows(const RowSink& sink)
     } catch (const std::bad_alloc&) {
         throw EOutOfMemory();
     }
-    WebPDecoderConfig config;
-    if (!WebPInitDecoderConfig(&config)) Fail("library version mismatch");
-    config.output.colorspace = MODE_BGRA;
-    config.output.is_external_memory = 1;
-    config.output.u.RGBA.rgba = pixels.data();
-    config.output.u.RGBA.stride = static_cast<int>(stride);
-    config.output.u.RGBA.size = pixels.size();
-    const VP8StatusCode status = WebPDecode(fragment.bytes, fragment.size, &config);
-    WebPFreeDecBuffer(&config.output);
-    if (status != VP8_STATUS_OK) Fail(status);
+    const int decoded = decode(fragment, pixels.data(), stride, pixels.size(), complete);
+    // Rows the data does not reach are black.
+    for (std::size_t i = stride * static_cast<std::size_t>(decoded); i < pixels.size(); i += 4)
+        pixels[i] = pixels[i + 1] = pixels[i + 2] = 0, pixels[i + 3] = 255;
 
     // Canvas outside the first frame is transparent, so white.
     std::vector<std::uint8_t> row(3 * static_cast<std::size_t>(header_.width), 255);

@@ -4,6 +4,7 @@
 #include <lcms2_plugin.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <list>
@@ -40,6 +41,19 @@ Profile Srgb()
 {
     return {cmsCreate_sRGBProfile(), cmsCloseProfile};
 }
+
+// A profile made here, as the bytes a file would carry.
+std::vector<std::uint8_t> Saved(cmsHPROFILE made)
+{
+    const Profile profile(made, cmsCloseProfile);
+    cmsUInt32Number size = 0;
+    if (!profile || !cmsSaveProfileToMem(profile.get(), nullptr, &size) || size == 0) return {};
+    std::vector<std::uint8_t> bytes(size);
+    if (!cmsSaveProfileToMem(profile.get(), bytes.data(), &size)) return {};
+    bytes.resize(size);
+    return bytes;
+}
+
 
 bool Near(const cmsCIEXYZ& a, const cmsCIEXYZ& b, double tolerance)
 {
@@ -166,10 +180,15 @@ private:
 // and for a profile that is not RGB or cannot be used: those pixels stay.
 struct SrgbConversion {
     std::optional<MatrixShaper> matrix;
+    std::optional<std::array<std::uint8_t, 256>> grey;  // a grey profile's levels in sRGB
     std::shared_ptr<void> transform;  // shared between threads: no pixel cache
 
     void convertRow(std::uint8_t* row, std::vector<std::uint8_t>& scratch, int width) const
     {
+        if (grey) {
+            for (std::size_t i = 0; i < 3 * static_cast<std::size_t>(width); ++i) row[i] = (*grey)[row[i]];
+            return;
+        }
         if (matrix) return matrix->convertRow(row, width);
         cmsDoTransform(transform.get(), row, scratch.data(), static_cast<cmsUInt32Number>(width));
         std::memcpy(row, scratch.data(), 3 * static_cast<std::size_t>(width));
@@ -180,6 +199,20 @@ std::shared_ptr<const SrgbConversion> MakeSrgbConversion(const std::vector<std::
 {
     if (IsSrgbProfile(icc)) return nullptr;
     const Profile profile = Open(icc);
+    if (profile && cmsGetColorSpace(profile.get()) == cmsSigGrayData) {
+        // Grey light is the same in every space: through the tone curve
+        // into light, and sRGB's curve back.
+        const auto* curve = static_cast<const cmsToneCurve*>(cmsReadTag(profile.get(), cmsSigGrayTRCTag));
+        if (curve == nullptr) return nullptr;
+        auto conversion = std::make_shared<SrgbConversion>();
+        conversion->grey.emplace();
+        for (int level = 0; level < 256; ++level) {
+            const double light = cmsEvalToneCurveFloat(curve, static_cast<cmsFloat32Number>(level / 255.0));
+            (*conversion->grey)[static_cast<std::size_t>(level)] =
+                static_cast<std::uint8_t>(std::lround(SrgbEncode(std::clamp(light, 0.0, 1.0)) * 255));
+        }
+        return conversion;
+    }
     if (!profile || cmsGetColorSpace(profile.get()) != cmsSigRgbData) return nullptr;
     auto conversion = std::make_shared<SrgbConversion>();
     conversion->matrix = MatrixShaper::Make(profile.get());
@@ -193,10 +226,14 @@ std::shared_ptr<const SrgbConversion> MakeSrgbConversion(const std::vector<std::
 }
 
 // A folder's photos mostly share a profile or two, and reading one costs
-// more than converting a reduced picture: the last few are kept.
+// more than converting a reduced picture: the last few are kept. Only the
+// small ones a camera writes: a large profile kept would hold memory that
+// no picture's budget counts.
 std::shared_ptr<const SrgbConversion> SrgbConversionFor(const std::vector<std::uint8_t>& icc)
 {
     constexpr std::size_t Kept = 8;
+    constexpr std::size_t LargestKept = 64 << 10;
+    if (icc.size() > LargestKept) return MakeSrgbConversion(icc);
     static std::mutex lock;
     static std::list<std::pair<std::vector<std::uint8_t>, std::shared_ptr<const SrgbConversion>>> recent;
     const std::lock_guard guard(lock);
@@ -214,7 +251,7 @@ std::shared_ptr<const SrgbConversion> SrgbConversionFor(const std::vector<std::u
 
 void ConvertToSrgb(Raster24& picture, const std::vector<std::uint8_t>& icc)
 {
-    if (icc.empty() || picture.width() == 0 || picture.height() == 0) return;
+    if (icc.empty() || icc.size() > LargestProfile || picture.width() == 0 || picture.height() == 0) return;
     const std::shared_ptr<const SrgbConversion> conversion = SrgbConversionFor(icc);
     if (!conversion) return;
     picture.make24Bit();
@@ -258,13 +295,21 @@ std::vector<std::uint8_t> MakeRgbProfile(const Chromaticities& p, const Transfer
         cmsBuildParametricToneCurve(nullptr, transfer.type, transfer.parameters), cmsFreeToneCurve);
     if (!curve) return {};
     cmsToneCurve* curves[3] = {curve.get(), curve.get(), curve.get()};
-    const Profile profile(cmsCreateRGBProfile(&white, &primaries, curves), cmsCloseProfile);
-    cmsUInt32Number size = 0;
-    if (!profile || !cmsSaveProfileToMem(profile.get(), nullptr, &size) || size == 0) return {};
-    std::vector<std::uint8_t> bytes(size);
-    if (!cmsSaveProfileToMem(profile.get(), bytes.data(), &size)) return {};
-    bytes.resize(size);
-    return bytes;
+    return Saved(cmsCreateRGBProfile(&white, &primaries, curves));
+}
+
+std::vector<std::uint8_t> MakeGreyProfile(const TransferCurve& transfer)
+{
+    const std::unique_ptr<cmsToneCurve, decltype(&cmsFreeToneCurve)> curve(
+        cmsBuildParametricToneCurve(nullptr, transfer.type, transfer.parameters), cmsFreeToneCurve);
+    if (!curve) return {};
+    return Saved(cmsCreateGrayProfile(cmsD50_xyY(), curve.get()));
+}
+
+bool IsGreyProfile(const std::vector<std::uint8_t>& icc)
+{
+    const Profile profile = Open(icc);
+    return profile && cmsGetColorSpace(profile.get()) == cmsSigGrayData;
 }
 
 }  // namespace pictavo

@@ -10,15 +10,23 @@
 
 namespace pictavo {
 
+// No honest profile comes near this (large printer profiles take a few MB,
+// and a JPEG carries at most 255 segments of 64 KB): a larger one is not
+// read, and the picture is taken as sRGB.
+inline constexpr std::uint64_t LargestProfile = 16 << 20;
+// What a profile of `bytes` costs while a picture is converted through it:
+// the bytes the decoder hands on and Little CMS's own copy.
+inline constexpr std::uint64_t ProfileMemory(std::uint64_t bytes) { return 2 * bytes; }
+
 // True for the usual sRGB profiles (IEC 61966-2.1 as cameras, phones and
 // Debian's profile packages write it): primaries, tone curves and white
 // point are compared with a tolerance, not the bytes. False for any other
 // profile and for one that cannot be read.
 bool IsSrgbProfile(const std::vector<std::uint8_t>& icc);
 
-// Turns a 24-bit picture in the colours of an RGB profile into sRGB, in
-// place. Leaves the pixels as they are when the profile is empty, sRGB,
-// not an RGB profile (a grey one, say) or unreadable.
+// Turns a 24-bit picture in the colours of an RGB or grey profile into
+// sRGB, in place. Leaves the pixels as they are when the profile is empty,
+// sRGB, of another colour space or unreadable.
 void ConvertToSrgb(Raster24& picture, const std::vector<std::uint8_t>& icc);
 
 // Profiles made from colour facts a file states without a profile: the
@@ -41,6 +49,10 @@ inline TransferCurve GammaTransfer(double gamma) { return {1, {gamma, 0, 0, 0, 0
 // A matrix/curve RGB profile; empty when the facts make none (primaries
 // that span no colour space), so the rows are taken as sRGB.
 std::vector<std::uint8_t> MakeRgbProfile(const Chromaticities& primaries, const TransferCurve& transfer);
+// A grey profile of that transfer function.
+std::vector<std::uint8_t> MakeGreyProfile(const TransferCurve& transfer);
+// Grey pictures follow grey profiles only: an RGB profile says nothing of them.
+bool IsGreyProfile(const std::vector<std::uint8_t>& icc);
 
 // CMYK rows to sRGB rows of blue, green, red: through `icc` when it is a
 // usable CMYK profile, otherwise by the plain formula

@@ -52,7 +52,7 @@ struct Channel {
 };
 
 void ConvertMaskedRow(const std::uint8_t* src, std::uint8_t* dst, int width, int bytesPerPixel,
-                      const Channel& red, const Channel& green, const Channel& blue)
+                      const Channel& red, const Channel& green, const Channel& blue, const Channel* alpha)
 {
     for (int x = 0; x < width; ++x) {
         std::uint32_t pixel = 0;
@@ -60,6 +60,10 @@ void ConvertMaskedRow(const std::uint8_t* src, std::uint8_t* dst, int width, int
         dst[0] = blue(pixel);
         dst[1] = green(pixel);
         dst[2] = red(pixel);
+        if (alpha) {  // over white, as every other format's transparency
+            const unsigned a = (*alpha)(pixel);
+            for (int c = 0; c < 3; ++c) dst[c] = static_cast<std::uint8_t>((dst[c] * a + 255 * (255 - a) + 127) / 255);
+        }
         src += bytesPerPixel;
         dst += 3;
     }
@@ -102,7 +106,9 @@ void RowToBgr(const std::uint8_t* src, std::uint8_t* dst, int width, PixelFormat
         const Channel red(rgb555 ? 0x7C00 : masks.red);
         const Channel green(rgb555 ? 0x03E0 : masks.green);
         const Channel blue(rgb555 ? 0x001F : masks.blue);
-        ConvertMaskedRow(src, dst, width, format == PixelFormat::Masked32 ? 4 : 2, red, green, blue);
+        const Channel alpha(rgb555 ? 0 : masks.alpha);
+        ConvertMaskedRow(src, dst, width, format == PixelFormat::Masked32 ? 4 : 2, red, green, blue,
+                         masks.alpha != 0 && !rgb555 ? &alpha : nullptr);
         break;
     }
     case PixelFormat::Bgrx32:

@@ -31,6 +31,7 @@ struct PaletteEntry {
 
 struct ChannelMasks {
     std::uint32_t red = 0, green = 0, blue = 0;
+    std::uint32_t alpha = 0;  // none when 0; otherwise composited over white
 };
 
 // Pixel memory is left uninitialised where the code that allocates it

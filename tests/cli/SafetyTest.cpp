@@ -2,12 +2,16 @@
 // listed photo is ever replaced, memory stays within the budget, nothing
 // blocks, and nothing partial is left behind.
 #include "codecs/BmpReader.h"
+#include "codecs/PreviewDecode.h"
 #include "codecs/TJPEGImage.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <csignal>
 #include <filesystem>
@@ -119,6 +123,120 @@ std::vector<std::uint8_t> WithMarkers(const std::vector<std::uint8_t>& jpeg, int
     return out;
 }
 
+void Put(std::vector<std::uint8_t>& b, std::uint64_t value, int bytes, bool big = true)
+{
+    for (int i = 0; i < bytes; ++i) b.push_back(static_cast<std::uint8_t>(value >> 8 * (big ? bytes - 1 - i : i)));
+}
+
+// An ISO box, or a PNG chunk.
+std::vector<std::uint8_t> Box(const char* type, const std::vector<std::uint8_t>& payload, int version = -1)
+{
+    std::vector<std::uint8_t> b;
+    Put(b, 8 + (version >= 0 ? 4 : 0) + payload.size(), 4);
+    b.insert(b.end(), type, type + 4);
+    if (version >= 0) Put(b, std::uint64_t(version) << 24, 4);
+    b.insert(b.end(), payload.begin(), payload.end());
+    return b;
+}
+std::vector<std::uint8_t> Chunk(const char* type, const std::vector<std::uint8_t>& data)
+{
+    std::vector<std::uint8_t> b = Box(type, data);
+    b.erase(b.begin(), b.begin() + 4);
+    Put(b, crc32(0, b.data(), static_cast<uInt>(b.size())), 4);
+    Put(b, data.size(), 4);
+    std::rotate(b.begin(), b.end() - 4, b.end());
+    return b;
+}
+std::vector<std::uint8_t> operator+(std::vector<std::uint8_t> a, const std::vector<std::uint8_t>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// An AVIF whose 'ispe' says 64 x 64 and whose AV1 sequence header, the size
+// the decoder allocates for, says side x side.
+std::vector<std::uint8_t> LyingAvif(int side)
+{
+    // A reduced still-picture header: profile 0, level 31, 15-bit sizes.
+    std::uint64_t bits = 0b000'1'1'11111'1110'1110;
+    bits = (bits << 15 | (side - 1)) << 15 | (side - 1);
+    std::vector<std::uint8_t> obu{0x0A, 7};
+    Put(obu, bits << 8, 7);
+    std::vector<std::uint8_t> ispe, ipma, iloc;
+    Put(ispe, 64, 4), Put(ispe, 64, 4);
+    Put(ipma, 1, 4), Put(ipma, 1, 2), ipma.insert(ipma.end(), {2, 0x01, 0x82});
+    const std::vector<std::uint8_t> infe{0, 1, 0, 0, 'a', 'v', '0', '1', 0};
+    const auto file = [&](std::uint32_t at) {
+        iloc = {0x44, 0, 0, 1, 0, 1, 0, 0, 0, 1};
+        Put(iloc, at, 4), Put(iloc, obu.size(), 4);
+        const std::vector<std::uint8_t> hdlr{0, 0, 0, 0, 'p', 'i', 'c', 't', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+        const std::vector<std::uint8_t> iinf = std::vector<std::uint8_t>{0, 1} + Box("infe", infe, 2);
+        const std::vector<std::uint8_t> av1C = std::vector<std::uint8_t>{0x81, 0x1F, 0x0C, 0} + obu;
+        const std::vector<std::uint8_t> ftyp{'a', 'v', 'i', 'f', 0, 0, 0, 0, 'a', 'v', 'i', 'f', 'm', 'i', 'f', '1'};
+        return Box("ftyp", ftyp) +
+               Box("meta", Box("hdlr", hdlr, 0) + Box("pitm", {0, 1}, 0) + Box("iloc", iloc, 0) + Box("iinf", iinf, 0) +
+                               Box("iprp", Box("ipco", Box("ispe", ispe, 0) + Box("av1C", av1C)) + Box("ipma", ipma, 0)),
+                   0);
+    };
+    const std::size_t head = file(0).size() + 8;
+    return file(static_cast<std::uint32_t>(head)) + Box("mdat", obu);
+}
+
+// A grey TIFF whose one strip is a progressive JPEG's header: libjpeg inside
+// libtiff holds every coefficient of it.
+std::vector<std::uint8_t> JpegStripTiff(const std::vector<std::uint8_t>& jpeg, int side)
+{
+    std::vector<std::uint8_t> b{'I', 'I', 42, 0};
+    Put(b, 8 + jpeg.size(), 4, false);
+    b.insert(b.end(), jpeg.begin(), jpeg.end());
+    const std::uint32_t entries[][3] = {{256, 4, std::uint32_t(side)}, {257, 4, std::uint32_t(side)}, {258, 3, 8}, {259, 3, 7},
+                                        {262, 3, 1}, {273, 4, 8}, {277, 3, 1}, {278, 4, std::uint32_t(side)},
+                                        {279, 4, std::uint32_t(jpeg.size())}};
+    Put(b, std::size(entries), 2, false);
+    for (const auto& e : entries) Put(b, e[0], 2, false), Put(b, e[1], 2, false), Put(b, 1, 4, false), Put(b, e[2], 4, false);
+    Put(b, 0, 4, false);
+    return b;
+}
+
+// A one-pixel grey PNG with `extra` chunks before its data.
+std::vector<std::uint8_t> PngWith(const std::vector<std::uint8_t>& extra)
+{
+    const std::uint8_t raw[2] = {0, 64};
+    std::vector<std::uint8_t> packed(64);
+    uLongf size = packed.size();
+    compress(packed.data(), &size, raw, sizeof raw);
+    packed.resize(size);
+    return std::vector<std::uint8_t>{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'} +
+           Chunk("IHDR", {0, 0, 0, 1, 0, 0, 0, 1, 8, 0, 0, 0, 0}) + extra + Chunk("IDAT", packed) + Chunk("IEND", {});
+}
+
+// An iCCP chunk whose profile inflates to `bytes`, with a header libpng accepts.
+std::vector<std::uint8_t> HugeIccp(std::size_t bytes)
+{
+    std::vector<std::uint8_t> profile(bytes);
+    for (int k = 0; k < 4; ++k) profile[k] = static_cast<std::uint8_t>(bytes >> (24 - 8 * k));
+    std::memcpy(&profile[12], "mntrRGB XYZ ", 12);
+    std::memcpy(&profile[36], "acsp", 4);
+    std::vector<std::uint8_t> packed(compressBound(static_cast<uLong>(bytes)));
+    uLongf size = packed.size();
+    compress2(packed.data(), &size, profile.data(), static_cast<uLong>(bytes), 9);
+    packed.resize(size);
+    return Chunk("iCCP", std::vector<std::uint8_t>{'x', 0, 0} + packed);
+}
+
+// A 1 x 1 version 5 bitmap whose profile is said to take `length` bytes.
+std::vector<std::uint8_t> BmpWithProfile(std::uint32_t length)
+{
+    std::vector<std::uint8_t> b = test::MakeBmp({.headerSize = 124, .width = 1, .height = 1, .pixels = {1, 2, 3, 0}});
+    const auto put = [&](std::size_t at, std::uint32_t v) {
+        for (int k = 0; k < 4; ++k) b[at + k] = static_cast<std::uint8_t>(v >> (8 * k));
+    };
+    put(14 + 56, 0x4D424544);  // 'MBED'
+    put(14 + 112, static_cast<std::uint32_t>(b.size() - 14));
+    put(14 + 116, length);
+    return b;
+}
+
 // Tiny files that declare huge pictures run within a small budget: refused
 // before their memory is taken, or streamed through it.
 TEST(Safety, HostileFilesStayWithinTheMemoryBudget)
@@ -144,6 +262,15 @@ TEST(Safety, HostileFilesStayWithinTheMemoryBudget)
          "JPEG file has more than 100 scans"},
         {"sparse.jpg", [] { return std::vector<std::uint8_t>(); }, "JPEG error #52"},
         {"markers.jpg", [] { return WithMarkers(test::MakeJpeg(16, 16, test::Gradient), 1100); }, "Out of memory"},
+        // Sizes only the libraries see: the AV1 sequence header's, libjpeg's
+        // coefficients inside libtiff, profiles and metadata.
+        {"coded.avif", [] { return LyingAvif(16384); }, "Out of memory"},
+        {"strip.tif",
+         [&] { return JpegStripTiff(Claiming(test::MakeJpeg(16, 16, test::Gradient, {.progressive = true, .gray = true}), 30000, 30000), 30000); },
+         "Out of memory"},
+        {"profile.bmp", [] { return BmpWithProfile(2000000000); }, ""},
+        {"iccp.png", [] { return PngWith(HugeIccp(16 << 20)); }, ""},
+        {"exif.png", [] { return PngWith(Chunk("eXIf", std::vector<std::uint8_t>(40 << 20))); }, ""},
     };
     for (const Case& c : cases) {
         ScratchDir dir, out;
@@ -154,9 +281,10 @@ TEST(Safety, HostileFilesStayWithinTheMemoryBudget)
                 ASSERT_EQ(truncate(dir.file(c.name).c_str(), off_t(1) << 32), 0);  // 4 GiB of holes
             }
         }
-        const bool bitmap = fs::path(c.name).extension() == ".bmp";
+        const std::string extension = fs::path(c.name).extension().string();
         const auto started = std::chrono::steady_clock::now();
-        const Outcome r = RunTool({"--format", bitmap ? "bmp" : "jpg", "--memory-limit", "64M", "--size", "160x120",
+        const Outcome r = RunTool({"--format", extension == ".bmp" ? "bmp" : extension == ".jpg" ? "jpg" : "auto",
+                                   "--memory-limit", "64M", "--size", "160x120",
                                "--output", out.path().string(), dir.path().string()});
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         EXPECT_EQ(r.status, *c.message ? 1 : 0) << c.name << ": " << r.err;
@@ -242,6 +370,10 @@ TEST(Safety, AFifoIsRefusedWithoutWaiting)
     EXPECT_EQ(test::ErrorOf([&] { TJPEGImage().streamFromFile(fifo, "x.jpg"); }), "Cannot open file x.jpg");
     EXPECT_EQ(test::ErrorOf([&] { TJPEGImage().loadFromFile(fifo, "x.jpg"); }), "Cannot open file x.jpg");
     EXPECT_EQ(test::ErrorOf([&] { OpenBitmapSource(fifo, "x.bmp"); }), "Cannot open file x.bmp");
+    // The window's preview, which reads a bitmap's size first.
+    const std::string bmp = dir.file("y.bmp");
+    ASSERT_EQ(mkfifo(bmp.c_str(), 0600), 0);
+    EXPECT_EQ(test::ErrorOf([&] { DecodePreview(bmp, 64, 48, {.sized = [](int, int) {}}); }), "Cannot open file " + bmp);
 }
 
 bool NoTemporaries(const fs::path& folder)

@@ -97,6 +97,10 @@ TEST(BmpReader, MaskLayouts)
     v5.masks = {0x000000FF, 0x0000FF00, 0x00FF0000};
     v5.pixels = {0x11, 0x22, 0x33, 0x44};
     EXPECT_EQ(At(Load(MakeBmp(v5)), 0, 0), 0x112233u);  // red is the low byte here
+    // With an alpha mask, the colour is laid over white as in other formats.
+    v5.masks.push_back(0xFF000000);
+    v5.pixels = {0xFF, 0x00, 0x00, 0x80};
+    EXPECT_EQ(At(Load(MakeBmp(v5)), 0, 0), 0xFF7F7Fu);
 
     // 16-bit without compression is 5-5-5; 32-bit without masks drops byte 3.
     EXPECT_EQ(At(Load(MakeBmp({.width = 1, .height = 1, .bits = 16, .pixels = {0x00, 0x7C, 0, 0}})), 0, 0), 0xFF0000u);
@@ -221,6 +225,18 @@ TEST(BmpReader, ShortPixelDataLeavesTheTopRowsBlack)
     EXPECT_EQ(At(r, 1, 1), 0u);
     EXPECT_EQ(At(r, 0, 2), 0x030201u);
     EXPECT_EQ(At(r, 1, 3), 0x030201u);
+    // Streamed, the picture says it was cut short; whole, it says nothing.
+    test::ScratchDir dir;
+    for (const bool cut : {true, false}) {
+        if (!cut) s.pixels.resize(2 * s.pixels.size());
+        test::WriteBytes(dir.file("s.bmp"), MakeBmp(s));
+        const std::unique_ptr<PictureSource> source = OpenBitmapSource(dir.file("s.bmp"), "s.bmp");
+        int rows = 0;
+        source->readRows([&](const std::uint8_t*) { ++rows; });
+        EXPECT_EQ(rows, 4);
+        EXPECT_EQ(source->warnings().count, cut ? 1 : 0);
+        EXPECT_EQ(source->warnings().text, cut ? "Premature end of BMP file" : "");
+    }
 }
 
 TEST(BmpReader, ArguableHeadersAndTables)

@@ -1,11 +1,15 @@
 // Profiled and CMYK pictures end in sRGB; sRGB itself is left alone.
+#include "base/MemoryBudget.h"
 #include "codecs/BmpProfile.h"
+#include "codecs/BmpReader.h"
+#include "codecs/PngSource.h"
 #include "codecs/TJPEGImage.h"
 #include "imaging/ColourProfile.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 #include <lcms2.h>
+#include <zlib.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -101,7 +105,6 @@ TEST(ColourProfile, PixelsConvertAsLittleCmsConvertsThem)
         {"ProPhoto RGB", Installed("colord/ProPhotoRGB.icc"), true},
         {"Display P3", DisplayP3(), true},
         {"sRGB", Installed("colord/sRGB.icc"), false},
-        {"grey", Grey(), false},
         {"damaged", std::vector<std::uint8_t>(200, 7), false},
     };
     const Raster24 original = Colours();
@@ -206,6 +209,62 @@ TEST(CmykJpeg, LooksAsImageMagickShowsIt)
     }
 }
 
+// A one-pixel grey PNG of `level` with a gAMA chunk of `gamma` (x 100000).
+std::vector<std::uint8_t> GreyPng(std::uint8_t level, std::uint32_t gamma)
+{
+    std::vector<std::uint8_t> png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    const auto chunk = [&](const char* type, std::vector<std::uint8_t> data) {
+        const auto put = [&](std::uint32_t v) { for (int k = 24; k >= 0; k -= 8) png.push_back(std::uint8_t(v >> k)); };
+        put(static_cast<std::uint32_t>(data.size()));
+        data.insert(data.begin(), type, type + 4);
+        png.insert(png.end(), data.begin(), data.end());
+        put(static_cast<std::uint32_t>(crc32(0, data.data(), static_cast<uInt>(data.size()))));
+    };
+    chunk("IHDR", {0, 0, 0, 1, 0, 0, 0, 1, 8, 0, 0, 0, 0});
+    chunk("gAMA", {std::uint8_t(gamma >> 24), std::uint8_t(gamma >> 16), std::uint8_t(gamma >> 8), std::uint8_t(gamma)});
+    const std::uint8_t raw[2] = {0, level};
+    std::vector<std::uint8_t> packed(64);
+    uLongf size = packed.size();
+    compress(packed.data(), &size, raw, sizeof raw);
+    packed.resize(size);
+    chunk("IDAT", packed);
+    chunk("IEND", {});
+    return png;
+}
+
+// Grey pictures follow their tone curve, from a grey profile or a PNG's
+// gAMA: ImageMagick shows grey 64 of a linear file as 137.
+TEST(ColourProfile, GreyPicturesFollowTheirToneCurve)
+{
+    const auto shown = [](std::uint8_t level, const std::vector<std::uint8_t>& icc) {
+        Raster24 r;
+        r.reset(1, 1, PixelFormat::Bgr24, level);
+        ConvertToSrgb(r, icc);
+        return r.scanLine(0)[0] == r.scanLine(0)[2] ? int(r.scanLine(0)[1]) : -1;
+    };
+    EXPECT_EQ(shown(64, MakeGreyProfile(GammaTransfer(1.0))), 137);
+    // Every level as Little CMS turns grey into sRGB.
+    const std::vector<std::uint8_t> grey = Grey();
+    cmsHPROFILE in = cmsOpenProfileFromMem(grey.data(), static_cast<cmsUInt32Number>(grey.size()));
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM reference = cmsCreateTransform(in, TYPE_GRAY_8, srgb, TYPE_RGB_8, INTENT_RELATIVE_COLORIMETRIC, 0);
+    for (int level = 0; level < 256; ++level) {
+        const std::uint8_t from = static_cast<std::uint8_t>(level);
+        std::uint8_t to[3];
+        cmsDoTransform(reference, &from, to, 1);
+        EXPECT_NEAR(shown(from, grey), to[1], 1) << level;
+    }
+    cmsDeleteTransform(reference);
+    cmsCloseProfile(srgb);
+    cmsCloseProfile(in);
+    EXPECT_EQ(shown(64, MakeGreyProfile(SrgbTransfer)), 64);
+    const PictureHeader linear = OpenPngBytes(GreyPng(64, 100000))->header();
+    EXPECT_TRUE(linear.gray);
+    EXPECT_TRUE(IsGreyProfile(linear.iccProfile));
+    EXPECT_EQ(shown(64, linear.iccProfile), 137);
+    EXPECT_TRUE(OpenPngBytes(GreyPng(64, 45455))->header().iccProfile.empty());  // sRGB's own gamma
+}
+
 TEST(BitmapProfile, OnlyAnEmbeddedProfileInsideTheFileIsTaken)
 {
     const std::vector<std::uint8_t> profile = {'p', 'r', 'o', 'f', 'i', 'l', 'e'};
@@ -232,12 +291,19 @@ TEST(BitmapProfile, OnlyAnEmbeddedProfileInsideTheFileIsTaken)
         {"linked", file(124, "LINK", static_cast<std::uint32_t>(end), 7), false},
         {"past the end", file(124, "MBED", static_cast<std::uint32_t>(end), 8), false},
         {"far past the end", file(124, "MBED", 0xFFFFFFF0u, 7), false},
+        {"longer than the file", file(124, "MBED", static_cast<std::uint32_t>(end), 2000000000), false},
         {"version 4 header", file(108, "MBED", 0, 0), false},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(EmbeddedBitmapProfile(c.bytes.data(), c.bytes.size()),
-                  c.found ? profile : std::vector<std::uint8_t>())
-            << c.name;
+    // Streamed, the file is read as it stands on disk: nothing is taken for
+    // a profile said to lie past its end.
+    test::ScratchDir dir;
+    const ScopedMemoryBudget budget(1 << 20);
+    for (const Case& c : cases) {
+        const std::vector<std::uint8_t> expected = c.found ? profile : std::vector<std::uint8_t>();
+        EXPECT_EQ(EmbeddedBitmapProfile(c.bytes.data(), c.bytes.size()), expected) << c.name;
+        test::WriteBytes(dir.file("p.bmp"), c.bytes);
+        EXPECT_EQ(OpenBitmapSource(dir.file("p.bmp"), "p.bmp")->header().iccProfile, expected) << c.name;
+    }
 }
 
 }  // namespace
