@@ -153,9 +153,10 @@ TiffSource::TiffSource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes
     std::unique_ptr<TIFFOpenOptions, OptionsDeleter> options(TIFFOpenOptionsAlloc());
     if (!options) throw EOutOfMemory();
     // The file's bytes are held already: no one block of the library's (a
-    // profile, a table of strips) may take more than the rest of the budget.
+    // profile, a table of strips) may take more than the rest of the budget,
+    // and the library copies a tag's data once more as it reads it.
     const std::uint64_t budget = MemoryBudget();
-    const std::uint64_t rest = budget > bytes_.size() ? budget - bytes_.size() : 0;
+    const std::uint64_t rest = budget > bytes_.size() ? (budget - bytes_.size()) / 2 : 0;
     TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), static_cast<tmsize_t>(std::min<std::uint64_t>(
                                                            std::max<std::uint64_t>(rest, 1 << 20), LLONG_MAX)));
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), OnError, &messages_);
@@ -164,8 +165,10 @@ TiffSource::TiffSource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes
                                   UnmapFile, options.get()));
     if (!tiff_) fail("not a TIFF file");
     readLayout();
-    messages_.warnings = 0;  // unknown tags and the like are no damage
+    // Unknown tags, or a tag too large to be read, are no damage.
+    messages_.warnings = 0;
     messages_.firstWarning[0] = '\0';
+    messages_.error[0] = '\0';
 }
 
 void TiffSource::fail(const char* fallback) const

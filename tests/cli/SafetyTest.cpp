@@ -182,18 +182,22 @@ std::vector<std::uint8_t> LyingAvif(int side)
     return file(static_cast<std::uint32_t>(head)) + Box("mdat", obu);
 }
 
-// A grey TIFF whose one strip is a progressive JPEG's header: libjpeg inside
-// libtiff holds every coefficient of it.
-std::vector<std::uint8_t> JpegStripTiff(const std::vector<std::uint8_t>& jpeg, int side)
+// A grey TIFF of side x side in one strip of `strip`, compressed as
+// `compression`, with a profile of `profile` bytes.
+std::vector<std::uint8_t> GreyTiff(const std::vector<std::uint8_t>& strip, std::uint32_t side, std::uint32_t compression,
+                                   std::uint32_t profile = 0)
 {
     std::vector<std::uint8_t> b{'I', 'I', 42, 0};
-    Put(b, 8 + jpeg.size(), 4, false);
-    b.insert(b.end(), jpeg.begin(), jpeg.end());
-    const std::uint32_t entries[][3] = {{256, 4, std::uint32_t(side)}, {257, 4, std::uint32_t(side)}, {258, 3, 8}, {259, 3, 7},
-                                        {262, 3, 1}, {273, 4, 8}, {277, 3, 1}, {278, 4, std::uint32_t(side)},
-                                        {279, 4, std::uint32_t(jpeg.size())}};
-    Put(b, std::size(entries), 2, false);
-    for (const auto& e : entries) Put(b, e[0], 2, false), Put(b, e[1], 2, false), Put(b, 1, 4, false), Put(b, e[2], 4, false);
+    Put(b, 8 + strip.size() + profile, 4, false);
+    b.insert(b.end(), strip.begin(), strip.end());
+    b.resize(b.size() + profile);
+    const std::uint32_t entries[][3] = {{256, 4, side}, {257, 4, side}, {258, 3, 8}, {259, 3, compression}, {262, 3, 1},
+                                        {273, 4, 8}, {277, 3, 1}, {278, 4, side},
+                                        {279, 4, std::uint32_t(strip.size())}, {34675, 7, std::uint32_t(8 + strip.size())}};
+    Put(b, std::size(entries) - (profile ? 0 : 1), 2, false);
+    for (const auto& e : entries)
+        if (e[0] != 34675 || profile)
+            Put(b, e[0], 2, false), Put(b, e[1], 2, false), Put(b, e[0] == 34675 ? profile : 1, 4, false), Put(b, e[2], 4, false);
     Put(b, 0, 4, false);
     return b;
 }
@@ -265,9 +269,10 @@ TEST(Safety, HostileFilesStayWithinTheMemoryBudget)
         // Sizes only the libraries see: the AV1 sequence header's, libjpeg's
         // coefficients inside libtiff, profiles and metadata.
         {"coded.avif", [] { return LyingAvif(16384); }, "Out of memory"},
-        {"strip.tif",
-         [&] { return JpegStripTiff(Claiming(test::MakeJpeg(16, 16, test::Gradient, {.progressive = true, .gray = true}), 30000, 30000), 30000); },
+        {"strip.tif",  // libjpeg inside libtiff holds every coefficient of a progressive strip
+         [&] { return GreyTiff(Claiming(test::MakeJpeg(16, 16, test::Gradient, {.progressive = true, .gray = true}), 30000, 30000), 30000, 7); },
          "Out of memory"},
+        {"profile.tif", [] { return GreyTiff(std::vector<std::uint8_t>(16, 64), 4, 1, 60 << 20); }, ""},
         {"profile.bmp", [] { return BmpWithProfile(2000000000); }, ""},
         {"iccp.png", [] { return PngWith(HugeIccp(16 << 20)); }, ""},
         {"exif.png", [] { return PngWith(Chunk("eXIf", std::vector<std::uint8_t>(40 << 20))); }, ""},
