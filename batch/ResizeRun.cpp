@@ -80,9 +80,7 @@ std::vector<std::uint8_t> ResizeOne(const BatchModel& model, const std::string& 
     oneAtATime.unlock();
     Raster24 reduced = Reduce(*source, plan);
     if (warnings) *warnings = source->warnings();
-    // A profile of the other kind (RGB for grey rows, grey for colour) says nothing of them.
-    const bool fits = header.gray == IsGreyProfile(header.iccProfile);
-    ConvertToSrgb(reduced, fits ? header.iccProfile : std::vector<std::uint8_t>());
+    ConvertToSrgb(reduced, ProfileForRows(header.iccProfile, header.gray));
     return Encode(reduced, header, model.quality(), model.output());
 }
 

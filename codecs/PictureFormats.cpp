@@ -52,7 +52,7 @@ void LoadJpeg(TJPEGImage& jpeg, Raster24& picture)
     jpeg.decodeInto(decoded);
     picture = Orient(decoded, jpeg.orientation());
     // Shown as the resize run will write it.
-    if (!jpeg.gray()) ConvertToSrgb(picture, jpeg.iccProfile());
+    ConvertToSrgb(picture, ProfileForRows(jpeg.iccProfile(), jpeg.gray()));
 }
 
 PictureClass JpegClass()

@@ -61,7 +61,7 @@ bool StartScaled(Reader& r, const std::vector<std::uint8_t>& bytes, int roomWidt
     if (r.cinfo.arith_code) throw EJPEG(1);  // as the full reader
     orientation = jpeg::SavedOrientation(r.cinfo);
     // Shown as the resize run writes it: in sRGB. Grey pictures stay as they are.
-    if (r.cinfo.jpeg_color_space != JCS_GRAYSCALE) icc = jpeg::EmbeddedProfile(&r.cinfo);
+    icc = ProfileForRows(jpeg::EmbeddedProfile(&r.cinfo), r.cinfo.jpeg_color_space == JCS_GRAYSCALE);
     const bool swap = OrientationSwapsSides(orientation);
     const int w = static_cast<int>(swap ? r.cinfo.image_height : r.cinfo.image_width);
     const int h = static_cast<int>(swap ? r.cinfo.image_width : r.cinfo.image_height);
@@ -184,7 +184,7 @@ Raster24 DecodePreview(const std::string& path, int roomWidth, int roomHeight, c
         jpeg.loadFromBytes(bytes);
         jpeg.decodeInto(picture);
         Raster24 upright = Orient(picture, jpeg.orientation());
-        ConvertToSrgb(upright, jpeg.gray() ? std::vector<std::uint8_t>() : jpeg.iccProfile());
+        ConvertToSrgb(upright, ProfileForRows(jpeg.iccProfile(), jpeg.gray()));
         return SubsampledToRoom(upright, roomWidth, roomHeight);
     }
     if (kind == &BitmapKind()) {

@@ -312,4 +312,10 @@ bool IsGreyProfile(const std::vector<std::uint8_t>& icc)
     return profile && cmsGetColorSpace(profile.get()) == cmsSigGrayData;
 }
 
+std::vector<std::uint8_t> ProfileForRows(const std::vector<std::uint8_t>& icc, bool grey)
+{
+    if (icc.empty() || grey != IsGreyProfile(icc)) return {};
+    return icc;
+}
+
 }  // namespace pictavo

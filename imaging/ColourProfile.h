@@ -51,8 +51,11 @@ inline TransferCurve GammaTransfer(double gamma) { return {1, {gamma, 0, 0, 0, 0
 std::vector<std::uint8_t> MakeRgbProfile(const Chromaticities& primaries, const TransferCurve& transfer);
 // A grey profile of that transfer function.
 std::vector<std::uint8_t> MakeGreyProfile(const TransferCurve& transfer);
-// Grey pictures follow grey profiles only: an RGB profile says nothing of them.
 bool IsGreyProfile(const std::vector<std::uint8_t>& icc);
+// The profile rows are converted through: `icc` when it is of their kind,
+// none when it is not (an RGB profile says nothing of grey rows, a grey one
+// nothing of colour).
+std::vector<std::uint8_t> ProfileForRows(const std::vector<std::uint8_t>& icc, bool grey);
 
 // CMYK rows to sRGB rows of blue, green, red: through `icc` when it is a
 // usable CMYK profile, otherwise by the plain formula
