@@ -1,6 +1,7 @@
 #include "batch/FolderScan.h"
 
 #include "base/Errors.h"
+#include "batch/RunRecord.h"
 #include "codecs/PictureFormats.h"
 
 #include <algorithm>
@@ -60,6 +61,7 @@ void ScanFolderPath(BatchModel& model, std::string folder)
         if (Matches(name, model.format) && it->is_regular_file(typeError)) model.names.push_back(name);
     }
     if (ec) model.names.clear();
+    else DropEarlierOutputs(folder, model.names);
     std::sort(model.names.begin(), model.names.end(), ListOrder);
 
     const int n = static_cast<int>(model.names.size());

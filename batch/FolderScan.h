@@ -13,7 +13,8 @@ namespace pictavo {
 void ScanFolder(BatchModel& model, const std::string& chosenFile);
 
 // Lists the regular files of `folder` whose extension fits the format
-// (".jpg" and ".jpeg", or ".bmp", in any letter case), sorted without regard
+// (".jpg" and ".jpeg", or ".bmp", in any letter case) but the earlier
+// outputs its record names (DropEarlierOutputs), sorted without regard
 // to letter case; enables Resize when it found any, hides "Ok!" and resets
 // the progress bar to 0 of the count. A folder that cannot be listed ends
 // with an empty list and "Cannot read folder <folder>" with the reason.

@@ -6,6 +6,7 @@
 #include "batch/ListOrderRun.h"
 #include "batch/OutputNames.h"
 #include "batch/Pipeline.h"
+#include "batch/RunRecord.h"
 #include "codecs/Files.h"
 #include "imaging/ColourProfile.h"
 #include "imaging/Extended.h"
@@ -102,14 +103,53 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
     CheckCollisions(model.imageFolder, names, outputFolder, outputs);
 
     const BatchModel settings = model;  // what every picture is read with
+    const std::string key = SettingsKey(settings);
+    std::map<std::string, RecordKeeper> keepers;  // by output folder, made when first needed
+    // The record keeper of an output's folder, and the output's name there.
+    const auto keeperOf = [&](const std::string& output) -> std::pair<RecordKeeper&, std::string> {
+        const std::size_t slash = output.rfind('/');
+        const std::string folder = outputFolder + output.substr(0, slash == std::string::npos ? 0 : slash + 1);
+        auto it = keepers.find(folder);
+        if (it == keepers.end()) it = keepers.emplace(folder, RecordKeeper(folder)).first;
+        return {it->second, output.substr(slash == std::string::npos ? 0 : slash + 1)};
+    };
+    const auto inputPath = [&](int i) { return InputPath(settings.imageFolder, names[static_cast<std::size_t>(i)]); };
+
+    // The pictures to work on: all, or with update those not up to date.
+    std::vector<int> todo;
+    for (int i = 0; i < count; ++i) {
+        if (options.update) {
+            const auto [keeper, name] = keeperOf(outputs[static_cast<std::size_t>(i)]);
+            const RecordLine* line = keeper.earlierLine(name);
+            RecordLine now;
+            if (line && line->settings == key && ReadInputState(inputPath(i), now) && now.input == line->input &&
+                now.inputStamp == line->inputStamp) {
+                model.progressPosition = i;
+                if (hooks.progressChanged) hooks.progressChanged(model);
+                if (hooks.upToDate) hooks.upToDate(i, outputs[static_cast<std::size_t>(i)]);
+                continue;
+            }
+        }
+        todo.push_back(i);
+    }
+    const int work = static_cast<int>(todo.size());
+    std::vector<std::string> todoNames;
+    for (const int i : todo) todoNames.push_back(names[static_cast<std::size_t>(i)]);
+
     // One slot a picture: each is written by the job that reads it.
     std::vector<DecodeWarnings> damage(names.size());
-    const auto process = [&settings, &names, &damage](int i) {
+    std::vector<std::optional<RecordLine>> read(names.size());  // the input as it was before reading
+    const auto process = [&](int k) {
+        const int i = todo[static_cast<std::size_t>(k)];
         const std::string& name = names[static_cast<std::size_t>(i)];
-        return ResizeOne(settings, InputPath(settings.imageFolder, name), name, &damage[static_cast<std::size_t>(i)]);
+        const std::string path = inputPath(i);
+        RecordLine line;
+        if (ReadInputState(path, line)) read[static_cast<std::size_t>(i)] = std::move(line);
+        return ResizeOne(settings, path, name, &damage[static_cast<std::size_t>(i)]);
     };
     std::map<FileIdentity, std::size_t> written;  // files this run wrote
-    const auto commit = [&](int i, const std::vector<std::uint8_t>& bytes) {
+    const auto commit = [&](int k, const std::vector<std::uint8_t>& bytes) {
+        const int i = todo[static_cast<std::size_t>(k)];
         const std::string& name = outputs[static_cast<std::size_t>(i)];
         if (const std::size_t slash = name.rfind('/'); slash != std::string::npos) {
             std::error_code ignored;  // a folder that cannot be made fails the write below
@@ -124,7 +164,24 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
                                       " would both be written to the one file " + path +
                                       ": the output folder does not tell their names apart.",
                                   names[static_cast<std::size_t>(i)]);
-        WriteFileAtomically(path, bytes.data(), bytes.size(), name);
+        StagedFile staged(path, bytes.data(), bytes.size(), name);
+        std::optional<RecordLine>& line = read[static_cast<std::size_t>(i)];
+        const auto [keeper, bare] = keeperOf(name);
+        if (line) {
+            line->output = staged.stamp();
+            line->settings = key;
+            std::error_code ec;
+            const std::filesystem::path absolute = std::filesystem::absolute(inputPath(i), ec);
+            line->inputPath = ec ? inputPath(i) : absolute.lexically_normal().string();
+            keeper.staging(bare, *line);
+        }
+        try {
+            staged.commit();
+        } catch (...) {
+            if (line) keeper.dropped(bare);
+            throw;
+        }
+        if (line) keeper.committed(bare);
         if (const auto id = IdentityOf(path, false)) written.emplace(*id, i);
         model.progressPosition = i;
         if (hooks.progressChanged) hooks.progressChanged(model);
@@ -132,24 +189,38 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
         const DecodeWarnings& warnings = damage[static_cast<std::size_t>(i)];
         if (warnings.count > 0 && hooks.damaged) hooks.damaged(i, names[static_cast<std::size_t>(i)], warnings);
     };
+    const auto failed = [&](int k, const ResizeError& error) {
+        if (hooks.failed) hooks.failed(todo[static_cast<std::size_t>(k)], error);
+    };
     std::vector<std::uintmax_t> costs;
     // Read ahead only when they decide the order: several jobs, costliest first.
-    if (options.costliestFirst && options.jobs > 1 && count > 1) {
-        for (const std::string& name : names) {
+    if (options.costliestFirst && options.jobs > 1 && work > 1) {
+        for (const int i : todo) {
             // A card of thousands of files takes a while to look through.
             if (options.stop != nullptr && options.stop->load()) throw RunStopped();
-            costs.push_back(EstimatedCost(InputPath(settings.imageFolder, name), name, settings.format));
+            costs.push_back(EstimatedCost(inputPath(i), names[static_cast<std::size_t>(i)], settings.format));
         }
     } else {
-        costs.assign(names.size(), 0);
+        costs.assign(todo.size(), 0);
     }
     const int jobs = std::max(1, options.jobs);
-    const FreedMemoryKept kept;
-    PrepareHeapForPictures(std::min(jobs, count));
-    if (options.keepGoing)
-        RunPastFailures(count, jobs, process, commit, names, costs, hooks.failed, options.stop, options.costliestFirst);
-    else RunInListOrder(count, jobs, process, commit, names, costs, options.stop, options.costliestFirst);
-    if (count > 0) SyncFileSystemOf(outputFolder, outputs.back());
+    // Whatever ends the run, the records name what it wrote.
+    const auto saveRecords = [&keepers] {
+        for (auto& [folder, keeper] : keepers) keeper.save(true);
+    };
+    try {
+        const FreedMemoryKept kept;
+        PrepareHeapForPictures(std::min(jobs, work));
+        if (options.keepGoing)
+            RunPastFailures(work, jobs, process, commit, todoNames, costs, failed, options.stop,
+                            options.costliestFirst);
+        else RunInListOrder(work, jobs, process, commit, todoNames, costs, options.stop, options.costliestFirst);
+    } catch (...) {
+        saveRecords();
+        throw;
+    }
+    saveRecords();
+    if (work > 0) SyncFileSystemOf(outputFolder, outputs.back());
 
     model.names = outputs;
     model.okVisible = true;

@@ -26,6 +26,8 @@ struct RunHooks {
     // After output `index` was written from the listed `input` that the
     // decoder found damaged: the picture is written all the same.
     std::function<void(int index, const std::string& input, const DecodeWarnings& warnings)> damaged;
+    // With update: output `index` was left as it was, being up to date.
+    std::function<void(int index, const std::string& name)> upToDate;
     // With keepGoing: output `index` failed and was skipped.
     std::function<void(int index, const ResizeError& error)> failed;
 };
@@ -46,6 +48,10 @@ struct RunOptions {
     // in flight are abandoned and dropped, and the run leaves with RunStopped.
     // Outputs written before stay whole; nothing partial is left.
     const std::atomic<bool>* stop = nullptr;
+    // Leave an output as it is when the record of its folder says it was
+    // made from the same input file, unchanged, with the same settings, and
+    // it has not changed since. Numbers and names stay the whole list's.
+    bool update = false;
     // Start the costliest picture of the look-ahead window first (best
     // throughput), or start them in list order (steadier progress).
     bool costliestFirst = true;
@@ -75,7 +81,8 @@ void CheckCollisions(const std::string& inputFolder, const std::vector<std::stri
 // a ResizeError when the series name would leave the folder or an output
 // would overwrite another listed input. A failing picture ends the run
 // there: earlier outputs stay, the list keeps the input names. A stop
-// request ends it the same way, with RunStopped.
+// request ends it the same way, with RunStopped. Each output folder keeps
+// the record of what the run wrote there (see RecordKeeper).
 void RunResize(BatchModel& model, const RunHooks& hooks = {}, const RunOptions& options = {});
 
 }  // namespace pictavo

@@ -160,6 +160,12 @@ const OptionRule Rules[] = {
      "take every N-th picture from the K-th on, numbered as in the whole run: shards 1/N to N/N together write "
      "what one run writes",
      [](Options& o, const std::string& v) { return ParseShard(v, o); }, "--shard takes K/N, 1 <= K <= N, such as 2/3"},
+    {"update", 'u', {},
+     "leave an output as it is when the record in its folder says it was made from the same input file, "
+     "unchanged, with the same settings, and the output has not changed since; the others are written as a "
+     "plain run writes them. Numbers are those of the whole list, so a picture added or taken away renumbers "
+     "the outputs after it and they are written again; --name '{stem}' avoids that",
+     [](Options& o, const std::string&) { return o.update = true; }, ""},
     {"keep-going", 'k', {}, "go on past a picture that fails; its number stays unused",
      [](Options& o, const std::string&) { return o.keepGoing = true; }, ""},
     {"jobs", 'j', "N", "pictures worked on at once, 1 to 256 (default one per processor)",
@@ -218,7 +224,9 @@ std::string HelpText()
          "averaging, and write them as a numbered JPEG series: RurOdi01.jpg, RurOdi02.jpg, ... Transparent pictures "
          "are composited over white, as JPEG has no transparency; pictures with a colour profile are written in "
          "sRGB. No output ever replaces a listed picture, and a name that would leave the output folder or be given "
-         "to two pictures is refused before anything is written.",
+         "to two pictures is refused before anything is written. Each output folder keeps a record of what was "
+         "written there (the hidden file .pictavo.record), so that a later run in the same folder does not take "
+         "earlier outputs for pictures, and --update does only the work that changed.",
          0, 0, Width);
     text += "\nOptions:\n";
     for (const OptionRule& s : Rules) {
@@ -232,8 +240,9 @@ std::string HelpText()
     text += "\n";
     Wrap(text,
          "When standard output is not a terminal, each written output is reported on a line INPUT<tab>OUTPUT, "
-         "with a tab, line feed or backslash in a name written as \\t, \\n or \\\\. With --keep-going, a run in "
-         "which pictures failed ends with status 1 and \"N written, M failed\" on standard error.",
+         "with a tab, line feed or backslash in a name written as \\t, \\n or \\\\; outputs left up to date get "
+         "no line. With --keep-going, a run in which pictures failed ends with status 1 and \"N written, M failed\" "
+         "on standard error; with --update the run ends with \"N written, M up to date\".",
          0, 0, Width);
     return text;
 }

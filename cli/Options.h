@@ -20,6 +20,7 @@ struct Options {
     bool recursive = false;
     int shard = 1, shards = 1;  // --shard K/N
     bool keepGoing = false;
+    bool update = false;  // leave outputs that are up to date as they are
     int jobs = 0;  // 0: one per processor
     std::uint64_t memoryLimit = 0;  // 0: the default budget
     bool quiet = false;

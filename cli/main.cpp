@@ -4,6 +4,7 @@
 #include "batch/InputList.h"
 #include "batch/OutputNames.h"
 #include "batch/ResizeRun.h"
+#include "batch/RunRecord.h"
 #include "codecs/OutputFormats.h"
 #include "cli/Options.h"
 #include "cli/ProgressBar.h"
@@ -83,6 +84,7 @@ void ListPictures(const cli::Options& options, BatchModel& model, const std::str
         error.setPath(options.filesFrom).setDetail(std::strerror(errno));
         throw error;
     }
+    DropEarlierOutputs(model.imageFolder, model.names);
 }
 
 }  // namespace
@@ -111,6 +113,11 @@ int main(int argc, char** argv)
     run.jobs = options->jobs > 0 ? options->jobs : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     if (!options->outputFolder.empty()) run.outputFolder = WithSlash(options->outputFolder);
 
+    std::unique_ptr<cli::ProgressBar> bar;
+    SetRecordWarnings([&bar, quiet = options->quiet](const std::string& warning) {
+        if (bar) bar->note("pictavo: " + warning);
+        else if (!quiet) std::fprintf(stderr, "pictavo: %s\n", warning.c_str());
+    });
     BatchModel model = options->model;
     try {
         ListPictures(*options, model, run.outputFolder);
@@ -155,28 +162,32 @@ int main(int argc, char** argv)
             return Fail(options->outputFolder, "Cannot create folder", ec.message());
     }
     run.keepGoing = options->keepGoing;
-    std::unique_ptr<cli::ProgressBar> bar;
+    run.update = options->update;
     if (!options->quiet && isatty(STDERR_FILENO)) bar = std::make_unique<cli::ProgressBar>(stderr, total);
     // A script reading the output learns which input became which output.
     const bool pairs = !options->quiet && !isatty(STDOUT_FILENO);
     if (pairs) std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each line out as soon as its file is whole
     const std::vector<std::string> inputs = model.names;  // the run puts the outputs in their place
-    int written = 0, failed = 0;
+    int written = 0, failed = 0, upToDate = 0;
     RunHooks hooks;
     hooks.written = [&](int index, const std::string& name) {
         ++written;
-        if (bar) bar->update(written + failed);
+        if (bar) bar->update(written + failed + upToDate);
         if (pairs) {
             const std::string& input = inputs[static_cast<std::size_t>(index)];
             std::printf("%s\t%s\n", Escaped(InputPath(model.imageFolder, input)).c_str(),
                         Escaped(outputFolder + name).c_str());
         } else if (!bar && !options->quiet) std::printf("%s%s\n", outputFolder.c_str(), name.c_str());
     };
+    hooks.upToDate = [&](int, const std::string&) {
+        ++upToDate;
+        if (bar) bar->update(written + failed + upToDate);
+    };
     hooks.failed = [&](int, const ResizeError& e) {
         ++failed;
         if (bar) bar->note("pictavo: " + CommandLineMessage(e.input(), e));
         else Fail(e.input(), e);
-        if (bar) bar->update(written + failed);
+        if (bar) bar->update(written + failed + upToDate);
     };
     // Damaged pictures are written all the same, and said so once each.
     int damaged = 0;
@@ -197,9 +208,14 @@ int main(int argc, char** argv)
     }
     if (bar) bar->finish();
     const std::string damage = damaged == 0 ? "" : ", " + std::to_string(damaged) + " of them damaged";
+    const std::string current = options->update ? ", " + std::to_string(upToDate) + " up to date" : "";
     if (failed > 0) {
-        std::fprintf(stderr, "%d written, %d failed%s\n", written, failed, damage.c_str());
+        std::fprintf(stderr, "%d written%s, %d failed%s\n", written, current.c_str(), failed, damage.c_str());
         return 1;
+    }
+    if (options->update) {
+        if (!options->quiet) std::fprintf(stderr, "%d written, %d up to date%s\n", written, upToDate, damage.c_str());
+        return options->strict && damaged > 0 ? 1 : 0;
     }
     if (bar)
         std::fprintf(stderr, "%d pictures written to %s: %s ... %s%s\n", total, outputFolder.c_str(),

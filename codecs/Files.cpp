@@ -8,12 +8,18 @@
 #include <mutex>
 #include <random>
 #include <set>
+#include <utility>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace pictavo {
 namespace {
+
+constexpr const char* TemporaryPrefix = ".pictavo-";
+constexpr std::size_t TemporaryRandom = 6;
 
 // A new, empty file in `folder` named ".pictavo-" and six letters (short,
 // so that any name that fits the folder fits here too); its name in `name`.
@@ -24,8 +30,8 @@ FileDescriptor CreateTemporary(const std::string& folder, std::string& name)
     static constexpr char Letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     thread_local std::mt19937_64 random{std::random_device{}()};
     for (int attempt = 0; attempt < 100; ++attempt) {
-        name = folder + ".pictavo-";
-        for (int i = 0; i < 6; ++i) name += Letters[random() % (sizeof Letters - 1)];
+        name = folder + TemporaryPrefix;
+        for (std::size_t i = 0; i < TemporaryRandom; ++i) name += Letters[random() % (sizeof Letters - 1)];
         FileDescriptor fd(::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
         if (fd.get() >= 0 || errno != EEXIST) return fd;
     }
@@ -137,44 +143,128 @@ Temporaries& InFlight()
     return temporaries;
 }
 
+// Removes a temporary of this process's, unless a stop took it away first
+// (its name may since be another's).
+void Forget(const std::string& temp)
+{
+    if (InFlight().paths.erase(temp) > 0) ::unlink(temp.c_str());
+}
+
 }  // namespace
+
+FileStamp StampFrom(const struct stat& info)
+{
+    return {static_cast<std::uint64_t>(info.st_size),
+            static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+}
+
+std::optional<FileStamp> StampOf(const std::string& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+    return StampFrom(info);
+}
+
+StagedFile::StagedFile(std::string path, const std::uint8_t* bytes, std::size_t size, std::string shownName)
+    : path_(std::move(path)), shownName_(std::move(shownName))
+{
+    const std::size_t slash = path_.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path_.substr(0, slash + 1);
+    Temporaries& inFlight = InFlight();
+    FileDescriptor fd;
+    for (;;) {
+        {
+            std::lock_guard lock(inFlight.mutex);
+            if (inFlight.abandoned) throw EFCreateError(shownName_, path_, "the run was stopped");
+            fd = CreateTemporary(folder, temp_);
+            if (fd.get() < 0) throw EFCreateError(shownName_, path_, Cause());
+            inFlight.paths.insert(temp_);
+        }
+        // Another run may have taken the file for a killed run's between its
+        // making and this lock: then it is gone, and another is made.
+        while (::flock(fd.get(), LOCK_EX) != 0 && errno == EINTR) {
+        }
+        struct stat info {};
+        if (::fstat(fd.get(), &info) == 0 && info.st_nlink > 0) break;
+        std::lock_guard lock(inFlight.mutex);
+        inFlight.paths.erase(temp_);
+    }
+    const bool written = WriteAll(fd.get(), bytes, size);
+    std::string cause = written ? std::string() : Cause();
+    struct stat info {};
+    const bool stamped = written && ::fstat(fd.get(), &info) == 0;
+    if (written && !stamped) cause = Cause();
+    // The lock lives on in a copy; closing the file is where a write may still fail.
+    lock_ = FileDescriptor(::dup(fd.get()));
+    const bool closed = ::close(fd.release()) == 0;
+    if (stamped && !closed) cause = Cause();
+    if (!stamped || !closed) {
+        std::lock_guard lock(inFlight.mutex);
+        Forget(temp_);
+        temp_.clear();
+        EWriteError error;
+        error.setPath(path_).setDetail(cause);
+        throw error;
+    }
+    stamp_ = StampFrom(info);
+    inode_ = info.st_ino;
+}
+
+StagedFile::StagedFile(StagedFile&& other) noexcept
+    : path_(std::move(other.path_)), temp_(std::exchange(other.temp_, {})), shownName_(std::move(other.shownName_)),
+      lock_(std::move(other.lock_)), stamp_(other.stamp_), inode_(other.inode_)
+{
+}
+
+StagedFile::~StagedFile()
+{
+    if (temp_.empty()) return;
+    std::lock_guard lock(InFlight().mutex);
+    Forget(temp_);
+}
+
+void StagedFile::commit()
+{
+    Temporaries& inFlight = InFlight();
+    std::lock_guard lock(inFlight.mutex);
+    if (inFlight.abandoned || ::rename(temp_.c_str(), path_.c_str()) != 0) {
+        const std::string cause = inFlight.abandoned ? "the run was stopped" : Cause();
+        Forget(temp_);
+        temp_.clear();
+        throw EFCreateError(shownName_, path_, cause);
+    }
+    inFlight.paths.erase(temp_);
+    temp_.clear();
+    lock_ = FileDescriptor();
+}
 
 void WriteFileAtomically(const std::string& path, const std::uint8_t* bytes, std::size_t size,
                          const std::string& shownName)
 {
-    const std::size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    std::string temp;
-    Temporaries& inFlight = InFlight();
-    FileDescriptor fd;
-    {
-        std::lock_guard lock(inFlight.mutex);
-        if (inFlight.abandoned) throw EFCreateError(shownName, path, "the run was stopped");
-        fd = CreateTemporary(folder, temp);
-        if (fd.get() < 0) throw EFCreateError(shownName, path, Cause());
-        inFlight.paths.insert(temp);
-    }
-    const auto forget = [&] {
+    StagedFile(path, bytes, size, shownName).commit();
+}
+
+void RemoveStaleTemporaries(const std::string& folder)
+{
+    const std::string dir = folder.empty() ? "./" : folder;
+    DIR* listing = ::opendir(dir.c_str());
+    if (!listing) return;
+    const std::size_t prefix = std::char_traits<char>::length(TemporaryPrefix);
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string name = entry->d_name;
+        if (name.size() != prefix + TemporaryRandom || name.compare(0, prefix, TemporaryPrefix) != 0) continue;
+        const std::string temp = dir + name;
+        const FileDescriptor fd(::open(temp.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        struct stat held {}, named {};
+        // Locked: a run is still writing it. The name is checked again under
+        // the lock, as the writer may have put its file in place meanwhile.
+        if (fd.get() < 0 || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 || ::fstat(fd.get(), &held) != 0 ||
+            !S_ISREG(held.st_mode) || ::lstat(temp.c_str(), &named) != 0 || named.st_ino != held.st_ino ||
+            named.st_dev != held.st_dev)
+            continue;
         ::unlink(temp.c_str());
-        inFlight.paths.erase(temp);
-    };
-    const bool written = WriteAll(fd.get(), bytes, size);
-    std::string cause = written ? std::string() : Cause();
-    const bool closed = ::close(fd.release()) == 0;
-    if (written && !closed) cause = Cause();
-    std::lock_guard lock(inFlight.mutex);
-    if (!written || !closed) {
-        forget();
-        EWriteError error;
-        error.setPath(path).setDetail(cause);
-        throw error;
     }
-    if (inFlight.abandoned || ::rename(temp.c_str(), path.c_str()) != 0) {
-        cause = inFlight.abandoned ? "the run was stopped" : Cause();
-        forget();
-        throw EFCreateError(shownName, path, cause);
-    }
-    inFlight.paths.erase(temp);
+    ::closedir(listing);
 }
 
 void AbandonTemporaryFiles()

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <utility>
 #include <vector>
@@ -37,6 +38,17 @@ using FileIdentity = std::pair<dev_t, ino_t>;
 // link is itself the file.
 std::optional<FileIdentity> IdentityOf(const std::string& path, bool followLinks = true);
 
+// A file's size and modification time (in nanoseconds): what tells a later
+// run whether the file changed since it last saw it.
+struct FileStamp {
+    std::uint64_t size = 0;
+    std::int64_t mtimeNs = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+FileStamp StampFrom(const struct stat& info);
+// Nothing when `path` names no file; symbolic links are followed.
+std::optional<FileStamp> StampOf(const std::string& path);
+
 // Opens a regular file for reading. A FIFO or device put where a picture
 // was must not block the run, so the open does not wait, and anything but a
 // regular file is "Cannot open file <shownName>".
@@ -56,6 +68,32 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& path, const std::stri
 // cannot be made; "Stream write error" when the write fails.
 void WriteFileAtomically(const std::string& path, const std::uint8_t* bytes, std::size_t size,
                          const std::string& shownName);
+
+// A file written whole to a temporary beside `path`, put in place by
+// commit(); dropped, temporary and all, when not committed. The temporary
+// stays locked until then, so that RemoveStaleTemporaries can tell it from
+// one a killed run left. Errors as WriteFileAtomically's.
+class StagedFile {
+public:
+    StagedFile(std::string path, const std::uint8_t* bytes, std::size_t size, std::string shownName);
+    ~StagedFile();
+    StagedFile(StagedFile&& other) noexcept;
+    StagedFile& operator=(StagedFile&&) = delete;
+    // The size and modification time the file keeps once in place.
+    const FileStamp& stamp() const { return stamp_; }
+    ino_t inode() const { return inode_; }
+    void commit();
+
+private:
+    std::string path_, temp_, shownName_;
+    FileDescriptor lock_;
+    FileStamp stamp_;
+    ino_t inode_ = 0;
+};
+
+// Removes the temporaries that runs killed outright left in `folder`;
+// those of runs still writing are locked and stay.
+void RemoveStaleTemporaries(const std::string& folder);
 
 // Removes every temporary file being written and makes later writes fail,
 // so that a stopped run leaves only whole outputs behind.

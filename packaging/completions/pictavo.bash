@@ -46,7 +46,7 @@ _pictavo()
 
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '--format --output-format --size --quality --sharpen --series --name --output --recursive
-            --files-from --shard --keep-going --jobs --memory-limit --strict --quiet --help --version' -- "$cur"))
+            --files-from --shard --update --keep-going --jobs --memory-limit --strict --quiet --help --version' -- "$cur"))
         [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
         return
     fi

@@ -13,6 +13,7 @@ complete -c pictavo -l output -x -a '(__fish_complete_directories)' -d 'Folder t
 complete -c pictavo -s r -l recursive -d 'Take sub-folders too and mirror them'
 complete -c pictavo -l files-from -r -F -d 'Take the pictures named in a file (- for standard input)'
 complete -c pictavo -l shard -x -a '1/2 2/2 1/3 2/3 3/3' -d 'Take every N-th picture from the K-th on'
+complete -c pictavo -s u -l update -d 'Leave outputs that are up to date as they are'
 complete -c pictavo -s k -l keep-going -d 'Go on past a picture that fails'
 complete -c pictavo -s j -l jobs -x -d 'Pictures worked on at once'
 complete -c pictavo -l memory-limit -x -d 'Memory the whole run may use (K, M or G)'

@@ -187,7 +187,7 @@ TEST(ResizeRun, AFailingPictureEndsTheRunThere)
         EXPECT_FALSE(model.okVisible);
         EXPECT_FALSE(model.resizeEnabled);
         EXPECT_EQ(model.progressPosition, 0);  // the index of the last picture written
-        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 4);  // no partial files
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 5);  // and the record; no partial files
     }
 }
 
@@ -227,7 +227,7 @@ TEST(ResizeRun, AStopRequestEndsTheRunBetweenPictures)
             EXPECT_EQ(ErrorOf([&] { RunResize(model, hooks, {.jobs = jobs, .stop = &stop, .costliestFirst = costliestFirst}); }),
                       "Stopped");
             for (const char* name : {"RurOdi01.jpg", "RurOdi02.jpg"}) EXPECT_EQ(JpegSize(dir.file(name)), (Size{160, 100}));
-            EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 8);  // nothing else, nothing partial
+            EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 9);  // and the record, nothing partial
             EXPECT_EQ(model.names, inputs);
             EXPECT_FALSE(model.okVisible);
             EXPECT_EQ(model.progressPosition, 1);

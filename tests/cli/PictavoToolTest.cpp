@@ -9,7 +9,10 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <csignal>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -50,12 +53,14 @@ TEST(PictavoTool, WritesTheSeriesAndPairsEachInputWithItsOutput)
                          dir.file("RurOdi02.jpg") + "\n");
 }
 
-// Every regular file under `root`, as relative paths in sorted order.
+// Every regular file under `root` but the runs' records, as relative paths
+// in sorted order.
 std::vector<std::string> FilesUnder(const fs::path& root)
 {
     std::vector<std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(root))
-        if (entry.is_regular_file() && !entry.is_symlink()) files.push_back(fs::relative(entry.path(), root).string());
+        if (entry.is_regular_file() && !entry.is_symlink() && entry.path().filename() != ".pictavo.record")
+            files.push_back(fs::relative(entry.path(), root).string());
     std::sort(files.begin(), files.end());
     return files;
 }
@@ -132,6 +137,40 @@ TEST(PictavoTool, JobsDoNotChangeTheBytes)
     for (int i = 1; i <= 5; ++i) {
         const std::string n = "0" + std::to_string(i) + ".jpg";
         EXPECT_EQ(pictavo::test::ReadBytes(dir.file("one" + n)), pictavo::test::ReadBytes(dir.file("four" + n)));
+    }
+}
+
+// Killed outright at any moment of a run in the photos' own folder,
+// --update then leaves exactly the files of one whole run, and no temporary.
+TEST(PictavoTool, UpdateAfterKillNineGivesTheFilesOfOneRun)
+{
+    ScratchDir reference;
+    Photos(reference, 12);
+    ASSERT_EQ(Tool("--quiet " + reference.path().string()).status, 0);
+    const std::vector<std::string> files = FilesUnder(reference.path());
+    for (const int seen : {0, 1, 5, 10}) {  // outputs whole on disk when the run is killed
+        ScratchDir dir;
+        Photos(dir, 12);
+        const std::string folder = dir.path().string();
+        const char* argv[] = {PICTAVO_TOOL, "--quiet", "--jobs", "2", folder.c_str(), nullptr};
+        pid_t pid = 0;
+        ASSERT_EQ(posix_spawn(&pid, PICTAVO_TOOL, nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+        const auto outputs = [&] {
+            return std::count_if(fs::directory_iterator(dir.path()), fs::directory_iterator(),
+                                 [](const fs::directory_entry& e) { return e.path().filename().string()[0] == 'R'; });
+        };
+        while (outputs() < seen && waitpid(pid, nullptr, WNOHANG) == 0) usleep(200);
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+
+        const Result resumed = Tool("--update " + folder);
+        EXPECT_EQ(resumed.status, 0) << seen << resumed.out;
+        EXPECT_EQ(FilesUnder(dir.path()), files) << seen;
+        for (const std::string& name : files)
+            EXPECT_EQ(pictavo::test::ReadBytes(dir.file(name)), pictavo::test::ReadBytes(reference.file(name)))
+                << seen << name;
+        // Outputs left up to date get no line on standard output.
+        EXPECT_EQ(Tool("--update " + folder).out, "0 written, 12 up to date\n") << seen;
     }
 }
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Three shards write exactly the files one run writes, byte for byte, when run
-# as the README runs them with GNU parallel (here on the local host) and as
-# the pods of the Kubernetes example run them.
+# Three shards write exactly the files one run writes, byte for byte, and one
+# record of them all, when run as the README runs them with GNU parallel (here
+# on the local host) and as the pods of the Kubernetes example run them; so do
+# two shards run at once into one folder.
 # usage: shards.sh PICTAVO SOURCE_DIR
 set -euo pipefail
 tool=$1 src=$2
@@ -30,6 +31,17 @@ args=$(grep -m1 -- '- pictavo .*--shard' "$src/packaging/kubernetes/pictavo-shar
   in_place pods)
 for index in 0 1 2; do JOB_COMPLETION_INDEX=$index sh -c "$args"; done
 
-diff -r "$work/one" "$work/parallel"
-diff -r "$work/one" "$work/pods"
+pictavo --quiet --jobs 1 --shard 1/2 --output "$work/both" "$work/photos" & first=$!
+pictavo --quiet --jobs 1 --shard 2/2 --output "$work/both" "$work/photos" & second=$!
+wait $first
+wait $second
+
+diff -r -x .pictavo.record "$work/one" "$work/both"
+diff -r -x .pictavo.record "$work/one" "$work/parallel"
+diff -r -x .pictavo.record "$work/one" "$work/pods"
+# The shards shared one record in each folder and lost none of its lines.
+for out in both parallel pods; do
+  summary=$(pictavo --update --output "$work/$out" "$work/photos" 2>&1 >/dev/null)
+  [ "$summary" = "0 written, 11 up to date" ] || { echo "$out: $summary"; exit 1; }
+done
 echo "shards equal one run: $(ls "$work/one" | tr '\n' ' ')"
