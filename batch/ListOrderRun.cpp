@@ -25,6 +25,10 @@ constexpr int Ahead = 32;
         throw;
     } catch (const RunStopped&) {
         throw;
+    } catch (const ResizeError& e) {
+        // A commit may put earlier pictures in place too: a failure that
+        // names its picture keeps it.
+        throw ResizeError(e, e.input().empty() ? name : e.input());
     } catch (const std::exception& e) {
         throw ResizeError(e, name);
     } catch (...) {

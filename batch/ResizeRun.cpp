@@ -12,6 +12,7 @@
 #include "imaging/Extended.h"
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -120,10 +121,7 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
     for (int i = 0; i < count; ++i) {
         if (options.update) {
             const auto [keeper, name] = keeperOf(outputs[static_cast<std::size_t>(i)]);
-            const RecordLine* line = keeper.earlierLine(name);
-            RecordLine now;
-            if (line && line->settings == key && ReadInputState(inputPath(i), now) && now.input == line->input &&
-                now.inputStamp == line->inputStamp) {
+            if (keeper.upToDate(name, inputPath(i), key)) {
                 model.progressPosition = i;
                 if (hooks.progressChanged) hooks.progressChanged(model);
                 if (hooks.upToDate) hooks.upToDate(i, outputs[static_cast<std::size_t>(i)]);
@@ -148,6 +146,63 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
         return ResizeOne(settings, path, name, &damage[static_cast<std::size_t>(i)]);
     };
     std::map<FileIdentity, std::size_t> written;  // files this run wrote
+    // Outputs written whole and waiting to be put in place, a few at a time
+    // when the records are long, so that saving them stays a small part of
+    // the run: each save names the files about to be put in place.
+    struct Staged {
+        int index;
+        StagedFile file;
+        RecordKeeper* keeper;  // nullptr when the input could not be looked at
+        std::string name;      // within the keeper's folder
+    };
+    std::vector<Staged> staged;
+    std::size_t recordLines = 0;  // the longest record written to, roughly
+    auto oldest = std::chrono::steady_clock::now();
+    const auto drop = [&](std::size_t from) {
+        for (std::size_t j = from; j < staged.size(); ++j)
+            if (staged[j].keeper) staged[j].keeper->dropped(staged[j].name);
+        while (staged.size() > from) staged.pop_back();
+    };
+    // Puts the staged outputs in place in list order. A failure is that
+    // picture's: with keepGoing the others still go in, else they are dropped.
+    const auto flush = [&] {
+        for (Staged& s : staged)
+            if (s.keeper) s.keeper->save(false);  // once a keeper: later calls find nothing new
+        for (std::size_t j = 0; j < staged.size(); ++j) {
+            Staged& s = staged[j];
+            const std::size_t i = static_cast<std::size_t>(s.index);
+            const std::string path = outputFolder + outputs[i];
+            try {
+                // Names told apart here may still meet in one file where the
+                // file system ignores case (a memory card): never replace this
+                // run's own.
+                if (const auto id = IdentityOf(path, false))
+                    if (const auto it = written.find(*id); it != written.end())
+                        throw ResizeError(names[it->second] + " and " + names[i] +
+                                              " would both be written to the one file " + path +
+                                              ": the output folder does not tell their names apart.",
+                                          names[i]);
+                s.file.commit();
+            } catch (const std::exception& e) {
+                if (s.keeper) s.keeper->dropped(s.name);
+                if (!options.keepGoing) {
+                    drop(j + 1);
+                    staged.clear();  // with their temporaries
+                    throw ResizeError(e, names[i]);
+                }
+                if (hooks.failed) hooks.failed(s.index, ResizeError(e, names[i]));
+                continue;
+            }
+            if (s.keeper) s.keeper->committed(s.name);
+            if (const auto id = IdentityOf(path, false)) written.emplace(*id, i);
+            model.progressPosition = s.index;
+            if (hooks.progressChanged) hooks.progressChanged(model);
+            if (hooks.written) hooks.written(s.index, outputs[i]);
+            const DecodeWarnings& warnings = damage[i];
+            if (warnings.count > 0 && hooks.damaged) hooks.damaged(s.index, names[i], warnings);
+        }
+        staged.clear();
+    };
     const auto commit = [&](int k, const std::vector<std::uint8_t>& bytes) {
         const int i = todo[static_cast<std::size_t>(k)];
         const std::string& name = outputs[static_cast<std::size_t>(i)];
@@ -155,41 +210,29 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
             std::error_code ignored;  // a folder that cannot be made fails the write below
             std::filesystem::create_directories(outputFolder + name.substr(0, slash), ignored);
         }
-        const std::string path = outputFolder + name;
-        // Names told apart here may still meet in one file where the file
-        // system ignores case (a memory card): never replace this run's own.
-        if (const auto id = IdentityOf(path, false))
-            if (const auto it = written.find(*id); it != written.end())
-                throw ResizeError(names[it->second] + " and " + names[static_cast<std::size_t>(i)] +
-                                      " would both be written to the one file " + path +
-                                      ": the output folder does not tell their names apart.",
-                                  names[static_cast<std::size_t>(i)]);
-        StagedFile staged(path, bytes.data(), bytes.size(), name);
+        StagedFile file(outputFolder + name, bytes.data(), bytes.size(), name);
         std::optional<RecordLine>& line = read[static_cast<std::size_t>(i)];
         const auto [keeper, bare] = keeperOf(name);
         if (line) {
-            line->output = staged.stamp();
+            line->output = file.stamp();
             line->settings = key;
             std::error_code ec;
             const std::filesystem::path absolute = std::filesystem::absolute(inputPath(i), ec);
             line->inputPath = ec ? inputPath(i) : absolute.lexically_normal().string();
             keeper.staging(bare, *line);
+            recordLines = std::max(recordLines, keeper.lines());
         }
-        try {
-            staged.commit();
-        } catch (...) {
-            if (line) keeper.dropped(bare);
-            throw;
-        }
-        if (line) keeper.committed(bare);
-        if (const auto id = IdentityOf(path, false)) written.emplace(*id, i);
-        model.progressPosition = i;
-        if (hooks.progressChanged) hooks.progressChanged(model);
-        if (hooks.written) hooks.written(i, name);
-        const DecodeWarnings& warnings = damage[static_cast<std::size_t>(i)];
-        if (warnings.count > 0 && hooks.damaged) hooks.damaged(i, names[static_cast<std::size_t>(i)], warnings);
+        if (staged.empty()) oldest = std::chrono::steady_clock::now();
+        staged.push_back({i, std::move(file), line ? &keeper : nullptr, bare});
+        // A save costs as much as the record is long: one a picture while it
+        // is short, one every 128th of its length when it is long, so each
+        // picture's share stays that of a short one, and at least once a
+        // second.
+        const std::size_t batch = std::clamp<std::size_t>(recordLines / 128, 1, 64);
+        if (staged.size() >= batch || std::chrono::steady_clock::now() - oldest >= std::chrono::seconds(1)) flush();
     };
     const auto failed = [&](int k, const ResizeError& error) {
+        flush();  // the pictures before it are told first
         if (hooks.failed) hooks.failed(todo[static_cast<std::size_t>(k)], error);
     };
     std::vector<std::uintmax_t> costs;
@@ -215,7 +258,19 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
             RunPastFailures(work, jobs, process, commit, todoNames, costs, failed, options.stop,
                             options.costliestFirst);
         else RunInListOrder(work, jobs, process, commit, todoNames, costs, options.stop, options.costliestFirst);
+        flush();
+    } catch (const RunStopped&) {
+        drop(0);  // nothing more is put in place once stopped
+        saveRecords();
+        throw;
     } catch (...) {
+        // The pictures before the one that failed are still put in place.
+        try {
+            flush();
+        } catch (...) {
+            saveRecords();
+            throw;
+        }
         saveRecords();
         throw;
     }

@@ -1,6 +1,7 @@
 #include "batch/RunRecord.h"
 
 #include "base/Errors.h"
+#include "base/MemoryBudget.h"
 #include "batch/InputList.h"
 
 #include <algorithm>
@@ -224,8 +225,10 @@ std::optional<std::string> Contents(int fd)
 {
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-    std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
+    std::string bytes;
     try {
+        CheckMemoryBudget(static_cast<std::uint64_t>(info.st_size));
+        bytes.resize(static_cast<std::size_t>(info.st_size));
         bytes.resize(ReadUpTo(fd, bytes.data(), bytes.size()));
     } catch (const std::exception&) {
         return std::nullopt;
@@ -289,6 +292,14 @@ RecordKeeper::RecordKeeper(std::string folder) : folder_(std::move(folder)), ear
     RemoveStaleTemporaries(folder_);
 }
 
+bool RecordKeeper::upToDate(const std::string& name, const std::string& input, const std::string& settings) const
+{
+    const RecordLine* line = earlierLine(name);
+    RecordLine now;
+    return line && line->settings == settings && ReadInputState(input, now) && now.input == line->input &&
+           now.inputStamp == line->inputStamp;
+}
+
 void RecordKeeper::staging(const std::string& name, RecordLine line)
 {
     std::vector<RecordLine>& lines = mine_[name];
@@ -300,7 +311,6 @@ void RecordKeeper::staging(const std::string& name, RecordLine line)
     line.pending = true;
     lines.push_back(std::move(line));
     dirty_ = true;
-    save(false);
 }
 
 void RecordKeeper::committed(const std::string& name)

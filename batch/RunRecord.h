@@ -7,6 +7,7 @@
 #include "batch/Model.h"
 #include "codecs/Files.h"
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <optional>
@@ -64,11 +65,15 @@ class RecordKeeper {
 public:
     // Reads the record, and removes temporaries killed runs left.
     explicit RecordKeeper(std::string folder);
+    // Whether output `name` was, as the run found the record, made from the
+    // file now at `input`, unchanged since, with `settings`, and is unchanged
+    // itself.
+    bool upToDate(const std::string& name, const std::string& input, const std::string& settings) const;
     // The line of the record as the run found it that the file `name` now matches, or nullptr.
     const RecordLine* earlierLine(const std::string& name) const { return MatchingLine(earlier_, folder_, name); }
-    // Before output `name` is put in place: the record names the file it is
-    // about to become alongside the one it is, and is saved, so that no
-    // moment leaves an output of the program unnamed.
+    // Before output `name` is put in place, to be saved before it is: the
+    // record names the file it is about to become alongside the one it is,
+    // so that no moment leaves an output of the program unnamed.
     void staging(const std::string& name, RecordLine line);
     // Once it is in place, or when it could not be.
     void committed(const std::string& name);
@@ -76,6 +81,8 @@ public:
     // Saves this run's lines when it has any; the last save of a run also
     // drops the lines of files that are gone or changed.
     void save(bool last);
+    // Lines of the record as last saved, and of this run's.
+    std::size_t lines() const { return std::max(earlier_.size(), others_.size()) + mine_.size(); }
 
 private:
     std::string folder_;

@@ -6,7 +6,7 @@
 #               also in place, the outputs beside the photos;
 #   --update    again over the 2,000 unchanged pictures: target well under a
 #               second, opening no picture (counted with strace when present).
-# Needs hyperfine.
+# Needs hyperfine and GNU time.
 #   bench/update.sh BASELINE_PICTAVO [RUNS]
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
@@ -35,16 +35,36 @@ for k in $(seq -w 0 19); do cjpeg -quality 90 "$work/photos/src$k.ppm" >"$work/p
 rm "$work/photos/"*.ppm
 for i in $(seq -w 0 1999); do cp "$work/photos/src$(printf %02d $((10#$i % 20))).jpg" "$work/photos/p$i.jpg"; done
 rm "$work/photos/"src*.jpg
-mkdir -p "$work/inplace"
-
-hyperfine --style basic --runs "$runs" --export-json "$work/first.json" \
-  --prepare "rm -rf '$work/out' '$work/inplace'; mkdir '$work/inplace'; cp -l '$work/photos/'* '$work/inplace/'" \
-  -n baseline "$base --quiet --output '$work/out' '$work/photos'" \
-  -n record "$tool --quiet --output '$work/out' '$work/photos'" \
-  -n baseline-in-place "$base --quiet '$work/inplace'" \
-  -n record-in-place "$tool --quiet '$work/inplace'" >/dev/null
-echo "First run, 2,000 pictures (median of $runs):"
-print_medians "$work/first.json" baseline
+# The four first runs take turns, so that a busy machine slows them alike;
+# wall time and processor time (user + system) of each, by GNU time.
+for r in $(seq "$runs"); do
+  for name in baseline record baseline-in-place record-in-place; do
+    rm -rf "$work/out" "$work/inplace"
+    mkdir "$work/inplace"
+    cp -l "$work/photos/"* "$work/inplace/"
+    case $name in
+      baseline) set -- "$base" --quiet --output "$work/out" "$work/photos" ;;
+      record) set -- "$tool" --quiet --output "$work/out" "$work/photos" ;;
+      baseline-in-place) set -- "$base" --quiet "$work/inplace" ;;
+      record-in-place) set -- "$tool" --quiet "$work/inplace" ;;
+    esac
+    /usr/bin/time -f "$name %e %U %S" -a -o "$work/first.txt" "$@"
+  done
+done
+echo "First run, 2,000 pictures (median of $runs, taking turns):"
+python3 - "$work/first.txt" <<'PY'
+import statistics, sys
+wall, cpu = {}, {}
+for line in open(sys.argv[1]):
+    name, e, u, s = line.split()
+    wall.setdefault(name, []).append(float(e))
+    cpu.setdefault(name, []).append(float(u) + float(s))
+for name in wall:
+    base = "baseline-in-place" if name.endswith("in-place") else "baseline"
+    w, c = statistics.median(wall[name]), statistics.median(cpu[name])
+    print(f"{name:18s} wall {w:6.2f} s ({w / statistics.median(wall[base]):5.3f} x)   "
+          f"processor {c:6.2f} s ({c / statistics.median(cpu[base]):5.3f} x)")
+PY
 
 rm -rf "$work/out"
 "$tool" --quiet --output "$work/out" "$work/photos"
@@ -60,4 +80,7 @@ if command -v strace >/dev/null; then
   opened=$(strace -f -e trace=openat -o "$work/trace" "$tool" --quiet --update --output "$work/out" "$work/photos" &&
     grep -c "photos/p[0-9]*\.jpg\"" "$work/trace" || true)
   echo "Pictures opened by it: $opened"
+  rm -rf "$work/out"
+  strace -f -e trace=rename,renameat,renameat2 -o "$work/trace" "$tool" --quiet --output "$work/out" "$work/photos"
+  echo "Saves of the record in a first run: $(grep -c '\.pictavo\.record"' "$work/trace")"
 fi

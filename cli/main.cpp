@@ -11,6 +11,7 @@
 #include "cli/Signals.h"
 #include "cli/Signals.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -64,6 +65,14 @@ std::string Escaped(const std::string& name)
         else out += c;
     }
     return out;
+}
+
+// Whether files of `folder` were left out of the list as earlier outputs.
+bool HoldsEarlierOutputs(const std::string& folder)
+{
+    const Record record = ReadRecord(folder);
+    return std::any_of(record.begin(), record.end(),
+                       [&](const auto& entry) { return MatchingLine(record, folder, entry.first) != nullptr; });
 }
 
 // Fills model.names and model.imageFolder as the options say.
@@ -128,11 +137,15 @@ int main(int argc, char** argv)
         if (!options->quiet && !options->filesFrom.empty())
             std::fprintf(stderr, "pictavo: no pictures listed in %s\n", options->filesFrom.c_str());
         else if (!options->quiet)
-            std::fprintf(stderr, "pictavo: no %spictures in %s\n",
+            std::fprintf(stderr, "pictavo: no %spictures in %s%s\n",
                          model.format == InputFormat::Jpeg     ? "JPEG "
                          : model.format == InputFormat::Bitmap ? "BMP "
                                                                : "",
-                         options->folder.c_str());
+                         options->folder.c_str(),
+                         !HoldsEarlierOutputs(model.imageFolder)
+                             ? ""
+                             : " but outputs of earlier runs, which its record .pictavo.record names (without "
+                               "the record they are pictures)");
         return 0;
     }
 
