@@ -3,6 +3,7 @@
 #include "base/Errors.h"
 #include "base/MemoryBudget.h"
 #include "batch/InputList.h"
+#include "codecs/OutputFormats.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -116,9 +117,10 @@ std::string SettingsKey(const BatchModel& model)
     std::snprintf(size, sizeof size, "%gx%g", static_cast<double>(model.target().width),
                   static_cast<double>(model.target().height));
     std::string key;
-    key += "format=jpeg";
+    const OutputFormat& format = model.output();
+    key += std::string("format=") + format.name;
     key += " size=" + std::string(size);
-    key += " quality=" + std::to_string(model.quality());
+    key += " quality=" + (format.lossy ? std::to_string(model.quality()) : std::string("-"));
     key += std::string(" sharpen=") + (model.sharpen ? "yes" : "no");
     key += " colour=srgb";
     key += " metadata=none";
