@@ -447,10 +447,11 @@ TEST(Safety, StoppedRunsLeaveOnlyWholeOutputs)
         });
         EXPECT_EQ(r.status, 128 + signal);
         EXPECT_TRUE(NoTemporaries(out.path()));
-        for (const auto& entry : fs::directory_iterator(out.path()))
-            if (entry.path().filename() != ".pictavo.record")  // the record of them, not an output
-                EXPECT_EQ(test::ReadBytes(entry.path().string()),
-                          test::ReadBytes((full.path() / entry.path().filename()).string()));
+        for (const auto& entry : fs::directory_iterator(out.path())) {
+            if (entry.path().filename() == ".pictavo.record") continue;  // the record of them, not an output
+            EXPECT_EQ(test::ReadBytes(entry.path().string()),
+                      test::ReadBytes((full.path() / entry.path().filename()).string()));
+        }
     }
     ScratchDir limited;
     const Outcome r = RunTool({"--output", limited.path().string(), dir.path().string()}, {}, 4096);
