@@ -13,9 +13,11 @@ int main(int argc, char** argv)
     ui::TMain_Form mainForm;
     ui::TAbout_Form aboutForm(&mainForm);
     mainForm.setAboutForm(&aboutForm);
+    mainForm.restoreSettings();
     mainForm.show();
     mainForm.Button6->setFocus();
     app.exec();
+    mainForm.saveSettings();
 
     ui::TearDownApplication();
     return 0;

@@ -11,9 +11,11 @@ namespace pictavo {
 
 std::unique_ptr<PictureSource> OpenPicture(const std::string& path, const std::string& name, InputFormat format)
 {
+    // The choice decides which names are listed, the content how each is
+    // read: a phone's HEIC picture named .JPG is read as HEIC.
     switch (format) {
-    case InputFormat::Jpeg: return JpegKind().open(path, name);
-    case InputFormat::Bitmap: return BitmapKind().open(path, name);
+    case InputFormat::Jpeg: return OpenPictureByContent(path, name, &JpegKind());
+    case InputFormat::Bitmap: return OpenPictureByContent(path, name, &BitmapKind());
     case InputFormat::Auto: break;
     }
     return OpenPictureByContent(path, name);

@@ -180,15 +180,31 @@ const PictureKind* KindOfContent(const std::uint8_t* start, std::size_t size)
     return nullptr;
 }
 
-std::unique_ptr<PictureSource> OpenPictureByContent(const std::string& path, const std::string& shownName)
+namespace {
+
+const PictureKind* KindOfOpenFile(const std::string& path, const std::string& shownName)
 {
     std::uint8_t start[SignatureBytes];
-    std::size_t got = 0;
-    {
-        const FileDescriptor fd = OpenRegularFile(path, shownName);
-        got = ReadUpTo(fd.get(), start, sizeof start);
+    const FileDescriptor fd = OpenRegularFile(path, shownName);
+    return KindOfContent(start, ReadUpTo(fd.get(), start, sizeof start));
+}
+
+}  // namespace
+
+const PictureKind* KindOfFile(const std::string& path) noexcept
+{
+    try {
+        return KindOfOpenFile(path, path);
+    } catch (...) {
+        return nullptr;
     }
-    const PictureKind* kind = KindOfContent(start, got);
+}
+
+std::unique_ptr<PictureSource> OpenPictureByContent(const std::string& path, const std::string& shownName,
+                                                    const PictureKind* fallback)
+{
+    const PictureKind* kind = KindOfOpenFile(path, shownName);
+    if (!kind) kind = fallback;
     if (!kind) kind = KindOfName(path);
     if (!kind) kind = &JpegKind();  // listed by name, so this does not happen; say what JPEG says
     return kind->open(path, shownName);

@@ -69,10 +69,16 @@ const PictureKind* KindOfName(const std::string& name, bool classicOnly = false)
 // The kind whose signature starts `start`, or none.
 const PictureKind* KindOfContent(const std::uint8_t* start, std::size_t size);
 
+// The kind whose signature starts the file at `path`, or none (also when
+// it cannot be read).
+const PictureKind* KindOfFile(const std::string& path) noexcept;
+
 // Opens a picture by what it holds: its signature picks the decoder, so a
 // PNG named .jpg is read as PNG. A file whose signature matches no format
-// goes to the decoder of its extension, which says what is wrong with it.
-std::unique_ptr<PictureSource> OpenPictureByContent(const std::string& path, const std::string& shownName);
+// goes to the decoder of `fallback`, or else of its extension, which says
+// what is wrong with it.
+std::unique_ptr<PictureSource> OpenPictureByContent(const std::string& path, const std::string& shownName,
+                                                    const PictureKind* fallback = nullptr);
 
 // The program's own formats: "jpeg" then "jpg" as "JPEG Image File", and
 // "bmp" as "Bitmaps".

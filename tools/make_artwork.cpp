@@ -91,17 +91,19 @@ void FillPanelBand(QPainter& p, const QPainterPath& panel, double top, double bo
 
 QImage Skin()
 {
-    QImage img(435, 287, QImage::Format_RGB888);
+    // The steps fill the top 287 rows; the strip of output choices lies below.
+    constexpr int height = 343, strip = 287;
+    QImage img(435, height, QImage::Format_RGB888);
     img.fill(QColor(150, 150, 150));
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
 
     // The panel, with a thin darker rim along the window's outline.
     QPainterPath panel;
-    panel.addRoundedRect(QRectF(0.5, 0.5, 434, 286), 7, 7);
+    panel.addRoundedRect(QRectF(0.5, 0.5, 434, height - 1), 7, 7);
     p.fillPath(panel, QColor(120, 120, 120));
     QPainterPath inner;
-    inner.addRoundedRect(QRectF(1.5, 1.5, 432, 284), 6, 6);
+    inner.addRoundedRect(QRectF(1.5, 1.5, 432, height - 3), 6, 6);
     p.fillPath(inner, QColor(192, 192, 192));
 
     // Title strip: lighter, with a soft gradient and a hairline below.
@@ -140,8 +142,14 @@ QImage Skin()
     p.drawLine(QPointF(415.5, 9), QPointF(422.5, 16));
     p.drawLine(QPointF(422.5, 9), QPointF(415.5, 16));
 
+    // An etched line above the strip.
+    p.setPen(QPen(QColor(160, 160, 160), 1));
+    p.drawLine(QPointF(8, strip + 0.5), QPointF(427, strip + 0.5));
+    p.setPen(QPen(QColor(232, 232, 232), 1));
+    p.drawLine(QPointF(8, strip + 1.5), QPointF(427, strip + 1.5));
+
     // Bottom band.
-    FillPanelBand(p, inner, 281, 287, QColor(150, 150, 150), QColor(118, 118, 118));
+    FillPanelBand(p, inner, height - 6, height, QColor(150, 150, 150), QColor(118, 118, 118));
     p.end();
     return img;
 }

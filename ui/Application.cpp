@@ -52,25 +52,38 @@ QString ApplicationTitle(const QString& executablePath)
     return name.left(1) + name.mid(1).toLower();
 }
 
-std::unique_ptr<QMessageBox> MakeErrorBox(const QString& message)
+namespace {
+
+QString ErrorText(const QString& message, const QString& detail)
+{
+    const QString first = QString::fromStdString(DisplayMessage(message.toStdString()));
+    return detail.isEmpty() ? first : first + "\n\n" + detail;
+}
+
+}  // namespace
+
+std::unique_ptr<QMessageBox> MakeErrorBox(const QString& message, const QString& detail)
 {
     auto box = std::make_unique<QMessageBox>();
     box->setIcon(QMessageBox::Critical);
     box->setWindowTitle(QApplication::applicationName());
-    box->setText(QString::fromStdString(DisplayMessage(message.toStdString())));
+    box->setTextFormat(Qt::PlainText);
+    box->setText(ErrorText(message, detail));
+    // So the user can paste it into a report.
+    box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     box->setStandardButtons(QMessageBox::Ok);
     return box;
 }
 
-void ShowError(const QString& message)
+void ShowError(const QString& message, const QString& detail)
 {
     if (QWidget* grabber = QWidget::mouseGrabber()) grabber->releaseMouse();
     if (Sink()) {
-        Sink()(QString::fromStdString(DisplayMessage(message.toStdString())));
+        Sink()(ErrorText(message, detail));
         return;
     }
     QWidget* focus = QApplication::focusWidget();
-    MakeErrorBox(message)->exec();  // application-modal: the other windows wait
+    MakeErrorBox(message, detail)->exec();  // application-modal: the other windows wait
     if (focus != nullptr) focus->setFocus();
 }
 

@@ -15,13 +15,14 @@ namespace pictavo::ui {
 // but the first character in lower case: "REDAZAR.x.EXE" gives "Redazar".
 QString ApplicationTitle(const QString& executablePath);
 
-// The error box: the message with the full-stop rule, the application title
-// as caption, the stop icon and OK.
-std::unique_ptr<QMessageBox> MakeErrorBox(const QString& message);
+// The error box: the message with the full-stop rule, then `detail` (the
+// picture and the cause) under it, the application title as caption, the
+// stop icon and OK. Its text can be selected and copied.
+std::unique_ptr<QMessageBox> MakeErrorBox(const QString& message, const QString& detail = {});
 
-// Releases any mouse grab and shows the error box (or hands the message to
+// Releases any mouse grab and shows the error box (or hands its text to
 // the sink that tests install).
-void ShowError(const QString& message);
+void ShowError(const QString& message, const QString& detail = {});
 void SetErrorSink(std::function<void(const QString& message)> sink);
 
 // Shows the exception being handled; the one error path of handlers,

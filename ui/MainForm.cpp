@@ -8,11 +8,18 @@
 #include "ui/PictureDialog.h"
 #include "ui/ResizeWorker.h"
 
+#include "codecs/PictureFormats.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
+#include <QMimeData>
 #include <QRegion>
+#include <QSettings>
 #include <QThread>
 
 namespace pictavo::ui {
@@ -38,31 +45,71 @@ QPushButton* MakeButton(QWidget* parent, const QString& text, const QRect& geome
     return button;
 }
 
+// Today's steps fill the window down to StripTop; the strip below holds
+// the output choices.
+constexpr int StripTop = 287;
+constexpr int WindowHeight = 343;
+
+// The window's choices are kept in ~/.config/pictavo/<program>.conf.
+constexpr const char* SettingsOrganization = "pictavo";
+
+// A folder path as the strip shows it: "/" at the end, elided in the middle.
+QString ElidedFolder(const QLabel* label, const QString& folder)
+{
+    return label->fontMetrics().elidedText(QDir::toNativeSeparators(folder), Qt::ElideMiddle,
+                                           label->contentsRect().width());
+}
+
+QString WithSlash(const QString& folder)
+{
+    return folder.endsWith('/') ? folder : folder + '/';
+}
+
 }  // namespace
 
 QPolygon WindowOutline()
 {
-    return QPolygon({{6, 0}, {429, 0}, {432, 2}, {434, 6}, {434, 278}, {432, 284}, {427, 287},
-                     {7, 287}, {2, 284}, {0, 280}, {0, 6}, {2, 2}, {6, 0}});
+    constexpr int b = WindowHeight;
+    return QPolygon({{6, 0}, {429, 0}, {432, 2}, {434, 6}, {434, b - 9}, {432, b - 3}, {427, b},
+                     {7, b}, {2, b - 3}, {0, b - 7}, {0, 6}, {2, 2}, {6, 0}});
+}
+
+InputFormat FormatForFiles(const QStringList& paths)
+{
+    const auto all = [&paths](const PictureKind& kind) {
+        return !paths.isEmpty() && std::all_of(paths.begin(), paths.end(), [&kind](const QString& path) {
+            return KindOfName(path.toStdString(), true) == &kind;
+        });
+    };
+    if (all(JpegKind())) return InputFormat::Jpeg;
+    if (all(BitmapKind())) return InputFormat::Bitmap;
+    return InputFormat::Auto;
 }
 
 TMain_Form::TMain_Form() : QWidget(nullptr, Qt::FramelessWindowHint)
 {
     setObjectName("Main_Form");
     setWindowTitle("Pictavo");
-    setFixedSize(436, 287);
+    setFixedSize(436, WindowHeight);
+    setAcceptDrops(true);
     move(239, 219);
     setFont(PixelFont("MS Sans Serif", 11));
 
-    chooseFile = [](QWidget* parent, InputFormat format) {
+    chooseFile = [this](QWidget* parent, InputFormat format) {
         PictureOpenDialog dialog(parent, format);
+        if (!lastFolder_.isEmpty()) dialog.setDirectory(lastFolder_);
         return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty() ? dialog.selectedFiles().first()
                                                                                         : QString();
     };
     openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     beep = [] { QApplication::beep(); };
+    chooseOutputFolder = [](QWidget* parent, const QString& start) {
+        return QFileDialog::getExistingDirectory(parent, "Choose Output Folder", start,
+                                                 QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+    };
 
     createControls();
+    createStrip();
     colourControls();
     connectHandlers();
     // The outline; odd-even fill. Outside it the window is neither drawn nor hit.
@@ -81,7 +128,7 @@ void TMain_Form::createControls()
     // Graphic controls first, so every windowed control lies above them.
     Image1 = new BackgroundPicture(this, /*movesWindow=*/true);
     Image1->setObjectName("Image1");
-    Image1->setGeometry(0, 0, 436, 287);
+    Image1->setGeometry(0, 0, 436, WindowHeight);
     Image1->setPicture(StoredPicture(":/artwork/main_skin.bin"));
 
     const QFont regular = PixelFont("MS Sans Serif", 11);
@@ -126,6 +173,10 @@ void TMain_Form::createControls()
     Edit1->setFont(bold);
     RadioGroup3 = new RadioGroup(this, " Select Input Picture Format ", Captions(FormatCaptions), 0,
                                  QRect(260, 28, 165, 46), "RadioGroup3");
+    // Beside the two, on the first one's line: every format the program reads.
+    QRadioButton* all = RadioGroup3->addItem("All pictures", QRect(91, 13, 72, 15));
+    all->setStyleSheet("QRadioButton { spacing: 4px; }");  // room for the caption inside the frame
+    all->setToolTip("Every picture format Pictavo reads, each file by its content");
     CheckBox1 = new QCheckBox("Sharpening", this);
     CheckBox1->setObjectName("CheckBox1");
     CheckBox1->setGeometry(260, 236, 97, 17);
@@ -137,6 +188,64 @@ void TMain_Form::createControls()
     setTabOrder(RadioGroup2, Edit1);
     setTabOrder(Edit1, RadioGroup3);
     setTabOrder(RadioGroup3, CheckBox1);
+}
+
+void TMain_Form::createStrip()
+{
+    const QFont regular = PixelFont("MS Sans Serif", 11);
+    const QFont bold = PixelFont("MS Sans Serif", 11, true);
+    ProgressCount = MakeLabel(this, "", QRect(120, 26, 92, 13), regular, DarkGrey, "ProgressCount");
+    ProgressCount->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
+    constexpr int top = StripTop + 6;
+    OutputFolderCaption = MakeLabel(this, "Output Folder", QRect(12, top, 120, 13), bold, DarkGrey, "OutputFolderCaption");
+    OutputFolderPath = new QLabel(this);
+    OutputFolderPath->setObjectName("OutputFolderPath");
+    OutputFolderPath->setGeometry(12, top + 16, 175, 21);
+    OutputFolderPath->setFrameShape(QFrame::StyledPanel);
+    OutputFolderPath->setFrameShadow(QFrame::Sunken);
+    OutputFolderPath->setFont(regular);
+    OutputFolderPath->setIndent(3);
+    OutputFolderPath->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    OutputFolderButton = new QToolButton(this);
+    OutputFolderButton->setObjectName("OutputFolderButton");
+    OutputFolderButton->setText("...");
+    OutputFolderButton->setGeometry(189, top + 16, 23, 21);
+    OutputFolderButton->setCursor(Qt::PointingHandCursor);
+    OutputFolderButton->setToolTip("Choose the folder the pictures are written to");
+    OutputFolderReset = new QToolButton(this);
+    OutputFolderReset->setObjectName("OutputFolderReset");
+    OutputFolderReset->setText("x");
+    OutputFolderReset->setGeometry(214, top + 16, 23, 21);
+    OutputFolderReset->setCursor(Qt::PointingHandCursor);
+    OutputFolderReset->setToolTip("Write beside the originals");
+    setOutputFolder({});
+}
+
+void TMain_Form::setOutputFolder(const QString& folder)
+{
+    outputFolder_ = folder.isEmpty() ? QString() : WithSlash(folder);
+    const QString shown = outputFolder_.isEmpty() ? QString("Beside the originals") : outputFolder_;
+    OutputFolderPath->setText(ElidedFolder(OutputFolderPath, shown));
+    OutputFolderPath->setToolTip(outputFolder_.isEmpty() ? QString() : QDir::toNativeSeparators(outputFolder_));
+    OutputFolderReset->setEnabled(!outputFolder_.isEmpty());
+}
+
+void TMain_Form::chooseOutputFolderClick()
+{
+    const QString start = !outputFolder_.isEmpty() ? outputFolder_ : QString::fromStdString(model_.imageFolder);
+    const QString chosen = chooseOutputFolder(this, start);
+    if (!chosen.isEmpty()) setOutputFolder(chosen);
+}
+
+void TMain_Form::showProgress(int position)
+{
+    ProgressBar1->setValue(position);
+    // The bar holds the index of the picture just written, and goes back to
+    // 0 at the end; the words count what is done.
+    written_ = std::max(written_, position + 1);
+    ProgressCount->setText(QString("%1 / %2").arg(written_).arg(ProgressBar1->maximum()));
 }
 
 void TMain_Form::colourControls()
@@ -169,11 +278,13 @@ void TMain_Form::connectHandlers()
     on(Image2, &HotSpot::clicked, &TMain_Form::Image2Click);
     on(Image3, &HotSpot::clicked, &TMain_Form::Image3Click);
     on(Image4, &HotSpot::clicked, &TMain_Form::Image4Click);
+    on(OutputFolderButton, &QToolButton::clicked, &TMain_Form::chooseOutputFolderClick);
+    connect(OutputFolderReset, &QToolButton::clicked, this, [this] { setOutputFolder({}); });
 }
 
 void TMain_Form::readChoices()
 {
-    model_.format = RadioGroup3->itemIndex() == 1 ? InputFormat::Bitmap : InputFormat::Jpeg;
+    model_.format = static_cast<InputFormat>(RadioGroup3->itemIndex());
     model_.sizeIndex = RadioGroup1->itemIndex();
     model_.qualityIndex = RadioGroup2->itemIndex();
     model_.sharpen = CheckBox1->isChecked();
@@ -196,6 +307,7 @@ void TMain_Form::Button6Click()
     const QString chosen = chooseFile(this, model_.format);
     if (chosen.isEmpty()) return;  // cancelled: nothing changes
     ScanFolder(model_, chosen.toStdString());
+    lastFolder_ = QString::fromStdString(model_.imageFolder);
     showModel();
 }
 
@@ -208,8 +320,11 @@ void TMain_Form::Button1Click()
     options.jobs = std::max(1, QThread::idealThreadCount());
     // In list order, so the bar moves picture by picture.
     options.costliestFirst = false;
+    options.outputFolder = outputFolder_.toStdString();
     worker_ = std::make_unique<ResizeWorker>(model_, options);
-    connect(worker_.get(), &ResizeWorker::progressChanged, ProgressBar1, &QProgressBar::setValue);
+    ProgressCount->clear();
+    written_ = 0;
+    connect(worker_.get(), &ResizeWorker::progressChanged, this, &TMain_Form::showProgress);
     connect(worker_.get(), &ResizeWorker::beeped, this, [this] { beep(); });
     damaged_.clear();
     connect(worker_.get(), &ResizeWorker::damaged, this, [this](const QString& input) { damaged_ << input; });
@@ -220,19 +335,22 @@ void TMain_Form::Button1Click()
     worker_->start();
 }
 
-void TMain_Form::endRun(RunEnd end, const QString& error)
+void TMain_Form::endRun(RunEnd end, const QString& error, const QString& detail)
 {
     model_ = worker_->result();
     worker_.release()->deleteLater();  // it is still delivering this report
     qApp->removeEventFilter(this);
     QGuiApplication::restoreOverrideCursor();
+    // After a failure the list still holds the inputs: the same run can be started again.
+    if (end == RunEnd::Failed) model_.resizeEnabled = !model_.names.empty();
+    ProgressCount->clear();
     showModel();  // the state the run reached
     emit runFinished();
     if (closeAfterRun_) {
         close();
         return;
     }
-    if (end == RunEnd::Failed) ShowError(error);
+    if (end == RunEnd::Failed) ShowError(error, detail);
     // Damaged pictures were written as far as they could be read; say which.
     if (end == RunEnd::Done && !damaged_.isEmpty())
         ShowWarning("These pictures are damaged; each was written as far as it could be read:\n\n" +
@@ -269,6 +387,77 @@ void TMain_Form::closeEvent(QCloseEvent* event)
         return;
     }
     QWidget::closeEvent(event);
+}
+
+void TMain_Form::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!running() && event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void TMain_Form::dropEvent(QDropEvent* event)
+{
+    RunHandler([&] {
+        if (takeDropped(event->mimeData()->urls())) event->acceptProposedAction();
+    });
+}
+
+bool TMain_Form::takeDropped(const QList<QUrl>& urls)
+{
+    if (running()) return false;
+    QStringList files;
+    QString folder;
+    for (const QUrl& url : urls) {
+        const QFileInfo info(url.toLocalFile());
+        if (!url.isLocalFile() || !info.exists()) continue;
+        if (info.isDir()) {
+            if (folder.isEmpty()) folder = info.absoluteFilePath();
+        } else {
+            files << info.absoluteFilePath();
+        }
+    }
+    if (!files.isEmpty()) {
+        // Pictures: their folder, listed with the choice that shows them all.
+        folder = QFileInfo(files.first()).absolutePath();
+        RadioGroup3->setItemIndex(static_cast<int>(FormatForFiles(files)));
+    }
+    if (folder.isEmpty()) return false;
+    readChoices();
+    ScanFolder(model_, WithSlash(folder).toStdString());
+    lastFolder_ = QString::fromStdString(model_.imageFolder);
+    showModel();
+    return true;
+}
+
+void TMain_Form::restoreSettings()
+{
+    QSettings settings(SettingsOrganization, QApplication::applicationName());
+    // A value out of range or of the wrong kind leaves the control as it is.
+    const auto index = [&settings](const char* key, RadioGroup* group) {
+        bool ok = false;
+        const int i = settings.value(key).toInt(&ok);
+        if (ok && i >= 0 && i < group->items().size()) group->setItemIndex(i);
+    };
+    index("input", RadioGroup3);
+    index("size", RadioGroup1);
+    index("quality", RadioGroup2);
+    if (settings.contains("sharpen")) CheckBox1->setChecked(settings.value("sharpen").toBool());
+    if (const QString series = settings.value("series").toString(); !series.trimmed().isEmpty()) Edit1->setText(series);
+    if (const QString out = settings.value("outputFolder").toString(); !out.isEmpty() && QFileInfo(out).isDir())
+        setOutputFolder(out);
+    if (const QString last = settings.value("lastFolder").toString(); !last.isEmpty() && QFileInfo(last).isDir())
+        lastFolder_ = WithSlash(last);
+}
+
+void TMain_Form::saveSettings() const
+{
+    QSettings settings(SettingsOrganization, QApplication::applicationName());
+    settings.setValue("input", RadioGroup3->itemIndex());
+    settings.setValue("size", RadioGroup1->itemIndex());
+    settings.setValue("quality", RadioGroup2->itemIndex());
+    settings.setValue("sharpen", CheckBox1->isChecked());
+    settings.setValue("series", Edit1->text());
+    settings.setValue("outputFolder", outputFolder_);
+    settings.setValue("lastFolder", lastFolder_);
 }
 
 void TMain_Form::ListBox1DblClick()

@@ -6,6 +6,8 @@
 #include "ui/Widgets.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QToolButton>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -28,6 +30,10 @@ enum class RunEnd;
 // The window outline: 13 points, the last repeating the first.
 QPolygon WindowOutline();
 
+// The input choice that lists every picture in `paths` (dropped files):
+// JPG or BMP when all are of that kind, all pictures otherwise.
+InputFormat FormatForFiles(const QStringList& paths);
+
 class TMain_Form : public QWidget {
     Q_OBJECT
 public:
@@ -43,6 +49,16 @@ public:
     std::function<void(const QUrl&)> openUrl;
     // The beep at the end of a run.
     std::function<void()> beep;
+    // The output-folder dialog: the chosen folder, or empty when cancelled.
+    std::function<QString(QWidget* parent, const QString& start)> chooseOutputFolder;
+
+    // The choices, the output folder and the last folder, as the user left
+    // them; a value that no longer makes sense keeps the default.
+    void restoreSettings();
+    void saveSettings() const;
+    // Takes dropped folders or pictures as if chosen in the dialog; false
+    // (and nothing changes) while a run is going or when none is usable.
+    bool takeDropped(const QList<QUrl>& urls);
 
     const BatchModel& model() const { return model_; }
     // A resize run is going on in the background.
@@ -80,25 +96,41 @@ public:
     RadioGroup* RadioGroup3;
     QCheckBox* CheckBox1;
 
+    // The strip under the steps.
+    QLabel* ProgressCount;       // "12 / 120" during a run
+    QLabel* OutputFolderCaption;
+    QLabel* OutputFolderPath;    // elided in the middle
+    QToolButton* OutputFolderButton;
+    QToolButton* OutputFolderReset;
+
 signals:
     void runFinished();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void createControls();
+    void createStrip();
+    void chooseOutputFolderClick();
+    void setOutputFolder(const QString& folder);
+    void showProgress(int position);
     void colourControls();
     void connectHandlers();
     void readChoices();     // the controls' choices into the model
     void showModel();       // the model's state onto the controls
-    void endRun(RunEnd end, const QString& error);
+    void endRun(RunEnd end, const QString& error, const QString& detail);
 
     BatchModel model_;
     TAbout_Form* aboutForm_ = nullptr;
     std::unique_ptr<ResizeWorker> worker_;
     QStringList damaged_;  // inputs of the current run found damaged
+    QString outputFolder_;  // empty: beside the originals
+    QString lastFolder_;    // where the file dialog opens
+    int written_ = 0;       // pictures done in this run
     bool closeAfterRun_ = false;
 };
 

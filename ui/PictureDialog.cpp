@@ -6,7 +6,6 @@
 #include "ui/PreviewLoader.h"
 
 #include <QFileInfo>
-#include <QFileSystemModel>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -21,10 +20,40 @@
 
 namespace pictavo::ui {
 
-QStringList DialogFilters(InputFormat format)
+namespace {
+
+QString Patterns(const PictureKind& kind)
 {
-    if (format == InputFormat::Bitmap) return {"BMP Files (*.bmp)", "BMP Files (*.BMP)"};
-    return {"JPEG Files (*.jpg)", "JPEG Files (*.JPG)"};
+    QStringList patterns;
+    for (const std::string& extension : kind.extensions) patterns << QString::fromStdString("*." + extension);
+    return patterns.join(' ');
+}
+
+QString Filter(const PictureKind& kind)
+{
+    return QString::fromStdString(kind.name) + " pictures (" + Patterns(kind) + ")";
+}
+
+}  // namespace
+
+QStringList DialogFilters()
+{
+    QStringList all, each;
+    for (const PictureKind& kind : PictureKinds()) {
+        all << Patterns(kind);
+        each << Filter(kind);
+    }
+    return QStringList{"All pictures (" + all.join(' ') + ")"} + each;
+}
+
+QString DialogFilter(InputFormat format)
+{
+    switch (format) {
+    case InputFormat::Jpeg: return Filter(JpegKind());
+    case InputFormat::Bitmap: return Filter(BitmapKind());
+    case InputFormat::Auto: break;
+    }
+    return DialogFilters().front();
 }
 
 PictureOpenDialog::PictureOpenDialog(QWidget* parent, InputFormat format) : QFileDialog(parent)
@@ -33,20 +62,9 @@ PictureOpenDialog::PictureOpenDialog(QWidget* parent, InputFormat format) : QFil
     setFileMode(QFileDialog::ExistingFile);
     setAcceptMode(QFileDialog::AcceptOpen);
     setSizeGripEnabled(true);
-    // Qt matches the patterns without regard to letter case. The JPEG
-    // filters show "*.jpg", but .jpeg files are listed too, as the scan lists them.
-    setNameFilters(DialogFilters(format));
-    if (format == InputFormat::Jpeg) {
-        QStringList patterns;  // the extensions the scan lists
-        const PictureKind& jpeg = JpegKind();
-        for (std::size_t i = 0; i < jpeg.classicCount; ++i)
-            patterns << QString::fromStdString("*." + jpeg.extensions[i]);
-        const auto widen = [this, patterns] {
-            if (auto* files = findChild<QFileSystemModel*>()) files->setNameFilters(patterns);
-        };
-        widen();
-        connect(this, &QFileDialog::filterSelected, this, widen);
-    }
+    // Qt matches the patterns without regard to letter case.
+    setNameFilters(DialogFilters());
+    selectNameFilter(DialogFilter(format));
 
     auto* pane = new QWidget(this);
     pane->setObjectName("previewPane");

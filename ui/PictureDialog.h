@@ -16,9 +16,11 @@ namespace pictavo::ui {
 
 class PreviewLoader;
 
-// The two filters of each input format: the texts the list shows and the
-// pattern that both entries share.
-QStringList DialogFilters(InputFormat format);
+// The dialog's filters, from the picture-format table: "All pictures"
+// first, then one entry per format with all its extensions.
+QStringList DialogFilters();
+// The entry that shows what the input choice lists.
+QString DialogFilter(InputFormat format);
 
 class PictureOpenDialog : public QFileDialog {
     Q_OBJECT

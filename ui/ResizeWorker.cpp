@@ -1,10 +1,23 @@
 #include "ui/ResizeWorker.h"
 
+#include "codecs/PictureFormats.h"
+
 #include <QMetaObject>
 
 #include <system_error>
 
 namespace pictavo::ui {
+
+QString FailureDetail(const std::exception& error, const std::string& inputFolder)
+{
+    const auto* failure = dynamic_cast<const ResizeError*>(&error);
+    if (failure == nullptr || failure->input().empty()) return {};
+    QString detail = QString::fromLocal8Bit(CommandLineMessage(failure->input(), error));
+    const PictureKind* content = KindOfFile(inputFolder + failure->input());
+    if (content != nullptr && content != KindOfName(failure->input()))
+        detail += QString(" (the file holds a %1 picture)").arg(QString::fromStdString(content->name));
+    return detail;
+}
 
 ResizeWorker::ResizeWorker(const BatchModel& model, const RunOptions& options) : model_(model), options_(options)
 {
@@ -34,6 +47,7 @@ bool ResizeWorker::start()
         };
         RunEnd end = RunEnd::Done;
         QString error;
+        QString detail;
         try {
             RunResize(model_, hooks, options_);
         } catch (const RunStopped&) {
@@ -41,13 +55,14 @@ bool ResizeWorker::start()
         } catch (const std::exception& e) {
             end = RunEnd::Failed;
             error = QString::fromLocal8Bit(e.what());
+            detail = FailureDetail(e, model_.imageFolder);
         } catch (...) {
             end = RunEnd::Failed;
             error = "Unknown error";
         }
-        post([this, end, error] {
+        post([this, end, error, detail] {
             if (thread_.joinable()) thread_.join();
-            emit finished(end, error);
+            emit finished(end, error, detail);
         });
     };
     try {

@@ -14,6 +14,10 @@ namespace pictavo::ui {
 
 enum class RunEnd { Done, Failed, Stopped };
 
+// The picture a failed run stopped at and why, as the command line says it,
+// with the format its content holds where that is not the one its name says.
+QString FailureDetail(const std::exception& error, const std::string& inputFolder);
+
 class ResizeWorker : public QObject {
     Q_OBJECT
 public:
@@ -34,8 +38,9 @@ signals:
     // The listed picture `input` was damaged; it was written all the same.
     void damaged(const QString& input);
     // result() then holds the model as the run left it; `error` is the
-    // failure's message.
-    void finished(pictavo::ui::RunEnd end, const QString& error);
+    // failure's message, `detail` the picture and the cause as the command
+    // line names them.
+    void finished(pictavo::ui::RunEnd end, const QString& error, const QString& detail);
 
 public:
     const BatchModel& result() const { return model_; }

@@ -164,6 +164,15 @@ void RadioGroup::setItemIndex(int index)
     if (QAbstractButton* button = buttons_.button(index)) button->setChecked(true);
 }
 
+QRadioButton* RadioGroup::addItem(const QString& text, const QRect& geometry)
+{
+    auto* button = new QRadioButton(text, this);
+    button->setFont(font());
+    button->setGeometry(geometry);
+    buttons_.addButton(button, static_cast<int>(buttons_.buttons().size()));
+    return button;
+}
+
 QStringList RadioGroup::items() const
 {
     QStringList out;

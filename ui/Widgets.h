@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
+#include <QRadioButton>
 #include <QPoint>
 #include <QRect>
 #include <QStringList>
@@ -88,6 +89,9 @@ public:
     int itemIndex() const;
     void setItemIndex(int index);
     QStringList items() const;
+    // One more choice, placed at `geometry` inside the group rather than
+    // under the others.
+    QRadioButton* addItem(const QString& text, const QRect& geometry);
 
 private:
     QButtonGroup buttons_;

@@ -13,10 +13,10 @@ TEST(MainForm, WindowProperties)
     EXPECT_EQ(form.objectName(), "Main_Form");
     EXPECT_EQ(form.windowTitle(), "Pictavo");
     EXPECT_TRUE(form.windowFlags() & Qt::FramelessWindowHint);
-    EXPECT_EQ(form.size(), QSize(436, 287));
+    EXPECT_EQ(form.size(), QSize(436, 343));  // the steps, then the strip under them
     EXPECT_EQ(form.pos(), QPoint(239, 219));
     EXPECT_EQ(form.palette().color(QPalette::Window), QColor(192, 192, 192));
-    EXPECT_EQ(form.Image1->picture().size(), QSize(435, 287));  // the skin, read through the registry
+    EXPECT_EQ(form.Image1->picture().size(), QSize(435, 343));  // the skin, read through the registry
 }
 
 TEST(MainForm, EveryControlWhereAndWhatItShouldBe)
@@ -24,7 +24,7 @@ TEST(MainForm, EveryControlWhereAndWhatItShouldBe)
     TMain_Form f;
     struct Case { QWidget* control; QRect geometry; QString text; };
     const Case cases[] = {
-        {f.Image1, {0, 0, 436, 287}, ""},
+        {f.Image1, {0, 0, 436, 343}, ""},
         {f.Button6, {260, 80, 165, 21}, "Select Folder with Images"},
         {f.ListBox1, {12, 72, 225, 205}, ""},
         {f.Button1, {260, 256, 165, 21}, "Resize"},
@@ -37,6 +37,10 @@ TEST(MainForm, EveryControlWhereAndWhatItShouldBe)
         {f.Image2, {384, 8, 13, 13}, ""},
         {f.Image3, {399, 8, 13, 13}, ""},
         {f.Image4, {414, 8, 13, 13}, ""},
+        // The strip: nothing above y = 287 moves.
+        {f.OutputFolderPath, {12, 309, 175, 21}, ""},
+        {f.OutputFolderButton, {189, 309, 23, 21}, "..."},
+        {f.OutputFolderReset, {214, 309, 23, 21}, "x"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.control->geometry(), c.geometry) << c.control->objectName().toStdString();
@@ -53,6 +57,7 @@ TEST(MainForm, EveryControlWhereAndWhatItShouldBe)
         {f.Label3, {260, 110}, "New series name", 11, false}, {f.Label4, {246, 30}, "1", 13, true},
         {f.Label7, {246, 82}, "2", 13, true},  {f.Label8, {246, 109}, "3", 13, true},
         {f.Label9, {246, 132}, "4", 13, true}, {f.Label11, {246, 256}, "5", 13, true},
+        {f.OutputFolderCaption, {12, 293}, "Output Folder", 11, true},
     };
     for (const LabelCase& l : labels) {
         EXPECT_EQ(l.label->pos(), l.at) << l.text.toStdString();
@@ -64,7 +69,9 @@ TEST(MainForm, EveryControlWhereAndWhatItShouldBe)
     EXPECT_EQ(f.Label1->palette().color(QPalette::WindowText), QColor(92, 92, 92));
     EXPECT_EQ(f.RadioGroup1->items(), QStringList({"999 x 750", "800 x 600", "640 x 480", "480 x 360", "320 x 240", "160 x 120"}));
     EXPECT_EQ(f.RadioGroup2->items(), QStringList({"90%", "75%", "60%", "50%", "30%"}));
-    EXPECT_EQ(f.RadioGroup3->items(), QStringList({"JPG  -> JPG", "BMP -> JPG"}));
+    EXPECT_EQ(f.RadioGroup3->items(), QStringList({"JPG  -> JPG", "BMP -> JPG", "All pictures"}));
+    EXPECT_TRUE(f.RadioGroup3->contentsRect().contains(f.RadioGroup3->findChildren<QRadioButton*>().at(2)->geometry()));
+    EXPECT_EQ(f.OutputFolderPath->text(), "Beside the originals");
 }
 
 TEST(MainForm, DefaultsHintsAndTabOrder)
@@ -92,13 +99,14 @@ TEST(MainForm, DefaultsHintsAndTabOrder)
     EXPECT_EQ(f.Image2->cursor().shape(), Qt::PointingHandCursor);
     EXPECT_EQ(f.Button6->cursor().shape(), Qt::PointingHandCursor);
 
-    // Tab: Button6, list, Resize, size, quality, series, format, sharpening.
+    // Tab: Button6, list, Resize, size, quality, series, format, sharpening,
+    // then the strip.
     f.Button1->setEnabled(true);
     f.show();
     QApplication::setActiveWindow(&f);
     f.Button6->setFocus();
     std::vector<QString> order;
-    for (int i = 0; i < 9; ++i) {
+    for (int i = 0; i < 10; ++i) {
         QWidget* w = QApplication::focusWidget();
         ASSERT_NE(w, nullptr);
         order.push_back(qobject_cast<QRadioButton*>(w) ? w->parentWidget()->objectName() : w->objectName());
@@ -106,7 +114,7 @@ TEST(MainForm, DefaultsHintsAndTabOrder)
         QApplication::sendEvent(w, &tab);
     }
     EXPECT_EQ(order, (std::vector<QString>{"Button6", "ListBox1", "Button1", "RadioGroup1", "RadioGroup2", "Edit1",
-                                           "RadioGroup3", "CheckBox1", "Button6"}));
+                                           "RadioGroup3", "CheckBox1", "OutputFolderButton", "Button6"}));
     EXPECT_EQ(f.ProgressBar1->focusPolicy(), Qt::NoFocus);
 }
 
@@ -116,9 +124,9 @@ TEST(MainForm, OutlineCutsTheCornersAndTheRightStrip)
     const QRegion mask = f.mask();
     EXPECT_EQ(WindowOutline().size(), 13);
     EXPECT_EQ(WindowOutline().front(), WindowOutline().back());
-    for (QPoint outside : {QPoint(0, 0), QPoint(435, 100), QPoint(434, 150), QPoint(433, 286), QPoint(0, 286), QPoint(1, 0)})
+    for (QPoint outside : {QPoint(0, 0), QPoint(435, 100), QPoint(434, 150), QPoint(433, 342), QPoint(0, 342), QPoint(1, 0)})
         EXPECT_FALSE(mask.contains(outside)) << outside.x() << "," << outside.y();
-    for (QPoint inside : {QPoint(218, 143), QPoint(6, 1), QPoint(2, 10), QPoint(430, 140), QPoint(200, 285)})
+    for (QPoint inside : {QPoint(218, 143), QPoint(6, 1), QPoint(2, 10), QPoint(430, 140), QPoint(200, 341), QPoint(1, 300)})
         EXPECT_TRUE(mask.contains(inside)) << inside.x() << "," << inside.y();
 }
 

@@ -6,6 +6,8 @@
 #include "ui/ResizeWorker.h"
 
 #include <QKeyEvent>
+#include <QMimeData>
+#include <QSettings>
 #include <QRadioButton>
 #include <gtest/gtest.h>
 
@@ -81,15 +83,20 @@ TEST(MainForm, StatesFromFreshToScannedRunningAndDone)
     EXPECT_TRUE(opened.isEmpty());
 }
 
-// A picture that fails stops the run with an error box and leaves the
-// inputs listed; a damaged one is written all the same, and after "Ok!" a
-// warning names it.
+// A picture that fails stops the run with an error box that names it, and
+// leaves the inputs listed, ready to run again; a damaged one is written all
+// the same, and after "Ok!" a warning names it. Each file is read by its
+// content, whatever its name says.
 TEST(MainForm, FailedAndDamagedPicturesAreShown)
 {
     const std::vector<std::uint8_t> whole = test::MakeJpeg(320, 240, test::Gradient);
+    const std::vector<std::uint8_t> bitmap =
+        test::MakeBmp({.width = 3, .height = 2, .bits = 24, .pixels = std::vector<std::uint8_t>(24)});
     struct Case { std::vector<std::uint8_t> second; QString shown; bool done; const char* listed; };
     const Case cases[] = {
-        {{'B', 'M'}, "JPEG error #52.", false, "b.jpg"},
+        {{0, 0, 0, 0}, "JPEG error #52.\n\nb.jpg: JPEG error #52: Not a JPEG file: starts with 0x00 0x00.", false, "b.jpg"},
+        {{'B', 'M'}, "Stream read error.\n\nb.jpg: Stream read error. (the file holds a BMP picture)", false, "b.jpg"},
+        {bitmap, "", true, "RurOdi02.jpg"},
         {std::vector<std::uint8_t>(whole.begin(), whole.begin() + whole.size() / 2),
          "These pictures are damaged; each was written as far as it could be read:\n\nb.jpg", true, "RurOdi02.jpg"},
     };
@@ -105,12 +112,106 @@ TEST(MainForm, FailedAndDamagedPicturesAreShown)
         f.Button1->click();
         ASSERT_TRUE(uitest::WaitForRun(f));
         SetErrorSink({});
-        EXPECT_EQ(shown, QStringList({c.shown}));
+        EXPECT_EQ(shown, c.shown.isEmpty() ? QStringList() : QStringList({c.shown}));
         EXPECT_EQ(f.ListBox1->item(1)->text().toStdString(), c.listed);
         EXPECT_EQ(f.Label2->isHidden(), !c.done);
-        EXPECT_FALSE(f.Button1->isEnabled());
+        EXPECT_EQ(f.Button1->isEnabled(), !c.done);
         EXPECT_EQ(f.ProgressBar1->value(), 0);
+        if (c.done) continue;
+        // The same list runs again once the picture is mended.
+        test::WriteBytes(dir.file("b.jpg"), whole);
+        f.Button1->click();
+        ASSERT_TRUE(uitest::WaitForRun(f));
+        EXPECT_EQ(f.ListBox1->item(1)->text(), "RurOdi02.jpg");
     }
+}
+
+// The output folder, the count in words, and the choices kept from one
+// start to the next; a value that no longer makes sense keeps the default.
+TEST(MainForm, OutputFolderCountAndKeptSettings)
+{
+    test::ScratchDir dir, out;
+    {
+        TMain_Form f;
+        Scan(f, dir, 3, 320, 240);
+        f.chooseOutputFolder = [&](QWidget*, const QString& start) {
+            EXPECT_EQ(start.toStdString(), dir.path().string() + "/");
+            return QString::fromStdString(out.path());
+        };
+        f.OutputFolderButton->click();
+        EXPECT_EQ(f.OutputFolderPath->toolTip().toStdString(), out.path().string() + "/");
+        QStringList counts;
+        QObject::connect(f.ProgressBar1, &QProgressBar::valueChanged, [&] { counts << f.ProgressCount->text(); });
+        f.RadioGroup3->setItemIndex(2);
+        f.RadioGroup1->setItemIndex(4);
+        f.CheckBox1->setChecked(true);
+        f.Edit1->setText("Shop");
+        f.Button1->click();
+        ASSERT_TRUE(uitest::WaitForRun(f));
+        EXPECT_EQ(counts, QStringList({"1 / 3", "2 / 3", "3 / 3"}));
+        EXPECT_TRUE(f.ProgressCount->text().isEmpty());
+        EXPECT_TRUE(std::filesystem::exists(out.file("Shop03.jpg")));
+        EXPECT_FALSE(std::filesystem::exists(dir.file("Shop01.jpg")));
+        f.saveSettings();
+    }
+    struct Case { std::function<void(QSettings&)> spoil; int input; QString series; QString folder; };
+    const Case cases[] = {
+        {[](QSettings&) {}, 2, "Shop", QString::fromStdString(out.path().string() + "/")},
+        {[&](QSettings& s) { s.setValue("input", 7), s.setValue("series", "  "), s.setValue("outputFolder", QString::fromStdString(out.file("gone"))); },
+         0, "RurOdi", ""},
+    };
+    for (const Case& c : cases) {
+        {
+            QSettings settings("pictavo", QApplication::applicationName());
+            c.spoil(settings);
+        }
+        TMain_Form g;
+        g.restoreSettings();
+        EXPECT_EQ(g.RadioGroup3->itemIndex(), c.input);
+        EXPECT_EQ(g.RadioGroup1->itemIndex(), 4);
+        EXPECT_TRUE(g.CheckBox1->isChecked());
+        EXPECT_EQ(g.Edit1->text(), c.series);
+        EXPECT_EQ(g.OutputFolderPath->toolTip(), c.folder);
+    }
+    QSettings("pictavo", QApplication::applicationName()).clear();
+}
+
+// A folder or pictures dropped on the window are taken as if chosen in the
+// dialog, with the input choice that lists them; during a run, refused.
+TEST(MainForm, DroppedFoldersAndPicturesAreTakenAsChosen)
+{
+    test::ScratchDir dir;
+    const std::vector<std::uint8_t> jpeg = test::MakeJpeg(64, 48, test::Gradient);
+    for (const char* name : {"a.jpg", "b.JPG", "c.bmp", "d.png"}) test::WriteBytes(dir.file(name), jpeg);
+    const auto url = [&](const char* name) { return QUrl::fromLocalFile(QString::fromStdString(dir.file(name))); };
+    struct Case { QList<QUrl> urls; int input; int listed; };
+    const Case cases[] = {
+        {{url("a.jpg"), url("b.JPG")}, 0, 2},
+        {{url("c.bmp")}, 1, 1},
+        {{url("a.jpg"), url("d.png")}, 2, 4},
+        {{QUrl::fromLocalFile(QString::fromStdString(dir.path()))}, 0, 2},  // the folder, with the choice as it is
+    };
+    for (const Case& c : cases) {
+        TMain_Form f;
+        f.show();  // a drop site once its window exists
+        QMimeData data;
+        data.setUrls(c.urls);
+        QDragEnterEvent enter(QPoint(100, 150), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&f, &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        QDropEvent drop(QPointF(100, 150), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&f, &drop);
+        EXPECT_EQ(f.RadioGroup3->itemIndex(), c.input);
+        EXPECT_EQ(f.ListBox1->count(), c.listed);
+        EXPECT_EQ(f.model().imageFolder, dir.path().string() + "/");
+    }
+    TMain_Form f;
+    EXPECT_FALSE(f.takeDropped({QUrl::fromLocalFile("/nonexistent/x.jpg")}));
+    Scan(f, dir, 6, 1600, 1200);
+    f.Button1->click();
+    EXPECT_FALSE(f.takeDropped({url("c.bmp")}));
+    ASSERT_TRUE(uitest::WaitForRun(f));
+    EXPECT_EQ(f.RadioGroup3->itemIndex(), 0);
 }
 
 // The run goes on a worker: the click returns at once, and what the run

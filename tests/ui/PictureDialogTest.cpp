@@ -1,10 +1,12 @@
 #include "tests/support/TestSupport.h"
+#include "codecs/PictureFormats.h"
 #include "ui/PictureDialog.h"
 
 #include <QFileSystemModel>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QTest>
 #include <gtest/gtest.h>
 
 namespace pictavo::ui {
@@ -20,14 +22,45 @@ void ShowAndWait(PictureOpenDialog& dialog, const std::string& path)
     }
 }
 
-TEST(PictureDialog, FiltersOfBothFormats)
+// The filters come from the format table, once each, and every entry shows
+// its files in any letter case.
+TEST(PictureDialog, FiltersFollowTheFormatTable)
 {
-    PictureOpenDialog dialog(nullptr, InputFormat::Jpeg);
-    EXPECT_EQ(dialog.nameFilters(), QStringList({"JPEG Files (*.jpg)", "JPEG Files (*.JPG)"}));
-    ASSERT_NE(dialog.findChild<QFileSystemModel*>(), nullptr);
-    EXPECT_EQ(dialog.findChild<QFileSystemModel*>()->nameFilters(), QStringList({"*.jpg", "*.jpeg"}));
-    EXPECT_EQ(DialogFilters(InputFormat::Bitmap), QStringList({"BMP Files (*.bmp)", "BMP Files (*.BMP)"}));
-    EXPECT_EQ(dialog.previewButton()->toolTip(), "Preview");
+    QStringList filters = DialogFilters();
+    ASSERT_EQ(filters.size(), 1 + static_cast<int>(PictureKinds().size()));
+    EXPECT_TRUE(filters.front().startsWith("All pictures (*.jpg *.jpeg"));
+    EXPECT_EQ(filters.removeDuplicates(), 0);
+    EXPECT_EQ(DialogFilter(InputFormat::Jpeg), "JPEG pictures (*.jpg *.jpeg *.jpe)");
+
+    test::ScratchDir dir;
+    for (const char* name : {"a.JPG", "b.jpeg", "c.Bmp", "d.heic", "e.txt"}) test::WriteBytes(dir.file(name), {1});
+    struct Case { InputFormat format; QStringList shown; };
+    const Case cases[] = {
+        {InputFormat::Jpeg, {"a.JPG", "b.jpeg"}},
+        {InputFormat::Bitmap, {"c.Bmp"}},
+        {InputFormat::Auto, {"a.JPG", "b.jpeg", "c.Bmp", "d.heic"}},
+    };
+    for (const Case& c : cases) {
+        PictureOpenDialog dialog(nullptr, c.format);
+        dialog.setDirectory(QString::fromStdString(dir.path()));
+        EXPECT_EQ(dialog.selectedNameFilter(), DialogFilter(c.format));
+        EXPECT_EQ(dialog.previewButton()->toolTip(), "Preview");
+        auto* files = dialog.findChild<QFileSystemModel*>();
+        ASSERT_NE(files, nullptr);
+        const QModelIndex root = files->index(QString::fromStdString(dir.path()));
+        QStringList shown;
+        // The model lists the folder in the background.
+        for (int tries = 0; tries < 100 && shown.size() < c.shown.size(); ++tries) {
+            QTest::qWait(50);
+            shown.clear();
+            for (int row = 0; row < files->rowCount(root); ++row) {
+                const QModelIndex index = files->index(row, 0, root);
+                if (files->flags(index) & Qt::ItemIsEnabled) shown << files->fileName(index);
+            }
+        }
+        shown.sort();
+        EXPECT_EQ(shown, c.shown) << static_cast<int>(c.format);
+    }
 }
 
 TEST(PictureDialog, PreviewPaneShowsSizeOrNone)

@@ -7,6 +7,14 @@
 #include <QMouseEvent>
 #include <QSignalSpy>
 
+#include <ostream>
+
+// Failures show texts as text.
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
 namespace pictavo::ui::uitest {
 
 inline void SendMouse(QWidget* w, QEvent::Type type, QPointF at, Qt::MouseButton button, Qt::MouseButtons held)
