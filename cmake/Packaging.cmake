@@ -72,9 +72,10 @@ set(CPACK_PACKAGE_VENDOR "The Pictavo authors")
 set(CPACK_PACKAGE_CONTACT ${PICTAVO_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY ${PICTAVO_SUMMARY})
 set(CPACK_PACKAGE_DESCRIPTION
-"Pictavo reduces every JPEG or BMP picture of a folder by exact area averaging
-so that its longer side meets a chosen size, optionally sharpens it, and
-writes the results as a numbered JPEG series. The arithmetic is fixed to the
+"Pictavo reduces every picture of a folder (JPEG, PNG, WebP, HEIC/HEIF, AVIF,
+TIFF or BMP) by exact area averaging so that its longer side meets a chosen
+size, optionally sharpens it, and writes the results as a numbered JPEG
+series. The arithmetic is fixed to the
 bit: the same inputs and choices always give the same output bytes.
 
 The package holds the command-line tool pictavo, for scripts and large
