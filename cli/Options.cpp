@@ -107,7 +107,7 @@ const OptionRule Rules[] = {
     {"format", 0, "auto|jpg|bmp",
      "which pictures to take: auto (the default) takes JPEG, PNG, WebP, HEIC/HEIF, AVIF, TIFF and BMP files by "
      "their extension (.jpg .jpeg .jpe .png .webp .heic .heif .avif .tif .tiff .bmp) and reads each by its "
-     "content; jpg takes .jpg and .jpeg files only, bmp .bmp files only",
+     "content; jpg takes .jpg and .jpeg files only, bmp .bmp files only, and still reads each by its content",
      [](Options& o, const std::string& v) {
          o.model.format = v == "bmp" ? InputFormat::Bitmap : v == "jpg" ? InputFormat::Jpeg : InputFormat::Auto;
          return v == "auto" || v == "jpg" || v == "bmp";
