@@ -8,6 +8,7 @@
 #include "ui/PictureDialog.h"
 #include "ui/ResizeWorker.h"
 
+#include "codecs/OutputFormats.h"
 #include "codecs/PictureFormats.h"
 
 #include <QApplication>
@@ -221,6 +222,19 @@ void TMain_Form::createStrip()
     OutputFolderReset->setCursor(Qt::PointingHandCursor);
     OutputFolderReset->setToolTip("Write beside the originals");
     setOutputFolder({});
+
+    OutputFormatCaption = MakeLabel(this, "Write as", QRect(260, top + 3, 48, 13), regular, DarkGrey, "OutputFormatCaption");
+    OutputFormatBox = new QComboBox(this);
+    OutputFormatBox->setObjectName("OutputFormatBox");
+    OutputFormatBox->setGeometry(310, top, 115, 21);
+    OutputFormatBox->setFont(regular);
+    OutputFormatBox->setCursor(Qt::PointingHandCursor);
+    OutputFormatBox->setToolTip("The format of the written pictures; JPEG keeps the classic series");
+    for (const OutputFormat& format : OutputFormats()) OutputFormatBox->addItem(format.title, format.name);
+
+    setTabOrder(CheckBox1, OutputFolderButton);
+    setTabOrder(OutputFolderButton, OutputFolderReset);
+    setTabOrder(OutputFolderReset, OutputFormatBox);
 }
 
 void TMain_Form::setOutputFolder(const QString& folder)
@@ -289,6 +303,7 @@ void TMain_Form::readChoices()
     model_.qualityIndex = RadioGroup2->itemIndex();
     model_.sharpen = CheckBox1->isChecked();
     model_.series = Edit1->text().toStdString();
+    model_.outputFormat = &OutputFormats().at(std::max(0, OutputFormatBox->currentIndex()));
 }
 
 void TMain_Form::showModel()
@@ -442,6 +457,8 @@ void TMain_Form::restoreSettings()
     index("quality", RadioGroup2);
     if (settings.contains("sharpen")) CheckBox1->setChecked(settings.value("sharpen").toBool());
     if (const QString series = settings.value("series").toString(); !series.trimmed().isEmpty()) Edit1->setText(series);
+    if (const int format = OutputFormatBox->findData(settings.value("outputFormat").toString()); format >= 0)
+        OutputFormatBox->setCurrentIndex(format);
     if (const QString out = settings.value("outputFolder").toString(); !out.isEmpty() && QFileInfo(out).isDir())
         setOutputFolder(out);
     if (const QString last = settings.value("lastFolder").toString(); !last.isEmpty() && QFileInfo(last).isDir())
@@ -456,6 +473,7 @@ void TMain_Form::saveSettings() const
     settings.setValue("quality", RadioGroup2->itemIndex());
     settings.setValue("sharpen", CheckBox1->isChecked());
     settings.setValue("series", Edit1->text());
+    settings.setValue("outputFormat", OutputFormatBox->currentData());
     settings.setValue("outputFolder", outputFolder_);
     settings.setValue("lastFolder", lastFolder_);
 }

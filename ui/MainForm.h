@@ -102,6 +102,8 @@ public:
     QLabel* OutputFolderPath;    // elided in the middle
     QToolButton* OutputFolderButton;
     QToolButton* OutputFolderReset;
+    QLabel* OutputFormatCaption;
+    QComboBox* OutputFormatBox;  // the output-format table, in its order
 
 signals:
     void runFinished();

@@ -41,6 +41,7 @@ TEST(MainForm, EveryControlWhereAndWhatItShouldBe)
         {f.OutputFolderPath, {12, 309, 175, 21}, ""},
         {f.OutputFolderButton, {189, 309, 23, 21}, "..."},
         {f.OutputFolderReset, {214, 309, 23, 21}, "x"},
+        {f.OutputFormatBox, {310, 293, 115, 21}, ""},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.control->geometry(), c.geometry) << c.control->objectName().toStdString();
@@ -72,6 +73,10 @@ TEST(MainForm, EveryControlWhereAndWhatItShouldBe)
     EXPECT_EQ(f.RadioGroup3->items(), QStringList({"JPG  -> JPG", "BMP -> JPG", "All pictures"}));
     EXPECT_TRUE(f.RadioGroup3->contentsRect().contains(f.RadioGroup3->findChildren<QRadioButton*>().at(2)->geometry()));
     EXPECT_EQ(f.OutputFolderPath->text(), "Beside the originals");
+    QStringList formats;
+    for (int i = 0; i < f.OutputFormatBox->count(); ++i) formats << f.OutputFormatBox->itemText(i);
+    EXPECT_EQ(formats, QStringList({"JPEG", "WebP", "AVIF", "JPEG XL", "PNG"}));
+    EXPECT_EQ(f.OutputFormatBox->currentIndex(), 0);
 }
 
 TEST(MainForm, DefaultsHintsAndTabOrder)
@@ -106,7 +111,7 @@ TEST(MainForm, DefaultsHintsAndTabOrder)
     QApplication::setActiveWindow(&f);
     f.Button6->setFocus();
     std::vector<QString> order;
-    for (int i = 0; i < 10; ++i) {
+    for (int i = 0; i < 11; ++i) {
         QWidget* w = QApplication::focusWidget();
         ASSERT_NE(w, nullptr);
         order.push_back(qobject_cast<QRadioButton*>(w) ? w->parentWidget()->objectName() : w->objectName());
@@ -114,7 +119,7 @@ TEST(MainForm, DefaultsHintsAndTabOrder)
         QApplication::sendEvent(w, &tab);
     }
     EXPECT_EQ(order, (std::vector<QString>{"Button6", "ListBox1", "Button1", "RadioGroup1", "RadioGroup2", "Edit1",
-                                           "RadioGroup3", "CheckBox1", "OutputFolderButton", "Button6"}));
+                                           "RadioGroup3", "CheckBox1", "OutputFolderButton", "OutputFormatBox", "Button6"}));
     EXPECT_EQ(f.ProgressBar1->focusPolicy(), Qt::NoFocus);
 }
 

@@ -146,19 +146,23 @@ TEST(MainForm, OutputFolderCountAndKeptSettings)
         f.RadioGroup1->setItemIndex(4);
         f.CheckBox1->setChecked(true);
         f.Edit1->setText("Shop");
+        f.OutputFormatBox->setCurrentIndex(4);
         f.Button1->click();
         ASSERT_TRUE(uitest::WaitForRun(f));
         EXPECT_EQ(counts, QStringList({"1 / 3", "2 / 3", "3 / 3"}));
         EXPECT_TRUE(f.ProgressCount->text().isEmpty());
-        EXPECT_TRUE(std::filesystem::exists(out.file("Shop03.jpg")));
+        EXPECT_TRUE(std::filesystem::exists(out.file("Shop03.png")));
         EXPECT_FALSE(std::filesystem::exists(dir.file("Shop01.jpg")));
         f.saveSettings();
     }
-    struct Case { std::function<void(QSettings&)> spoil; int input; QString series; QString folder; };
+    struct Case { std::function<void(QSettings&)> spoil; int input; QString series; QString folder; int format; };
     const Case cases[] = {
-        {[](QSettings&) {}, 2, "Shop", QString::fromStdString(out.path().string() + "/")},
-        {[&](QSettings& s) { s.setValue("input", 7), s.setValue("series", "  "), s.setValue("outputFolder", QString::fromStdString(out.file("gone"))); },
-         0, "RurOdi", ""},
+        {[](QSettings&) {}, 2, "Shop", QString::fromStdString(out.path().string() + "/"), 4},
+        {[&](QSettings& s) {
+             s.setValue("input", 7), s.setValue("series", "  "), s.setValue("outputFormat", "gif");
+             s.setValue("outputFolder", QString::fromStdString(out.file("gone")));
+         },
+         0, "RurOdi", "", 0},
     };
     for (const Case& c : cases) {
         {
@@ -172,6 +176,7 @@ TEST(MainForm, OutputFolderCountAndKeptSettings)
         EXPECT_TRUE(g.CheckBox1->isChecked());
         EXPECT_EQ(g.Edit1->text(), c.series);
         EXPECT_EQ(g.OutputFolderPath->toolTip(), c.folder);
+        EXPECT_EQ(g.OutputFormatBox->currentIndex(), c.format);
     }
     QSettings("pictavo", QApplication::applicationName()).clear();
 }
