@@ -68,7 +68,7 @@ bool ResizeWorker::start()
     try {
         thread_ = std::jthread(run);
     } catch (const std::system_error& e) {  // no thread to be had: the run fails, the window lives on
-        post([this, error = QString::fromLocal8Bit(e.what())] { emit finished(RunEnd::Failed, error); });
+        post([this, error = QString::fromLocal8Bit(e.what())] { emit finished(RunEnd::Failed, error, {}); });
     }
     return true;
 }
