@@ -126,6 +126,26 @@ TEST(MainForm, FailedAndDamagedPicturesAreShown)
     }
 }
 
+// A second run in the same folder lists only the photos: the earlier
+// outputs are recognised and replaced.
+TEST(MainForm, ASecondRunInTheSameFolderReplacesItsOutputs)
+{
+    test::ScratchDir dir;
+    TMain_Form f;
+    Scan(f, dir, 2, 320, 240);
+    for (int run = 0; run < 2; ++run) {
+        QStringList shown;
+        SetErrorSink([&](const QString& message) { shown << message; });
+        f.Button6Click();
+        EXPECT_EQ(f.ListBox1->count(), 2) << run;
+        f.Button1->click();
+        ASSERT_TRUE(uitest::WaitForRun(f));
+        SetErrorSink({});
+        EXPECT_TRUE(shown.isEmpty()) << shown.join("|").toStdString();
+        EXPECT_FALSE(f.Label2->isHidden()) << run;
+    }
+}
+
 // The output folder, the count in words, and the choices kept from one
 // start to the next; a value that no longer makes sense keeps the default.
 TEST(MainForm, OutputFolderCountAndKeptSettings)
