@@ -2,7 +2,7 @@
 # PIE, and a read-only relocation table resolved at start-up. Left out of the
 # sanitizer and fuzzer builds, whose run-time libraries do this checking.
 option(PICTAVO_HARDENING "Build with the hardening flags of Debian packages" ON)
-if(NOT PICTAVO_HARDENING OR PICTAVO_SANITIZE OR PICTAVO_FUZZ)
+if(NOT PICTAVO_HARDENING OR PICTAVO_SANITIZE OR PICTAVO_TSAN OR PICTAVO_FUZZ)
   return()
 endif()
 

@@ -53,7 +53,7 @@ TEST(MemoryBudget, ReservationsShareTheBudget)
 // the system when it ends: the window lives on after a run.
 TEST(FreedMemory, KeptDuringARunAndHandedBackAfter)
 {
-#if !defined(__GLIBC__) || defined(__SANITIZE_ADDRESS__)
+#if !defined(__GLIBC__) || defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "the C library's own heap statistics are needed";
 #else
     constexpr std::size_t Block = 16 << 20;
