@@ -3,6 +3,8 @@
 // command-line tool and the tests drive it directly.
 #pragma once
 
+#include "codecs/Metadata.h"
+
 #include <array>
 #include <optional>
 #include <string>
@@ -54,6 +56,7 @@ struct BatchModel {
     const OutputFormat* outputFormat = nullptr;
 
     const OutputFormat& output() const;
+    MetadataPolicy metadata = MetadataPolicy::None;
 
     TargetSize target() const;
     int quality() const;

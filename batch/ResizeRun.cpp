@@ -78,12 +78,17 @@ std::vector<std::uint8_t> ResizeOne(const BatchModel& model, const std::string& 
     if (header.width == 0 && header.height == 0) FailEmpty();
     const ReductionPlan plan = PlanFor(header, model.target(), model.sharpen);
     memory.release();  // what the header declares includes the file's bytes where they are held
-    memory = MemoryReservation(MemoryFor(header, plan, model.output()));  // waits for other jobs to free enough
+    const std::uint64_t metadataMemory = model.metadata == MetadataPolicy::None ? 0 : MetadataMemory(*source, path);
+    // Waits for other jobs to free enough.
+    memory = MemoryReservation(MemoryFor(header, plan, model.output()) + metadataMemory);
     oneAtATime.unlock();
     Raster24 reduced = Reduce(*source, plan);
-    if (warnings) *warnings = source->warnings();
+    DecodeWarnings damage = source->warnings();
+    const OutputMetadata metadata =
+        ReadMetadata(*source, path, model.metadata, reduced.width(), reduced.height(), damage);
+    if (warnings) *warnings = damage;
     ConvertToSrgb(reduced, ProfileForRows(header.iccProfile, header.gray));
-    return Encode(reduced, header, model.quality(), model.output());
+    return Encode(reduced, header, model.quality(), model.output(), &metadata);
 }
 
 void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& options)

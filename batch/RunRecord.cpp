@@ -123,7 +123,7 @@ std::string SettingsKey(const BatchModel& model)
     key += " quality=" + (format.lossy ? std::to_string(model.quality()) : std::string("-"));
     key += std::string(" sharpen=") + (model.sharpen ? "yes" : "no");
     key += " colour=srgb";
-    key += " metadata=none";
+    key += std::string(" metadata=") + MetadataPolicyNames[static_cast<std::size_t>(model.metadata)];
     key += " engine=" + std::to_string(OutputBytesVersion);
     return key;
 }

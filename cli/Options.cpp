@@ -122,6 +122,17 @@ const OptionRule Rules[] = {
     {"quality", 0, "Q", QualityHelp(),
      [](Options& o, const std::string& v) { return o.qualityGiven = ParseQuality(v, o.model); },
      "--quality takes 1 to 100"},
+    {"metadata", 0, "none|safe|all",
+     "EXIF, XMP and IPTC metadata the outputs keep: none (the default); safe keeps the creator, copyright and "
+     "rights, the description, the capture date and time, and the camera, lens and exposure settings, but no GPS "
+     "position or other place, serial number, owner name or maker notes; all keeps everything. Thumbnails are "
+     "never kept, and kept metadata gives the output's size and orientation 1, as its pixels are upright",
+     [](Options& o, const std::string& v) {
+         const std::optional<MetadataPolicy> policy = MetadataPolicyNamed(v);
+         o.model.metadata = policy.value_or(MetadataPolicy::None);
+         return policy.has_value();
+     },
+     "--metadata takes none, safe or all"},
     {"sharpen", 0, {}, "sharpen each reduced picture",
      [](Options& o, const std::string&) { return o.model.sharpen = true; }, ""},
     {"series", 0, "NAME", "name the outputs are numbered after (default RurOdi)",

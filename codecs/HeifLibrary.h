@@ -18,7 +18,10 @@ namespace pictavo {
     X(heif_nclx_color_profile_free) X(heif_decoding_options_alloc) X(heif_decoding_options_free)              \
     X(heif_decode_image) X(heif_image_release) X(heif_image_get_plane_readonly)                               \
     X(heif_image_get_bits_per_pixel_range) X(heif_image_get_width) X(heif_image_get_height)                   \
-    X(heif_context_set_maximum_image_size_limit) X(heif_context_set_max_decoding_threads)
+    X(heif_context_set_maximum_image_size_limit) X(heif_context_set_max_decoding_threads)                      \
+    X(heif_image_handle_get_number_of_metadata_blocks) X(heif_image_handle_get_list_of_metadata_block_IDs)    \
+    X(heif_image_handle_get_metadata_type) X(heif_image_handle_get_metadata_content_type)                     \
+    X(heif_image_handle_get_metadata_size) X(heif_image_handle_get_metadata)
 
 // The library's entry points, by their own names.
 struct HeifLibrary {

@@ -315,6 +315,8 @@ public:
     explicit HeifSource(std::vector<std::uint8_t> bytes);
     const PictureHeader& header() const override { return header_; }
     void readRows(const RowSink& sink) override;
+    std::span<const std::uint8_t> fileBytes() const override { return bytes_; }
+    std::optional<OutputMetadata> containerMetadata() const override;
 
 private:
     void check(const heif_error& error) const;
@@ -436,6 +438,35 @@ void HeifSource::readRows(const RowSink& sink)
         SamplesToBgr(plane + static_cast<std::size_t>(stride) * static_cast<std::size_t>(y), header_.width, layout, bgr.data());
         sink(bgr.data());
     }
+}
+
+std::optional<OutputMetadata> HeifSource::containerMetadata() const
+{
+    OutputMetadata blocks;
+    const heif_image_handle* h = handle_.get();
+    std::vector<heif_item_id> ids(static_cast<std::size_t>(
+        std::max(Heif().heif_image_handle_get_number_of_metadata_blocks(h, nullptr), 0)));
+    ids.resize(static_cast<std::size_t>(Heif().heif_image_handle_get_list_of_metadata_block_IDs(
+        h, nullptr, ids.data(), static_cast<int>(ids.size()))));
+    for (const heif_item_id id : ids) {
+        const std::string_view type = Heif().heif_image_handle_get_metadata_type(h, id);
+        const char* content = Heif().heif_image_handle_get_metadata_content_type(h, id);
+        const bool exif = type == "Exif", xmp = type == "mime" && content && std::string_view(content) == "application/rdf+xml";
+        if (!exif && !xmp) continue;
+        const std::size_t size = Heif().heif_image_handle_get_metadata_size(h, id);
+        CheckMemoryBudget(size);
+        std::string data(size, '\0');
+        check(Heif().heif_image_handle_get_metadata(h, id, data.data()));
+        if (xmp) {
+            blocks.xmp = std::move(data);
+        } else if (size >= 4) {
+            // The TIFF structure follows a 32-bit offset past its own end,
+            // which spans "Exif\0\0" when a writer put it there.
+            const std::uint64_t start = 4 + std::uint64_t(BigEndian32(reinterpret_cast<const std::uint8_t*>(data.data())));
+            if (start < size) blocks.exif = data.substr(static_cast<std::size_t>(start));
+        }
+    }
+    return blocks;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // else lists them.
 #pragma once
 
+#include "codecs/OutputMetadata.h"
 #include "imaging/Raster24.h"
 
 #include <cstddef>
@@ -12,14 +13,6 @@
 #include <vector>
 
 namespace pictavo {
-
-// Metadata an output carries, written with each container's own support
-// (JPEG APP1, WebP EXIF/XMP chunks, AVIF items, JPEG XL boxes, PNG
-// eXIf/iTXt). Empty parts are not written.
-struct OutputMetadata {
-    std::string exif;  // a TIFF block ("II*\0" or "MM\0*" ...), without "Exif\0\0"
-    std::string xmp;   // an XMP packet
-};
 
 // The reduced picture as an encoder reads it: `height` rows from the top,
 // each `stride` bytes after the one before, of blue, green, red bytes. With

@@ -3,10 +3,13 @@
 // rows one at a time, so the picture streams through the reducer.
 #pragma once
 
+#include "codecs/OutputMetadata.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -52,6 +55,12 @@ public:
     // carrying the message the user sees.
     virtual void readRows(const RowSink& sink) = 0;
     virtual DecodeWarnings warnings() const { return {}; }
+    // The whole file when the decoder holds it, so its metadata is read
+    // without reading the file again; empty when the file is read as it goes.
+    virtual std::span<const std::uint8_t> fileBytes() const { return {}; }
+    // The EXIF and XMP blocks of a container only the decoder's own library
+    // reads (HEIF, AVIF); nothing for the others.
+    virtual std::optional<OutputMetadata> containerMetadata() const { return std::nullopt; }
 };
 
 }  // namespace pictavo

@@ -159,6 +159,7 @@ public:
     const PictureHeader& header() const override { return header_; }
     DecodeWarnings warnings() const override { return warnings_; }
     void readRows(const RowSink& sink) override;
+    std::span<const std::uint8_t> fileBytes() const override { return bytes_; }
 
 private:
     void readHeader();

@@ -116,6 +116,7 @@ public:
         return {messages_.warnings + damage_.count, messages_.firstWarning};
     }
     void readRows(const RowSink& sink) override;
+    std::span<const std::uint8_t> fileBytes() const override { return bytes_; }
 
 private:
     [[noreturn]] void fail(const char* fallback) const;

@@ -24,6 +24,9 @@ _pictavo()
         --quality)
             COMPREPLY=($(compgen -W '90 75 60 50 30' -- "$cur"))
             return ;;
+        --metadata)
+            COMPREPLY=($(compgen -W 'none safe all' -- "$cur"))
+            return ;;
         --jobs | -j)
             COMPREPLY=($(compgen -W "$(seq 1 "$(_ncpus)")" -- "$cur"))
             return ;;
@@ -45,7 +48,7 @@ _pictavo()
     $split && return
 
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W '--format --output-format --size --quality --sharpen --series --name --output --recursive
+        COMPREPLY=($(compgen -W '--format --output-format --size --quality --metadata --sharpen --series --name --output --recursive
             --files-from --shard --update --keep-going --jobs --memory-limit --strict --quiet --help --version' -- "$cur"))
         [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
         return

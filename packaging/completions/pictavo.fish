@@ -6,6 +6,7 @@ complete -c pictavo -l format -x -a 'auto jpg bmp' -d 'Format of the input pictu
 complete -c pictavo -l output-format -x -a '(pictavo --help | string replace -rf ".*--output-format=([a-z|]+).*" \'$1\' | string split "|")' -d 'What the outputs are written as'
 complete -c pictavo -l size -x -a '999x750 800x600 640x480 480x360 320x240 160x120' -d 'Size the longer side must meet'
 complete -c pictavo -l quality -x -a '90 75 60 50 30' -d 'Quality of the outputs, the same in every format'
+complete -c pictavo -l metadata -x -a 'none safe all' -d 'Metadata the outputs keep'
 complete -c pictavo -l sharpen -d 'Sharpen each reduced picture'
 complete -c pictavo -l series -x -d 'Name the outputs are numbered after'
 complete -c pictavo -l name -x -a '{series}{n} {stem} {stem}-{n}' -d 'Output names from {series}, {n} and {stem}'

@@ -1,9 +1,11 @@
 #include "tests/support/TestSupport.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <sys/wait.h>
 
 namespace pictavo::test {
 
@@ -35,6 +37,23 @@ std::string ErrorOf(const std::function<void()>& action)
         return e.what();
     }
     return "";
+}
+
+CommandResult RunCommand(const std::string& command)
+{
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (!pipe) return {-1, ""};
+    std::string out;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    const int status = pclose(pipe);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
+
+bool HaveProgram(const std::string& name)
+{
+    return RunCommand("command -v " + name).status == 0;
 }
 
 std::vector<std::uint8_t> ReadBytes(const std::string& path)

@@ -28,6 +28,15 @@ std::filesystem::path CorpusDir();
 
 std::vector<std::uint8_t> ReadBytes(const std::string& path);
 
+// A shell command's exit status (-1 when it did not exit) and what it
+// printed on standard output and standard error.
+struct CommandResult {
+    int status;
+    std::string out;
+};
+CommandResult RunCommand(const std::string& command);
+bool HaveProgram(const std::string& name);
+
 // The message of what `action` throws, or "" when it throws nothing.
 std::string ErrorOf(const std::function<void()>& action);
 void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
