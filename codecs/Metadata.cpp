@@ -4,6 +4,8 @@
 #include "codecs/ByteStream.h"
 #include "codecs/Files.h"
 #include "codecs/PictureFormats.h"
+#include "codecs/PngSource.h"
+#include "codecs/WebpSource.h"
 
 #include <algorithm>
 #include <cctype>
@@ -153,6 +155,27 @@ std::uint64_t JpegMetadataBytes(int fd)
     return total;
 }
 
+// The bytes of the chunks that hold a PNG's or a WebP's metadata; the whole
+// file for other containers, whose blocks may lie anywhere.
+std::uint64_t HeldMetadataBytes(std::span<const std::uint8_t> file)
+{
+    const auto sum = [&](std::size_t at, bool png) {
+        std::uint64_t total = 0;
+        while (at + 8 <= file.size()) {
+            const std::string_view type(reinterpret_cast<const char*>(file.data()) + at + (png ? 4 : 0), 4);
+            const std::uint64_t length = png ? BigEndian32(&file[at]) : LittleEndian32(&file[at + 4]);
+            if (png ? type == "eXIf" || type == "iTXt" || type == "zTXt" || type == "tEXt"
+                    : type == "EXIF" || type == "XMP ")
+                total += std::min<std::uint64_t>(length, file.size() - at);
+            at += static_cast<std::size_t>(std::min<std::uint64_t>(length + (png ? 12 : 8 + (length & 1)), file.size()));
+        }
+        return total;
+    };
+    if (IsPngSignature(file.data(), file.size())) return sum(8, true);
+    if (IsWebpSignature(file.data(), file.size())) return sum(12, false);
+    return file.size();
+}
+
 void ReadContainer(const PictureSource& source, const std::string& path, Stored& stored)
 {
     Exiv2::Image::AutoPtr image;
@@ -251,8 +274,8 @@ std::optional<MetadataPolicy> MetadataPolicyNamed(const std::string& name)
 
 std::uint64_t MetadataMemory(const PictureSource& source, const std::string& path)
 {
-    std::uint64_t declared = source.fileBytes().size();
-    if (declared == 0) {
+    std::uint64_t declared = HeldMetadataBytes(source.fileBytes());
+    if (source.fileBytes().empty()) {
         const FileDescriptor fd = OpenRegularFile(path, path);
         declared = JpegMetadataBytes(fd.get());
     }
