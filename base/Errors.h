@@ -17,6 +17,7 @@ inline constexpr const char* BitmapNotValid = "Bitmap image is not valid";
 inline constexpr const char* StreamRead = "Stream read error";
 inline constexpr const char* StreamWrite = "Stream write error";
 inline constexpr const char* InvalidImageSize = "Invalid image size";
+inline constexpr const char* NoPictureData = "The picture's data ends before its first row";
 }  // namespace msg
 
 class Exception : public std::exception {

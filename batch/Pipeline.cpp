@@ -1,5 +1,6 @@
 #include "batch/Pipeline.h"
 
+#include "base/Errors.h"
 #include "batch/ResizeRun.h"
 #include "codecs/PictureFormats.h"
 #include "codecs/TJPEGImage.h"
@@ -59,7 +60,14 @@ std::uint64_t MemoryFor(const PictureHeader& header, const ReductionPlan& plan, 
 Raster24 Reduce(PictureSource& source, const ReductionPlan& plan)
 {
     Reduction reduction(plan);
-    source.readRows([&reduction](const std::uint8_t* row) { reduction.addRow(row); });
+    bool decoded = false;
+    source.readRows({[&](const std::uint8_t* row) {
+                         decoded = true;
+                         reduction.addRow(row);
+                     },
+                     [&](const std::uint8_t* row, std::int64_t count) { reduction.addRows(row, count); }});
+    // Rows made up for data that is not there are no picture.
+    if (!decoded) throw EInvalidGraphic(msg::NoPictureData);
     return reduction.finish();
 }
 

@@ -303,7 +303,12 @@ public:
         if (left < layout_.area) warnings_ = {1, "Premature end of BMP file"};
         for (int r = 0; r < layout_.rows; ++r) {
             // Rows that short data leave out hold zero bytes, as in the whole picture.
-            const std::size_t got = left == 0 ? 0 : in_.readUpTo(stored.data(), std::min<std::uint64_t>(left, rowBytes));
+            if (left == 0) {
+                std::memset(stored.data(), 0, rowBytes);
+                RowToBgr(stored.data(), colours.data(), layout_.width, layout_.format, layout_.palette, layout_.masks);
+                return sink.missing(colours.data(), layout_.rows - r);
+            }
+            const std::size_t got = in_.readUpTo(stored.data(), std::min<std::uint64_t>(left, rowBytes));
             left -= got;
             if (got < rowBytes) {
                 std::memset(stored.data() + got, 0, rowBytes - got);

@@ -32,9 +32,12 @@ public:
     // Moves down the stored rows to `target`, handing on every row passed.
     void moveTo(std::int64_t target)
     {
-        for (; y < target && y < rows_; ++y) {
+        if (y < target && y < rows_) {
             sink_(row_.data());
             std::fill(row_.begin(), row_.end(), 0);
+            // The rows jumped over are black, however many there are.
+            const std::int64_t blank = std::min(target, rows_) - ++y;
+            if (blank > 0) sink_.missing(row_.data(), blank);
         }
         y = target;
     }

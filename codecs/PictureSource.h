@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace pictavo {
@@ -42,9 +43,35 @@ struct DecodeWarnings {
     std::string text;
 };
 
-// One row: 3 * width bytes of blue, green, red, transparency already
-// composited over white.
-using RowSink = std::function<void(const std::uint8_t* row)>;
+// Where a decoder's rows go. A row is 3 * width bytes of blue, green, red,
+// transparency already composited over white. Rows the file's data does not
+// reach are all one value, so they go on as a count, and cost no more than
+// one row however many there are.
+class RowSink {
+public:
+    using Each = std::function<void(const std::uint8_t* row)>;
+    using Missing = std::function<void(const std::uint8_t* row, std::int64_t count)>;
+
+    template <class F>
+        requires(!std::is_same_v<std::remove_cvref_t<F>, RowSink> && std::is_invocable_v<F&, const std::uint8_t*>)
+    RowSink(F each) : each_(std::move(each))
+    {
+    }
+    RowSink(Each each, Missing missing) : each_(std::move(each)), missing_(std::move(missing)) {}
+
+    // One decoded row.
+    void operator()(const std::uint8_t* row) const { each_(row); }
+    // `count` rows past the end of the file's data, all equal to `row`.
+    void missing(const std::uint8_t* row, std::int64_t count) const
+    {
+        if (missing_) return missing_(row, count);
+        for (; count > 0; --count) each_(row);
+    }
+
+private:
+    Each each_;
+    Missing missing_;
+};
 
 class PictureSource {
 public:

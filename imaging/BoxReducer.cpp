@@ -13,39 +13,38 @@ namespace {
 // whose reciprocal falls below this use the exact average instead.
 constexpr std::uint32_t SmallestReciprocal = 32;
 
-// One box's value from its channel sum: sum * (65535 div n) shifted right by
-// 16 bits, or for boxes of more than 2,047 pixels the average rounded half up.
-std::uint8_t BoxValue(std::uint64_t sum, std::uint64_t n, std::uint32_t h)
+// The most rows whose bytes column sums can hold: 255 x 257 = 2^16 - 1,
+// 255 x 16,843,009 = 2^32 - 1.
+constexpr int NarrowRows = 257;
+constexpr int WideRows = 16843009;
+
+using Total = BoxReducer::Total;
+
+// One box's value from its channel total: sum * (65535 div n) shifted right
+// by 16 bits, or for boxes of more than 2,047 pixels the average rounded half up.
+std::uint8_t BoxValue(Total sum, std::uint64_t n, std::uint32_t h)
 {
-    if (h < SmallestReciprocal) return static_cast<std::uint8_t>((sum + n / 2) / n);
-    return static_cast<std::uint8_t>((sum * h) >> 16);
+    if (h >= SmallestReciprocal) return static_cast<std::uint8_t>((static_cast<std::uint64_t>(sum) * h) >> 16);
+    if (sum <= UINT64_MAX - n / 2) return static_cast<std::uint8_t>((static_cast<std::uint64_t>(sum) + n / 2) / n);
+    return static_cast<std::uint8_t>((sum + n / 2) / n);
 }
 
-// One destination row from the column sums of its band.
-template <class Sum>
-void AverageBoxes(const Sum* columnSums, const std::vector<int>& columnWidths, int rows, std::uint8_t* out)
+// Adds each box's share of the column sums to its totals. A box's share
+// stays below 2^31 columns x 2^32, within 64 bits.
+template <class Sum, class Acc>
+void FoldColumns(const Sum* columnSums, const std::vector<int>& columnWidths, Acc* totals)
 {
-    // Boxes of a band come in at most two widths: divide once for each.
-    int lastWidth = -1;
-    std::uint64_t n = 0;
-    std::uint32_t h = 0;
     for (const int width : columnWidths) {
-        if (width != lastWidth) {
-            lastWidth = width;
-            n = std::uint64_t(width) * static_cast<std::uint64_t>(rows);
-            h = n > 65535 ? 0 : static_cast<std::uint32_t>(65535 / n);
-        }
-        // Up to 255 * 65500 * 65500 in the largest box: wider than 32 bits.
         std::uint64_t b = 0, g = 0, r = 0;
         for (int k = 0; k < width; ++k, columnSums += 3) {
             b += columnSums[0];
             g += columnSums[1];
             r += columnSums[2];
         }
-        out[0] = BoxValue(b, n, h);
-        out[1] = BoxValue(g, n, h);
-        out[2] = BoxValue(r, n, h);
-        out += 3;
+        totals[0] += b;
+        totals[1] += g;
+        totals[2] += r;
+        totals += 3;
     }
 }
 
@@ -105,14 +104,45 @@ void BoxReducer::start()
     std::size_t used = 0;
     for (const int w : columnWidths_) used += static_cast<std::size_t>(w);
     usedBytes_ = 3 * used;
-    if (rowHeights_.empty()) return;
-    if (rowHeights_[0] <= 257) narrow_.assign(usedBytes_, 0);
-    else wide_.assign(usedBytes_, 0);
+    totals_.assign(3 * columnWidths_.size(), 0);
+    startBand();
 }
 
-std::uint64_t BoxReducer::MemoryFor(int sourceWidth)
+std::uint64_t BoxReducer::MemoryFor(int sourceWidth, int destinationWidth)
 {
-    return 3 * static_cast<std::uint64_t>(sourceWidth) * sizeof(std::uint32_t);
+    const std::uint64_t boxes = 3 * static_cast<std::uint64_t>(destinationWidth < 0 ? 0 : destinationWidth);
+    return 3 * static_cast<std::uint64_t>(sourceWidth) * sizeof(std::uint32_t) +
+           boxes * (sizeof(Total) + sizeof(std::uint64_t));
+}
+
+void BoxReducer::startBand()
+{
+    // Column sums are zero here; only their width changes with the band's height.
+    if (done()) {
+        narrow_.clear();
+        wide_.clear();
+        return;
+    }
+    if (rowHeights_[band_] <= NarrowRows) {
+        wide_.clear();
+        if (narrow_.empty()) narrow_.assign(usedBytes_, 0);
+    } else {
+        narrow_.clear();
+        if (wide_.empty()) wide_.assign(usedBytes_, 0);
+    }
+}
+
+void BoxReducer::foldColumns()
+{
+    if (rowsInColumns_ == 0) return;
+    if (!narrow_.empty()) {
+        FoldColumns(narrow_.data(), columnWidths_, totals_.data());
+        std::fill(narrow_.begin(), narrow_.end(), 0);
+    } else {
+        FoldColumns(wide_.data(), columnWidths_, totals_.data());
+        std::fill(wide_.begin(), wide_.end(), 0);
+    }
+    rowsInColumns_ = 0;
 }
 
 void BoxReducer::addRow(const std::uint8_t* row)
@@ -131,21 +161,52 @@ void BoxReducer::addRow(const std::uint8_t* row)
         std::uint32_t* sums = wide_.data();
         for (std::size_t x = 0; x < usedBytes_; ++x) sums[x] += row[x];
     }
+    if (++rowsInColumns_ == WideRows) foldColumns();
     if (++rowsInBand_ == rowHeights_[band_]) finishBand();
+}
+
+void BoxReducer::addRows(const std::uint8_t* row, std::int64_t count)
+{
+    if (count == 1) return addRow(row);
+    const std::int64_t skipped = std::clamp<std::int64_t>(count, 0, rowsToSkip_);
+    rowsToSkip_ -= static_cast<int>(skipped);
+    count -= skipped;
+    if (count <= 0 || done()) return;
+    // The row's share of each box, taken once for every band the rows reach.
+    std::vector<std::uint64_t> shares(totals_.size(), 0);
+    FoldColumns(row + skipBytes_, columnWidths_, shares.data());
+    while (count > 0 && !done()) {
+        const std::int64_t k = std::min<std::int64_t>(count, rowHeights_[band_] - rowsInBand_);
+        for (std::size_t i = 0; i < shares.size(); ++i) totals_[i] += Total(shares[i]) * static_cast<std::uint64_t>(k);
+        count -= k;
+        rowsInBand_ += static_cast<int>(k);
+        if (rowsInBand_ == rowHeights_[band_]) finishBand();
+    }
 }
 
 void BoxReducer::finishBand()
 {
+    foldColumns();
     std::uint8_t* out = destination_.scanLine(static_cast<int>(band_));
-    if (!narrow_.empty()) AverageBoxes(narrow_.data(), columnWidths_, rowsInBand_, out);
-    else AverageBoxes(wide_.data(), columnWidths_, rowsInBand_, out);
+    // Boxes of a band come in at most two widths: divide once for each.
+    int lastWidth = -1;
+    std::uint64_t n = 0;
+    std::uint32_t h = 0;
+    const Total* totals = totals_.data();
+    for (const int width : columnWidths_) {
+        if (width != lastWidth) {
+            lastWidth = width;
+            n = std::uint64_t(width) * static_cast<std::uint64_t>(rowsInBand_);
+            h = n > 65535 ? 0 : static_cast<std::uint32_t>(65535 / n);
+        }
+        for (int c = 0; c < 3; ++c) out[c] = BoxValue(totals[c], n, h);
+        out += 3;
+        totals += 3;
+    }
+    std::fill(totals_.begin(), totals_.end(), 0);
     ++band_;
     rowsInBand_ = 0;
-    narrow_.clear();
-    wide_.clear();
-    if (done()) return;
-    if (rowHeights_[band_] <= 257) narrow_.assign(usedBytes_, 0);
-    else wide_.assign(usedBytes_, 0);
+    startBand();
 }
 
 }  // namespace pictavo

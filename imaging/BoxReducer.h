@@ -45,17 +45,26 @@ public:
     // to columns.sizes x rows.sizes.
     BoxReducer(Raster24& destination, BoxAxis columns, BoxAxis rows);
 
-    // Memory the reducer itself holds for a source row of `sourceWidth`.
-    static std::uint64_t MemoryFor(int sourceWidth);
+    // Memory the reducer itself holds for a source row of `sourceWidth`
+    // reduced to `destinationWidth` boxes.
+    static std::uint64_t MemoryFor(int sourceWidth, int destinationWidth);
 
     // Source rows from the top, 3 * sourceWidth bytes of blue, green, red.
     // Rows past the last box are ignored.
     void addRow(const std::uint8_t* row);
+    // `count` source rows that are all `row`, in time that grows with the
+    // boxes they fall in rather than with `count`.
+    void addRows(const std::uint8_t* row, std::int64_t count);
     // True once every destination row is written.
     bool done() const { return band_ >= rowHeights_.size(); }
 
+    // A box's channel total: up to 255 x (2^31)^2, wider than 64 bits.
+    __extension__ typedef unsigned __int128 Total;
+
 private:
     BoxReducer(Raster24& destination, BoxGrid grid);
+    void startBand();
+    void foldColumns();
     void finishBand();
 
     Raster24& destination_;
@@ -68,9 +77,13 @@ private:
     int rowsToSkip_ = 0;
     std::size_t band_ = 0;
     int rowsInBand_ = 0;
-    // Column sums of the band so far: sixteen bits hold up to 257 rows.
+    // Column sums of the rows since the last fold: sixteen bits hold up to
+    // 257 rows, thirty-two bits 16,843,009; taller bands fold them into
+    // the box totals before they could wrap.
+    int rowsInColumns_ = 0;
     std::vector<std::uint16_t> narrow_;
     std::vector<std::uint32_t> wide_;
+    std::vector<Total> totals_;  // the band's box totals, blue, green, red
 };
 
 }  // namespace pictavo

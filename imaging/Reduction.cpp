@@ -44,7 +44,8 @@ std::uint64_t Reduction::MemoryFor(const ReductionPlan& plan)
     const bool copies = UprightWidth(plan) <= plan.targetWidth && UprightHeight(plan) <= plan.targetHeight;
     // The picture as collected or reduced, its turned copy, and sharpening's copy.
     if (copies) return 2 * raster(plan.width, plan.height);
-    return BoxReducer::MemoryFor(plan.width) + 3 * raster(plan.targetWidth, plan.targetHeight);
+    const int boxesAcross = OrientationSwapsSides(EffectiveOrientation(plan)) ? plan.targetHeight : plan.targetWidth;
+    return BoxReducer::MemoryFor(plan.width, boxesAcross) + 3 * raster(plan.targetWidth, plan.targetHeight);
 }
 
 Reduction::Reduction(const ReductionPlan& plan) : plan_(plan), effectiveOrientation_(EffectiveOrientation(plan))
@@ -78,6 +79,14 @@ void Reduction::addRow(const std::uint8_t* row)
     if (!copies_) return reducer_->addRow(row);
     if (rowsIn_ >= plan_.height) return;
     std::memcpy(collected_.scanLine(rowsIn_++), row, 3 * static_cast<std::size_t>(plan_.width));
+}
+
+void Reduction::addRows(const std::uint8_t* row, std::int64_t count)
+{
+    LeaveIfStopped();
+    if (!copies_) return reducer_->addRows(row, count);
+    for (; count > 0 && rowsIn_ < plan_.height; --count)
+        std::memcpy(collected_.scanLine(rowsIn_++), row, 3 * static_cast<std::size_t>(plan_.width));
 }
 
 bool Reduction::done() const

@@ -35,6 +35,9 @@ public:
 
     // One row of 3 * width bytes of blue, green, red, in arrival order.
     void addRow(const std::uint8_t* row);
+    // `count` rows that are all `row`, such as rows a file's data does not
+    // reach: in time that grows with the reduced picture, not with `count`.
+    void addRows(const std::uint8_t* row, std::int64_t count);
     // True when no further row can change the result.
     bool done() const;
     // True when the picture is not reduced but copied (never enlarge).

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <random>
+#include <vector>
 
 namespace pictavo {
 namespace {
@@ -63,6 +65,51 @@ TEST(Reduction, StreamedOrientationsEqualTurningFirst)
                     << (bottomUp ? " bottom-up" : "");
             }
         }
+    }
+}
+
+// Runs of equal rows handed over as a count reduce exactly as row by row,
+// whatever the orientation, across narrow, wide and skipped bands and copies.
+TEST(Reduction, RepeatedRowsEqualRowByRow)
+{
+    std::mt19937 rng(19);
+    const int sizes[][4] = {{37, 700, 9, 2}, {13, 3000, 4, 3}, {40, 41, 40, 2}, {9, 9, 20, 20}, {31, 97, 7, 13}};
+    for (const auto& s : sizes) {
+        for (int orientation = 1; orientation <= 8; ++orientation) {
+            const ReductionPlan plan{s[0], s[1], orientation % 2 == 0, orientation, s[2], s[3], false};
+            Reduction each(plan), runs(plan);
+            for (int y = 0; y < s[1];) {
+                const int run = std::min<int>(s[1] - y, 1 + static_cast<int>(rng() % 400));
+                const Raster24 row = Noise(s[0], 1, rng);
+                for (int k = 0; k < run; ++k) each.addRow(row.scanLine(0));
+                runs.addRows(row.scanLine(0), run);
+                y += run;
+            }
+            EXPECT_TRUE(SamePixels(each.finish(), runs.finish())) << s[0] << "x" << s[1] << " " << orientation;
+        }
+    }
+}
+
+// Boxes of more rows than thirty-two-bit column sums can hold stay white.
+TEST(Reduction, WhiteStaysWhiteInTheLargestBoxes)
+{
+    struct Case {
+        int width, height, targetWidth, targetHeight;
+        bool asCount;  // the rows handed over as one count
+    };
+    const Case cases[] = {{1, 17000000, 1, 1, false}, {17000000, 1, 1, 1, false}, {1, 17000000, 1, 1, true},
+                          {1, INT_MAX, 1, 120, true}, {3, INT_MAX, 1, 1, true}};
+    for (const Case& c : cases) {
+        Reduction reduction({c.width, c.height, false, 1, c.targetWidth, c.targetHeight, false});
+        const std::vector<std::uint8_t> white(3 * static_cast<std::size_t>(c.width), 255);
+        if (c.asCount) reduction.addRows(white.data(), c.height);
+        else
+            for (int y = 0; y < c.height; ++y) reduction.addRow(white.data());
+        const Raster24 got = reduction.finish();
+        ASSERT_EQ(got.height(), c.targetHeight);
+        for (int y = 0; y < got.height(); ++y)
+            for (int x = 0; x < 3 * got.width(); ++x)
+                ASSERT_EQ(got.scanLine(y)[x], 255) << c.width << "x" << c.height << " at row " << y;
     }
 }
 
