@@ -6,6 +6,7 @@
 #include "codecs/Metadata.h"
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,6 +36,8 @@ inline constexpr std::array<const char*, 6> SizeCaptions = {
 inline constexpr std::array<int, 5> QualityPresets = {90, 75, 60, 50, 30};
 inline constexpr std::array<const char*, 5> QualityCaptions = {"90%", "75%", "60%", "50%", "30%"};
 inline constexpr std::array<const char*, 2> FormatCaptions = {"JPG  -> JPG", "BMP -> JPG"};
+// As large as any camera makes.
+inline constexpr std::uint64_t DefaultMaxPixels = 1000000000;
 
 struct BatchModel {
     std::vector<std::string> names;  // the list: bare file names
@@ -57,6 +60,8 @@ struct BatchModel {
 
     const OutputFormat& output() const;
     MetadataPolicy metadata = MetadataPolicy::None;
+    // Larger pictures whose decoding is not bounded by their data are refused.
+    std::uint64_t maxPixels = DefaultMaxPixels;
 
     TargetSize target() const;
     int quality() const;

@@ -76,6 +76,9 @@ std::vector<std::uint8_t> ResizeOne(const BatchModel& model, const std::string& 
     const std::unique_ptr<PictureSource> source = OpenPicture(path, name, model.format);
     const PictureHeader& header = source->header();
     if (header.width == 0 && header.height == 0) FailEmpty();
+    if (!header.workFollowsData && std::uint64_t(header.width) * std::uint64_t(header.height) > model.maxPixels)
+        throw EInvalidGraphic("The picture is " + std::to_string(header.width) + " x " + std::to_string(header.height) +
+                              " pixels, more than the " + std::to_string(model.maxPixels) + " allowed");
     const ReductionPlan plan = PlanFor(header, model.target(), model.sharpen);
     memory.release();  // what the header declares includes the file's bytes where they are held
     const std::uint64_t metadataMemory = model.metadata == MetadataPolicy::None ? 0 : MetadataMemory(*source, path);

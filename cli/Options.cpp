@@ -191,6 +191,16 @@ const OptionRule Rules[] = {
          return bytes.has_value();
      },
      "--memory-limit takes a size such as 512M or 2G"},
+    {"max-pixels", 0, "N",
+     "refuse, before decoding, a picture of more than N pixels (default 1000000000) whose decoding costs more "
+     "than its file's data: PNG, TIFF, WebP, HEIF, AVIF and run-length BMP; JPEG and plain BMP pictures are read "
+     "to the end of their data whatever their size",
+     [](Options& o, const std::string& v) {
+         const char* end = v.data() + v.size();
+         const auto [ptr, ec] = std::from_chars(v.data(), end, o.model.maxPixels);
+         return ec == std::errc() && ptr == end && o.model.maxPixels > 0;
+     },
+     "--max-pixels takes a number of pixels, such as 2000000000"},
     {"strict", 0, {}, "make the run fail (exit status 1) when any picture was damaged; damaged pictures are "
      "written all the same, with a warning",
      [](Options& o, const std::string&) { return o.strict = true; }, ""},

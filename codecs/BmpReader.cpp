@@ -280,6 +280,7 @@ public:
         header_.bottomUp = layout_.bottomUp;
         header_.iccProfile = EmbeddedProfile();
         const std::uint64_t row = static_cast<std::uint64_t>(RowBytes(layout_.width, layout_.bits));
+        header_.workFollowsData = !layout_.rle;  // a run of two bytes can paint a whole row
         header_.decodeMemory = (layout_.rle ? layout_.available + 3 * static_cast<std::uint64_t>(layout_.width) : row) +
                                ProfileMemory(header_.iccProfile.size());
     }
@@ -306,7 +307,7 @@ public:
             if (left == 0) {
                 std::memset(stored.data(), 0, rowBytes);
                 RowToBgr(stored.data(), colours.data(), layout_.width, layout_.format, layout_.palette, layout_.masks);
-                return sink.missing(colours.data(), layout_.rows - r);
+                return sink.repeat(colours.data(), layout_.rows - r);
             }
             const std::size_t got = in_.readUpTo(stored.data(), std::min<std::uint64_t>(left, rowBytes));
             left -= got;

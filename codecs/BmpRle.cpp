@@ -37,7 +37,7 @@ public:
             std::fill(row_.begin(), row_.end(), 0);
             // The rows jumped over are black, however many there are.
             const std::int64_t blank = std::min(target, rows_) - ++y;
-            if (blank > 0) sink_.missing(row_.data(), blank);
+            if (blank > 0) sink_.repeat(row_.data(), blank);
         }
         y = target;
     }

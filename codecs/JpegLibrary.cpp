@@ -17,6 +17,7 @@
 #include <unistd.h>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include <jerror.h>
 
@@ -46,6 +47,7 @@ void EmitMessage(j_common_ptr cinfo, int level)
 {
     if (level != -1) return;
     auto* manager = reinterpret_cast<ErrorManager*>(cinfo->err);
+    if (cinfo->err->msg_code == JWRN_HIT_MARKER) manager->dataEnded = true;
     if (manager->warnings.count++ > 0) return;
     char text[JMSG_LENGTH_MAX];
     cinfo->err->format_message(cinfo, text);
@@ -172,6 +174,7 @@ jpeg_error_mgr* InstallErrorManager(ErrorManager& manager)
     manager.errorText[0] = '\0';
     manager.warnings = {};
     manager.stopped = false;
+    manager.dataEnded = false;
     manager.pub.reset_error_mgr = ResetErrorManager;
     return &manager.pub;
 }
@@ -239,33 +242,104 @@ void AttachFileSource(j_decompress_ptr cinfo, DataSource& source, int fd)
     source.block.resize(FileBlockSize);
 }
 
+namespace {
+
+// The datastream's bytes by offset, from memory or read from the file a
+// block at a time.
+class StreamBytes {
+public:
+    explicit StreamBytes(const DataSource& source) : source_(source)
+    {
+        if (source.fd >= 0) block_.resize(FileBlockSize);
+    }
+    // The byte at `at`, or -1 past the end.
+    int at(std::uint64_t offset)
+    {
+        if (!load(offset)) return -1;
+        return (source_.fd < 0 ? source_.data : block_.data())[offset - start_];
+    }
+    // The offset of the first 0xFF at or after `from`, or nothing before the end.
+    std::optional<std::uint64_t> nextFF(std::uint64_t from)
+    {
+        for (; load(from); from = start_ + length_) {
+            const std::uint8_t* base = source_.fd < 0 ? source_.data : block_.data();
+            const void* ff = std::memchr(base + (from - start_), 0xFF, static_cast<std::size_t>(length_ - (from - start_)));
+            if (ff) return start_ + static_cast<std::uint64_t>(static_cast<const std::uint8_t*>(ff) - base);
+        }
+        return std::nullopt;
+    }
+
+private:
+    bool load(std::uint64_t offset)
+    {
+        if (source_.fd < 0) {
+            length_ = source_.size;
+            return offset < source_.size;
+        }
+        if (offset >= start_ && offset < start_ + length_) return true;
+        const ssize_t n = ::pread(source_.fd, block_.data(), block_.size(), static_cast<off_t>(offset));
+        start_ = offset;
+        length_ = n > 0 ? static_cast<std::uint64_t>(n) : 0;
+        return length_ > 0;
+    }
+
+    const DataSource& source_;
+    std::vector<std::uint8_t> block_;
+    std::uint64_t start_ = 0, length_ = 0;
+};
+
+}  // namespace
+
+ScanFacts ReadScans(const DataSource& source, bool allScans)
+{
+    StreamBytes bytes(source);
+    ScanFacts facts;
+    std::uint64_t at = 2;  // after the start-of-image marker
+    bool searching = false;  // in entropy-coded data, or in bytes where a marker should be
+    for (;;) {
+        if (searching) {
+            const std::optional<std::uint64_t> ff = bytes.nextFF(at);
+            if (!ff) break;
+            const int next = bytes.at(*ff + 1);
+            if (next == 0x00 || (next >= 0xD0 && next <= 0xD7)) {  // stuffed zero, restart marker
+                at = *ff + 2;
+                continue;
+            }
+            at = *ff;
+            searching = false;
+        }
+        if (bytes.at(at) != 0xFF) {
+            searching = true;
+            continue;
+        }
+        const int marker = bytes.at(at + 1);
+        if (marker == 0xFF) {  // fill byte
+            ++at;
+            continue;
+        }
+        if (marker < 0 || marker == JPEG_EOI) break;  // the picture's data ends here
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+            at += 2;
+            continue;
+        }
+        const int high = bytes.at(at + 2), low = bytes.at(at + 3);
+        if (high < 0 || low < 0) break;
+        at += 2 + static_cast<std::uint64_t>(high << 8 | low);
+        if (marker != 0xDA) continue;
+        // A scan: its entropy-coded data follows the header.
+        if (++facts.scans > MaxScans) break;
+        const int first = bytes.at(at);
+        if (facts.scans == 1) facts.hasData = first >= 0 && !(first == 0xFF && bytes.at(at + 1) != 0x00);
+        if (!allScans) break;
+        searching = true;
+    }
+    return facts;
+}
+
 void CheckScanCount(const DataSource& source)
 {
-    int scans = 0;
-    bool afterFF = false;
-    const auto count = [&](const std::uint8_t* bytes, std::size_t n) {
-        if (n == 0) return;
-        if (afterFF && bytes[0] == 0xDA) ++scans;
-        // Only the bytes after an 0xFF matter: jump from one to the next.
-        for (const std::uint8_t* p = bytes; (p = static_cast<const std::uint8_t*>(std::memchr(p, 0xFF, bytes + n - p)));) {
-            if (++p == bytes + n) break;
-            if (*p == 0xDA) ++scans;
-        }
-        afterFF = bytes[n - 1] == 0xFF;
-    };
-    if (source.fd < 0) {
-        count(source.data, source.size);
-    } else {
-        std::vector<std::uint8_t> block(FileBlockSize);
-        off_t offset = 0;
-        for (;;) {
-            const ssize_t n = ::pread(source.fd, block.data(), block.size(), offset);
-            if (n <= 0 || scans > MaxScans) break;
-            count(block.data(), static_cast<std::size_t>(n));
-            offset += n;
-        }
-    }
-    if (scans > MaxScans) throw EInvalidGraphic("JPEG file has more than " + std::to_string(MaxScans) + " scans");
+    if (ReadScans(source, true).scans > MaxScans)
+        throw EInvalidGraphic("JPEG file has more than " + std::to_string(MaxScans) + " scans");
 }
 
 std::vector<std::uint8_t> EmbeddedProfile(j_decompress_ptr cinfo)

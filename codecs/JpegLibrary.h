@@ -23,6 +23,7 @@ struct ErrorManager {
     char errorText[JMSG_LENGTH_MAX];  // the library's words for the error
     DecodeWarnings warnings;           // damage read past, for this operation
     bool stopped = false;              // the jump came from a stop request
+    bool dataEnded = false;            // a scan's data ran out: the blocks after it are empty
 };
 
 // Installs the five entries: error_exit keeps the library's text and jumps to
@@ -85,9 +86,17 @@ struct Decompressor {
 // Real encoders write at most a few dozen scans; a file with thousands of
 // them costs minutes of decoding for nothing. More than this is refused.
 inline constexpr int MaxScans = 100;
+// The scans of a datastream, found by walking its markers from the start to
+// its end-of-image marker (entropy-coded data never holds a marker: every
+// 0xFF in it is stuffed), so whatever follows the picture is never read.
+struct ScanFacts {
+    int scans = 0;         // counted up to MaxScans + 1
+    bool hasData = false;  // the first scan holds entropy-coded data
+};
+// With `allScans` false the walk stops at the first scan's data.
+ScanFacts ReadScans(const DataSource& source, bool allScans);
 // Raises the refusal when the datastream holds more than MaxScans scans.
-// Counted before decoding, so such a file costs one quick pass, not minutes:
-// entropy-coded data never holds 0xFF 0xDA (every 0xFF in it is stuffed).
+// Counted before decoding, so such a file costs one quick pass, not minutes.
 void CheckScanCount(const DataSource& source);
 // The header keeps every APP1 (EXIF) and APP2 (ICC) segment it meets, and
 // a file can hold thousands: their declared lengths, up to the first scan,

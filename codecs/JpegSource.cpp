@@ -18,6 +18,7 @@ public:
         header_.progressive = jpeg_.progressiveOutput();
         header_.decodeMemory = jpeg_.decodeMemory();
         header_.decodeCost = jpeg_.decodeCost();
+        header_.workFollowsData = true;
     }
 
     const PictureHeader& header() const override { return header_; }

@@ -34,6 +34,10 @@ struct PictureHeader {
     // buffers, file bytes held, whole pictures of formats that cannot stream.
     // Reserved from the memory budget before readRows.
     std::uint64_t decodeMemory = 0;
+    // The decode's work grows with the file's data, not with the size it
+    // declares, so the picture is read whatever its size: rows past the end
+    // of the data cost nothing.
+    bool workFollowsData = false;
 };
 
 // Damage a decoder read past: the library's text of the first warning and
@@ -44,33 +48,35 @@ struct DecodeWarnings {
 };
 
 // Where a decoder's rows go. A row is 3 * width bytes of blue, green, red,
-// transparency already composited over white. Rows the file's data does not
-// reach are all one value, so they go on as a count, and cost no more than
-// one row however many there are.
+// transparency already composited over white. Rows known to repeat (rows
+// past the end of the file's data are all one value) go on as one row and a
+// count, and cost no more than one row however many there are. A picture
+// must deliver at least one row the plain way: rows made up for data that is
+// not there are no picture.
 class RowSink {
 public:
     using Each = std::function<void(const std::uint8_t* row)>;
-    using Missing = std::function<void(const std::uint8_t* row, std::int64_t count)>;
+    using Repeat = std::function<void(const std::uint8_t* row, std::int64_t count)>;
 
     template <class F>
         requires(!std::is_same_v<std::remove_cvref_t<F>, RowSink> && std::is_invocable_v<F&, const std::uint8_t*>)
     RowSink(F each) : each_(std::move(each))
     {
     }
-    RowSink(Each each, Missing missing) : each_(std::move(each)), missing_(std::move(missing)) {}
+    RowSink(Each each, Repeat repeat) : each_(std::move(each)), repeat_(std::move(repeat)) {}
 
     // One decoded row.
     void operator()(const std::uint8_t* row) const { each_(row); }
-    // `count` rows past the end of the file's data, all equal to `row`.
-    void missing(const std::uint8_t* row, std::int64_t count) const
+    // `count` rows, each equal to `row`.
+    void repeat(const std::uint8_t* row, std::int64_t count) const
     {
-        if (missing_) return missing_(row, count);
+        if (repeat_) return repeat_(row, count);
         for (; count > 0; --count) each_(row);
     }
 
 private:
     Each each_;
-    Missing missing_;
+    Repeat repeat_;
 };
 
 class PictureSource {

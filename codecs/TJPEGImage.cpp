@@ -145,7 +145,7 @@ public:
     }
     static std::uint64_t Memory(const jpeg_decompress_struct& cinfo)
     {
-        return 4 * static_cast<std::uint64_t>(cinfo.image_width) * RowsPerCall;
+        return 4 * static_cast<std::uint64_t>(cinfo.image_width) * RowsPerCall + CmykToSrgb::RowMemory(cinfo.image_width);
     }
     JSAMPROW row(int slot) { return buffer_.data() + 4 * static_cast<std::size_t>(width_) * slot; }
     void convert(int slot, std::uint8_t* bgr) { inks_.convertRow(row(slot), bgr, width_); }
@@ -332,16 +332,18 @@ void TJPEGImage::decode()
     run(keep, true);
 }
 
-void TJPEGImage::decodeRows(const std::function<void(const std::uint8_t* row)>& consumer)
+void TJPEGImage::decodeRows(const RowSink& consumer)
 {
     struct Stream : RowTarget {
-        const std::function<void(const std::uint8_t*)>& consumer;
+        const RowSink& consumer;
         std::vector<std::uint8_t> lines, colours;
         std::size_t lineBytes = 0;
+        int height = 0;
         std::vector<PaletteEntry> palette;
-        explicit Stream(const std::function<void(const std::uint8_t*)>& c) : consumer(c) {}
-        void start(int w, int, PixelFormat format, std::vector<PaletteEntry> p) override
+        explicit Stream(const RowSink& c) : consumer(c) {}
+        void start(int w, int h, PixelFormat format, std::vector<PaletteEntry> p) override
         {
+            height = h;
             lineBytes = static_cast<std::size_t>(RowBytes(w, BitsPerPixel(format)));
             lines.resize(lineBytes * RowsPerCall);
             if (format == PixelFormat::Indexed8) colours.resize(3 * static_cast<std::size_t>(w));
@@ -356,6 +358,11 @@ void TJPEGImage::decodeRows(const std::function<void(const std::uint8_t* row)>& 
             consumer(colours.data());
         }
         void abandon(int) override {}
+        bool takeRest(const std::uint8_t* bgr, int fromRow) override
+        {
+            consumer.repeat(bgr, height - fromRow);
+            return true;
+        }
     } stream(consumer);
     run(stream, false);
 }
@@ -367,6 +374,7 @@ void TJPEGImage::run(RowTarget& target, bool wholeRaster)
     // the jump back skips the destructors of anything made after it.
     std::optional<CmykRows> inks;
     std::optional<GreyRows> greys;
+    std::vector<std::uint8_t> plainRow;  // a grey row of one value, as blue, green, red
     if (setjmp(d.errors.jump)) {
         if (d.started) target.abandon(static_cast<int>(d.cinfo.output_scanline));
         warnings_ = d.errors.warnings;
@@ -379,6 +387,8 @@ void TJPEGImage::run(RowTarget& target, bool wholeRaster)
     // The library could decode arithmetic coding; this program never has.
     if (d.cinfo.arith_code) throw EJPEG(1);
     if (jpeg_has_multiple_scans(&d.cinfo)) jpeg::CheckScanCount(d.source);
+    // Rows made up for data that is not there are no picture.
+    if (!wholeRaster && !jpeg::ReadScans(d.source, false).hasData) throw EInvalidGraphic(msg::NoPictureData);
     const bool cmyk = AsksForCmyk(d.cinfo);
 
     d.cinfo.scale_num = 1;
@@ -409,22 +419,44 @@ void TJPEGImage::run(RowTarget& target, bool wholeRaster)
     d.started = true;
     if (cmyk) inks.emplace(d.cinfo, data_.iccProfile);
     if (grey) greys.emplace(d.cinfo, indexed);
+    // Once a single-scan file's data has ended (without restart markers,
+    // after which it could resume), every block still to come is empty, so
+    // past the rows that share blocks or upsampling with the last data (three
+    // rows of blocks are more than enough) the rows are all one value: the
+    // rest is handed on as a count instead of decoded.
+    const bool sequential = !jpeg_has_multiple_scans(&d.cinfo) && !quantized && d.cinfo.restart_interval == 0;
+    const int components = d.cinfo.out_color_components;
+    const std::size_t rawBytes = static_cast<std::size_t>(d.cinfo.output_width) * static_cast<std::size_t>(components);
+    std::optional<int> plainFrom;
+    bool restTaken = false;
     // Several rows a call: the library then upsamples without copying rows
     // aside. The pixels are the same whatever the count.
     JSAMPROW rows[RowsPerCall];
-    while (d.cinfo.output_scanline < d.cinfo.output_height) {
+    while (d.cinfo.output_scanline < d.cinfo.output_height && !restTaken) {
         const int first = static_cast<int>(d.cinfo.output_scanline);
         const int count = std::min(RowsPerCall, static_cast<int>(d.cinfo.output_height) - first);
         for (int k = 0; k < count; ++k) rows[k] = inks ? inks->row(k) : greys ? greys->row(k) : target.row(first + k, k);
         const int got = static_cast<int>(jpeg_read_scanlines(&d.cinfo, rows, static_cast<JDIMENSION>(count)));
         if (got == 0) break;
-        for (int k = 0; k < got; ++k) {
-            if (inks) inks->convert(k, target.row(first + k, k));
-            if (greys) greys->convert(k, target.row(first + k, k));
-            target.rowDone(first + k, k);
+        if (sequential && d.errors.dataEnded && !plainFrom) plainFrom = first + 3 * d.cinfo.max_v_samp_factor * DCTSIZE;
+        for (int k = 0; k < got && !restTaken; ++k) {
+            const int r = first + k;
+            // All pixels alike: each byte equals the one a pixel further on.
+            const bool plain = plainFrom && r >= *plainFrom &&
+                               std::memcmp(rows[k], rows[k] + components, rawBytes - static_cast<std::size_t>(components)) == 0;
+            if (plain && greys) {
+                plainRow.assign(3 * static_cast<std::size_t>(d.cinfo.output_width), rows[k][0]);
+                restTaken = target.takeRest(plainRow.data(), r);
+                if (restTaken) break;
+            }
+            if (inks) inks->convert(k, target.row(r, k));
+            if (greys) greys->convert(k, target.row(r, k));
+            if (plain && !greys) restTaken = target.takeRest(target.row(r, k), r);
+            if (!restTaken) target.rowDone(r, k);
         }
     }
-    jpeg_finish_decompress(&d.cinfo);
+    if (restTaken) jpeg_abort_decompress(&d.cinfo);
+    else jpeg_finish_decompress(&d.cinfo);
     warnings_ = d.errors.warnings;
 }
 

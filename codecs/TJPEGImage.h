@@ -84,7 +84,8 @@ public:
     void decodeInto(Raster24& destination);
     // Decodes without keeping the picture: each row, from the top, as
     // 24-bit blue, green, red bytes, the same as decodeInto's after make24Bit.
-    void decodeRows(const std::function<void(const std::uint8_t* row)>& consumer);
+    // Once the data has ended, the rows left, all one value, go on as a count.
+    void decodeRows(const RowSink& consumer);
     // Replaces the datastream by an empty one and the picture by `source`.
     void takeRaster(const Raster24& source);
 
@@ -109,6 +110,9 @@ private:
         virtual std::uint8_t* row(int r, int slot) = 0;
         virtual void rowDone(int r, int slot) = 0;
         virtual void abandon(int fromRow) = 0;  // the library failed at this row
+        // Offers the rows from `fromRow` to the end, all equal to `bgr`; true
+        // when taken, and then the library is not asked for them.
+        virtual bool takeRest(const std::uint8_t*, int) { return false; }
     };
 
     void readHeader();

@@ -125,8 +125,10 @@ private:
     // memory, or before any row was read, fails the picture.
     void damaged(std::uint64_t rowsRead, std::uint64_t offset, std::uint64_t length, const char* fallback);
     void readLayout();
-    // Hands every stored row, as the library decodes it, to `row`.
-    void readStrips(const std::function<void(const std::uint8_t*)>& row);
+    // Hands every stored row, as the library decodes it, to `row`; rows of
+    // a strip that its data does not reach go to `rest` as a count.
+    using Rows = std::function<void(const std::uint8_t* samples, std::uint64_t count)>;
+    void readStrips(const std::function<void(const std::uint8_t*)>& row, const Rows& rest);
     void readTiles(const std::function<void(const std::uint8_t*)>& row);
     void convert(std::uint8_t* samples, std::uint8_t* bgr) const;
 
@@ -314,7 +316,7 @@ void TiffSource::readLayout()
     CheckMemoryBudget(header_.decodeMemory + 3 * std::uint64_t(width));
 }
 
-void TiffSource::readStrips(const std::function<void(const std::uint8_t*)>& row)
+void TiffSource::readStrips(const std::function<void(const std::uint8_t*)>& row, const Rows& rest)
 {
     TIFF* t = tiff_.get();
     const std::uint64_t rowsPerStrip = buffer_ / scanline_;
@@ -330,13 +332,15 @@ void TiffSource::readStrips(const std::function<void(const std::uint8_t*)>& row)
             got = std::max<tmsize_t>(got, 0);
         }
         std::fill(strip.begin() + got, strip.begin() + wanted, 0);
-        for (std::uint64_t r = 0; r < rows; ++r) row(strip.data() + r * scanline_);
+        const std::uint64_t decoded = std::min<std::uint64_t>(rows, (static_cast<std::uint64_t>(got) + scanline_ - 1) / scanline_);
+        for (std::uint64_t r = 0; r < decoded; ++r) row(strip.data() + r * scanline_);
+        if (decoded < rows) rest(strip.data() + decoded * scanline_, rows - decoded);
         y += rows;
     }
     if (y < std::uint64_t(header_.height)) {
         damaged(y, 0, 0, "strips are missing");
         std::fill(strip.begin(), strip.begin() + static_cast<std::ptrdiff_t>(scanline_), 0);
-        for (; y < std::uint64_t(header_.height); ++y) row(strip.data());
+        rest(strip.data(), std::uint64_t(header_.height) - y);
     }
 }
 
@@ -422,9 +426,13 @@ void TiffSource::readRows(const RowSink& sink)
         convert(const_cast<std::uint8_t*>(samples), bgr.data());
         sink(bgr.data());
     };
+    const auto rest = [&](const std::uint8_t* samples, std::uint64_t count) {
+        convert(const_cast<std::uint8_t*>(samples), bgr.data());
+        sink.repeat(bgr.data(), static_cast<std::int64_t>(count));
+    };
     try {
         if (TIFFIsTiled(tiff_.get())) readTiles(row);
-        else readStrips(row);
+        else readStrips(row, rest);
     } catch (const std::bad_alloc&) {
         throw EOutOfMemory();
     }

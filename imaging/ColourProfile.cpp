@@ -272,7 +272,16 @@ CmykToSrgb::CmykToSrgb(const std::vector<std::uint8_t>& icc, bool adobeInverted)
 void CmykToSrgb::convertRow(const std::uint8_t* cmyk, std::uint8_t* bgr, int width) const
 {
     if (transform_) {
+        // Rows repeat (a plain background, the rows past the end of damaged
+        // data): each distinct row goes through the transform once.
+        const std::size_t in = 4 * static_cast<std::size_t>(width), out = 3 * static_cast<std::size_t>(width);
+        if (lastIn_.size() == in && std::memcmp(lastIn_.data(), cmyk, in) == 0) {
+            std::memcpy(bgr, lastOut_.data(), out);
+            return;
+        }
         cmsDoTransform(transform_.get(), cmyk, bgr, static_cast<cmsUInt32Number>(width));
+        lastIn_.assign(cmyk, cmyk + in);
+        lastOut_.assign(bgr, bgr + out);
         return;
     }
     for (int x = 0; x < width; ++x, cmyk += 4, bgr += 3) {

@@ -64,13 +64,16 @@ std::vector<std::uint8_t> ProfileForRows(const std::vector<std::uint8_t>& icc, b
 class CmykToSrgb {
 public:
     CmykToSrgb(const std::vector<std::uint8_t>& icc, bool adobeInverted);
-    // 4 * width bytes in, 3 * width bytes out.
+    // 4 * width bytes in, 3 * width bytes out. Not for two threads at once.
     void convertRow(const std::uint8_t* cmyk, std::uint8_t* bgr, int width) const;
     bool usesProfile() const { return transform_ != nullptr; }
+    // Memory convertRow keeps besides the transform, for rows of `width`.
+    static std::uint64_t RowMemory(std::uint64_t width) { return 7 * width; }
 
 private:
     std::shared_ptr<void> transform_;
     bool inverted_;
+    mutable std::vector<std::uint8_t> lastIn_, lastOut_;  // the last row through the transform
 };
 
 }  // namespace pictavo

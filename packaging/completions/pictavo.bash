@@ -42,14 +42,14 @@ _pictavo()
         --name)
             COMPREPLY=($(compgen -W '{series}{n} {stem} {stem}-{n}' -- "$cur"))
             return ;;
-        --series | --memory-limit | --help | -h | --version | -V)
+        --series | --memory-limit | --max-pixels | --help | -h | --version | -V)
             return ;;
     esac
     $split && return
 
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '--format --output-format --size --quality --metadata --sharpen --series --name --output --recursive
-            --files-from --shard --update --keep-going --jobs --memory-limit --strict --quiet --help --version' -- "$cur"))
+            --files-from --shard --update --keep-going --jobs --memory-limit --max-pixels --strict --quiet --help --version' -- "$cur"))
         [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
         return
     fi

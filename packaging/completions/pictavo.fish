@@ -18,5 +18,6 @@ complete -c pictavo -s u -l update -d 'Leave outputs that are up to date as they
 complete -c pictavo -s k -l keep-going -d 'Go on past a picture that fails'
 complete -c pictavo -s j -l jobs -x -d 'Pictures worked on at once'
 complete -c pictavo -l memory-limit -x -d 'Memory the whole run may use (K, M or G)'
+complete -c pictavo -l max-pixels -x -d 'Largest picture read whose work does not follow its data'
 complete -c pictavo -l strict -d 'Fail when any picture was damaged'
 complete -c pictavo -s q -l quiet -d 'Print nothing but errors'

@@ -83,6 +83,7 @@ TEST(Options, UsageErrors)
         {{"--quality", "101", "f"}, "--quality takes 1 to 100"},
         {{"--output-format", "gif", "f"}, "--output-format takes jpg, webp, avif, jxl, png"},
         {{"--jobs", "0", "f"}, "--jobs takes 1 to 256"},
+        {{"--max-pixels", "1e9", "f"}, "--max-pixels takes a number of pixels, such as 2000000000"},
         {{"--bogus", "f"}, "unrecognized option '--bogus'"},
         {{"--s", "f"}, "option '--s' is ambiguous; possibilities: '--size' '--sharpen' '--series' '--shard' '--strict'"},
         {{"--series"}, "option '--series' requires an argument"},

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <cstdio>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -112,6 +113,28 @@ std::vector<std::uint8_t> WithScans(const std::vector<std::uint8_t>& jpeg, int s
                                                    jpeg.begin() + static_cast<std::ptrdiff_t>(end));
     out.insert(out.end(), {0xFF, 0xD9});
     return out;
+}
+
+// The JPEG up to the end of its first scan's header: no picture data.
+std::vector<std::uint8_t> HeadersOnly(std::vector<std::uint8_t> jpeg)
+{
+    for (std::size_t i = 2; i + 3 < jpeg.size(); i += 2 + (jpeg[i + 2] << 8 | jpeg[i + 3]))
+        if (jpeg[i + 1] == 0xDA) {
+            jpeg.resize(i + 2 + (jpeg[i + 2] << 8 | jpeg[i + 3]));
+            break;
+        }
+    return jpeg;
+}
+
+// A 16 x 16 CMYK JPEG tagged with a CMYK profile, as ImageMagick writes it.
+std::vector<std::uint8_t> CmykJpeg()
+{
+    ScratchDir dir;
+    const std::string profile = "/usr/share/color/icc/ghostscript/default_cmyk.icc";
+    const std::string command = "convert -size 16x16 gradient:red-blue -colorspace CMYK " +
+                                (fs::exists(profile) ? "-profile " + profile + " " : std::string()) + dir.file("c.jpg");
+    if (std::system(command.c_str()) != 0) return {};
+    return test::ReadBytes(dir.file("c.jpg"));
 }
 
 // A JPEG with `count` full-length ICC segments (APP2) before its frame.
@@ -294,6 +317,8 @@ TEST(Safety, HostileFilesStayWithinTheMemoryBudget)
         const char* name;
         std::function<std::vector<std::uint8_t>()> bytes;
         const char* message;  // "" when it must be written
+        off_t holes = 0;      // the file is extended to this size with holes
+        bool white = false;   // the output must be white
     };
     const ScratchDir scratch;
     const Case cases[] = {
@@ -307,7 +332,31 @@ TEST(Safety, HostileFilesStayWithinTheMemoryBudget)
          ""},
         {"scans.jpg", [] { return WithScans(test::MakeJpeg(256, 256, test::Gradient, {.progressive = true}), 1000); },
          "JPEG file has more than 100 scans"},
-        {"sparse.jpg", [] { return std::vector<std::uint8_t>(); }, "JPEG error #52"},
+        {"sparse.jpg", [] { return std::vector<std::uint8_t>(); }, "JPEG error #52", off_t(1) << 32},
+        // The scan count stops at the end of the picture's data.
+        {"trailing.jpg", [&] { return progressive; }, "", off_t(64) << 30},
+        {"headers.jpg", [] { return HeadersOnly(test::MakeJpeg(64, 64, test::Gradient)); },
+         "The picture's data ends before its first row"},
+        // Rows past the end of the data cost one row, however many they are:
+        // 6 gigapixels from 24 KB, 65500 x 65500 CMYK through a profile.
+        {"reallybig.bmp",
+         [] {
+             std::vector<std::uint8_t> bytes = Bmp(3000000, 2000000, 24);
+             bytes.resize(24630, 0x80);
+             return bytes;
+         },
+         ""},
+        {"cmyk.jpg", [] { return Claiming(CmykJpeg(), 65500, 65500); }, ""},
+        // Box sums past 32 bits: index 0 of the table is white.
+        {"tall.bmp",
+         [] {
+             return test::MakeBmp({.width = 1, .height = 0x7FFFFFFF, .bits = 1, .palette = {0xFFFFFF, 0},
+                                   .pixels = std::vector<std::uint8_t>(1024, 0)});
+         },
+         "", 0, true},
+        // A run of two bytes can paint a row: the size alone is refused.
+        {"runs.bmp", [] { return test::MakeBmp({.width = 100000, .height = 100000, .bits = 8, .compression = 1, .colorsUsed = 1, .palette = {0}}); },
+         "The picture is 100000 x 100000 pixels, more than the 1000000000 allowed"},
         {"markers.jpg", [] { return WithMarkers(test::MakeJpeg(16, 16, test::Gradient), 1100); }, "Out of memory"},
         // Sizes only the libraries see: the AV1 sequence header's, libjpeg's
         // coefficients inside libtiff, profiles and metadata.
@@ -326,9 +375,10 @@ TEST(Safety, HostileFilesStayWithinTheMemoryBudget)
         {
             const std::vector<std::uint8_t> bytes = c.bytes();
             if (bytes.empty() && std::string(c.name) == "grid.heic") continue;  // heif-enc is missing
+            ASSERT_FALSE(bytes.empty() && c.holes == 0) << c.name;
             test::WriteBytes(dir.file(c.name), bytes);
-            if (bytes.empty()) {
-                ASSERT_EQ(truncate(dir.file(c.name).c_str(), off_t(1) << 32), 0);  // 4 GiB of holes
+            if (c.holes) {
+                ASSERT_EQ(truncate(dir.file(c.name).c_str(), c.holes), 0);
             }
         }
         const std::string extension = fs::path(c.name).extension().string();
@@ -341,6 +391,14 @@ TEST(Safety, HostileFilesStayWithinTheMemoryBudget)
         EXPECT_NE(r.err.find(c.message), std::string::npos) << c.name << ": " << r.err;
         EXPECT_LT(r.peakKiB, PeakBoundKiB) << c.name;
         EXPECT_LT(seconds, SecondsBound) << c.name;
+        if (!c.white) continue;
+        Raster24 written;
+        TJPEGImage jpeg;
+        jpeg.loadFromFile((out.path() / "RurOdi01.jpg").string());
+        jpeg.decodeInto(written);
+        written.make24Bit();
+        for (int y = 0; y < written.height(); ++y)
+            for (int x = 0; x < 3 * written.width(); ++x) ASSERT_EQ(written.scanLine(y)[x], 255) << c.name;
     }
     // Honest pictures at several jobs: what the process keeps from one
     // picture for the next counts against the budget too, and so do the
