@@ -232,9 +232,17 @@ void TMain_Form::createStrip()
     OutputFormatBox->setToolTip("The format of the written pictures; JPEG keeps the classic series");
     for (const OutputFormat& format : OutputFormats()) OutputFormatBox->addItem(format.title, format.name);
 
+    KeepMetadataBox = new QCheckBox("Keep copyright and date", this);
+    KeepMetadataBox->setObjectName("KeepMetadataBox");
+    KeepMetadataBox->setGeometry(260, top + 25, 165, 17);
+    KeepMetadataBox->setFont(regular);
+    KeepMetadataBox->setToolTip("Keep the photographer, copyright, description, capture date and camera settings;\n"
+                                "the place the photo was taken, serial numbers and owner are never kept");
+
     setTabOrder(CheckBox1, OutputFolderButton);
     setTabOrder(OutputFolderButton, OutputFolderReset);
     setTabOrder(OutputFolderReset, OutputFormatBox);
+    setTabOrder(OutputFormatBox, KeepMetadataBox);
 }
 
 void TMain_Form::setOutputFolder(const QString& folder)
@@ -269,7 +277,7 @@ void TMain_Form::colourControls()
     setPalette(silver);
     setAutoFillBackground(true);
     // Texts are dark grey unless said otherwise; the list keeps the window colours.
-    for (QWidget* w : std::initializer_list<QWidget*>{Button6, Button1, Edit1, CheckBox1}) {
+    for (QWidget* w : std::initializer_list<QWidget*>{Button6, Button1, Edit1, CheckBox1, KeepMetadataBox}) {
         QPalette p = w->palette();
         p.setColor(QPalette::Window, Silver);
         for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {  // disabled stays faint
@@ -304,6 +312,7 @@ void TMain_Form::readChoices()
     model_.sharpen = CheckBox1->isChecked();
     model_.series = Edit1->text().toStdString();
     model_.outputFormat = &OutputFormats().at(std::max(0, OutputFormatBox->currentIndex()));
+    model_.metadata = KeepMetadataBox->isChecked() ? MetadataPolicy::Safe : MetadataPolicy::None;
 }
 
 void TMain_Form::showModel()
@@ -456,6 +465,7 @@ void TMain_Form::restoreSettings()
     index("size", RadioGroup1);
     index("quality", RadioGroup2);
     if (settings.contains("sharpen")) CheckBox1->setChecked(settings.value("sharpen").toBool());
+    if (settings.contains("keepMetadata")) KeepMetadataBox->setChecked(settings.value("keepMetadata").toBool());
     if (const QString series = settings.value("series").toString(); !series.trimmed().isEmpty()) Edit1->setText(series);
     if (const int format = OutputFormatBox->findData(settings.value("outputFormat").toString()); format >= 0)
         OutputFormatBox->setCurrentIndex(format);
@@ -472,6 +482,7 @@ void TMain_Form::saveSettings() const
     settings.setValue("size", RadioGroup1->itemIndex());
     settings.setValue("quality", RadioGroup2->itemIndex());
     settings.setValue("sharpen", CheckBox1->isChecked());
+    settings.setValue("keepMetadata", KeepMetadataBox->isChecked());
     settings.setValue("series", Edit1->text());
     settings.setValue("outputFormat", OutputFormatBox->currentData());
     settings.setValue("outputFolder", outputFolder_);

@@ -104,6 +104,7 @@ public:
     QToolButton* OutputFolderReset;
     QLabel* OutputFormatCaption;
     QComboBox* OutputFormatBox;  // the output-format table, in its order
+    QCheckBox* KeepMetadataBox;  // metadata policy safe, else none
 
 signals:
     void runFinished();

@@ -42,6 +42,7 @@ TEST(MainForm, EveryControlWhereAndWhatItShouldBe)
         {f.OutputFolderButton, {189, 309, 23, 21}, "..."},
         {f.OutputFolderReset, {214, 309, 23, 21}, "x"},
         {f.OutputFormatBox, {310, 293, 115, 21}, ""},
+        {f.KeepMetadataBox, {260, 318, 165, 17}, "Keep copyright and date"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.control->geometry(), c.geometry) << c.control->objectName().toStdString();
@@ -111,7 +112,7 @@ TEST(MainForm, DefaultsHintsAndTabOrder)
     QApplication::setActiveWindow(&f);
     f.Button6->setFocus();
     std::vector<QString> order;
-    for (int i = 0; i < 11; ++i) {
+    for (int i = 0; i < 12; ++i) {
         QWidget* w = QApplication::focusWidget();
         ASSERT_NE(w, nullptr);
         order.push_back(qobject_cast<QRadioButton*>(w) ? w->parentWidget()->objectName() : w->objectName());
@@ -119,7 +120,7 @@ TEST(MainForm, DefaultsHintsAndTabOrder)
         QApplication::sendEvent(w, &tab);
     }
     EXPECT_EQ(order, (std::vector<QString>{"Button6", "ListBox1", "Button1", "RadioGroup1", "RadioGroup2", "Edit1",
-                                           "RadioGroup3", "CheckBox1", "OutputFolderButton", "OutputFormatBox", "Button6"}));
+                                           "RadioGroup3", "CheckBox1", "OutputFolderButton", "OutputFormatBox", "KeepMetadataBox", "Button6"}));
     EXPECT_EQ(f.ProgressBar1->focusPolicy(), Qt::NoFocus);
 }
 

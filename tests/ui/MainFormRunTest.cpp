@@ -167,7 +167,9 @@ TEST(MainForm, OutputFolderCountAndKeptSettings)
         f.CheckBox1->setChecked(true);
         f.Edit1->setText("Shop");
         f.OutputFormatBox->setCurrentIndex(4);
+        f.KeepMetadataBox->setChecked(true);
         f.Button1->click();
+        EXPECT_EQ(f.model().metadata, MetadataPolicy::Safe);
         ASSERT_TRUE(uitest::WaitForRun(f));
         EXPECT_EQ(counts, QStringList({"1 / 3", "2 / 3", "3 / 3"}));
         EXPECT_TRUE(f.ProgressCount->text().isEmpty());
@@ -197,6 +199,7 @@ TEST(MainForm, OutputFolderCountAndKeptSettings)
         EXPECT_EQ(g.Edit1->text(), c.series);
         EXPECT_EQ(g.OutputFolderPath->toolTip(), c.folder);
         EXPECT_EQ(g.OutputFormatBox->currentIndex(), c.format);
+        EXPECT_TRUE(g.KeepMetadataBox->isChecked());
     }
     QSettings("pictavo", QApplication::applicationName()).clear();
 }
