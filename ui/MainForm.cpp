@@ -209,18 +209,18 @@ void TMain_Form::createStrip()
     OutputFolderPath->setIndent(3);
     OutputFolderPath->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
-    OutputFolderButton = new QToolButton(this);
-    OutputFolderButton->setObjectName("OutputFolderButton");
-    OutputFolderButton->setText("...");
-    OutputFolderButton->setGeometry(189, top + 16, 23, 21);
-    OutputFolderButton->setCursor(Qt::PointingHandCursor);
-    OutputFolderButton->setToolTip("Choose the folder the pictures are written to");
-    OutputFolderReset = new QToolButton(this);
-    OutputFolderReset->setObjectName("OutputFolderReset");
-    OutputFolderReset->setText("x");
-    OutputFolderReset->setGeometry(214, top + 16, 23, 21);
-    OutputFolderReset->setCursor(Qt::PointingHandCursor);
-    OutputFolderReset->setToolTip("Write beside the originals");
+    const auto toolButton = [this](const char* text, int left, int y, const char* hint, const char* name) {
+        auto* button = new QToolButton(this);
+        button->setObjectName(name);
+        button->setText(text);
+        button->setGeometry(left, y, 23, 21);
+        button->setCursor(Qt::PointingHandCursor);
+        button->setToolTip(hint);
+        return button;
+    };
+    OutputFolderButton =
+        toolButton("...", 189, top + 16, "Choose the folder the pictures are written to", "OutputFolderButton");
+    OutputFolderReset = toolButton("x", 214, top + 16, "Write beside the originals", "OutputFolderReset");
     setOutputFolder({});
 
     OutputFormatCaption = MakeLabel(this, "Write as", QRect(260, top + 3, 48, 13), regular, DarkGrey, "OutputFormatCaption");

@@ -19,21 +19,11 @@ namespace {
 namespace fs = std::filesystem;
 using pictavo::test::ScratchDir;
 
-struct Result {
-    int status;
-    std::string out;  // standard output and standard error together
-};
+using Result = pictavo::test::CommandResult;  // standard output and standard error together
 
 Result Tool(const std::string& arguments, const std::string& folder = ".")
 {
-    const std::string command = "cd '" + folder + "' && " + PICTAVO_TOOL + " " + arguments + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    std::string out;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    const int status = pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+    return pictavo::test::RunCommand("cd '" + folder + "' && " + PICTAVO_TOOL + " " + arguments);
 }
 
 void Photos(const ScratchDir& dir, int count)
@@ -274,16 +264,13 @@ TEST(PictavoTool, DamageIsReportedAndFailuresSayWhy)
 
 namespace {
 
-bool Have(const char* program)
-{
-    return std::system((std::string("command -v ") + program + " >/dev/null 2>&1").c_str()) == 0;
-}
+using pictavo::test::HaveProgram;
 
 // A folder of the photos people have: every format is listed by extension,
 // read by content (a PNG named .jpg too) and numbered in list order.
 TEST(PictavoTool, MixedFolderReadsEveryFormatByContent)
 {
-    if (!Have("convert") || !Have("heif-enc")) GTEST_SKIP() << "needs ImageMagick and heif-enc";
+    if (!HaveProgram("convert") || !HaveProgram("heif-enc")) GTEST_SKIP() << "needs ImageMagick and heif-enc";
     ScratchDir dir, out;
     const std::string d = dir.path().string() + "/";
     const std::string make = "convert -size 320x200 gradient:red-blue ";
