@@ -9,6 +9,13 @@ TargetSize BatchModel::target() const
     return customSize ? *customSize : SizePresets.at(static_cast<std::size_t>(sizeIndex));
 }
 
+std::vector<TargetSize> BatchModel::targets() const
+{
+    std::vector<TargetSize> all{target()};
+    all.insert(all.end(), moreSizes.begin(), moreSizes.end());
+    return all;
+}
+
 int BatchModel::quality() const
 {
     return customQuality ? *customQuality : QualityPresets.at(static_cast<std::size_t>(qualityIndex));

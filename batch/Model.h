@@ -62,8 +62,15 @@ struct BatchModel {
     MetadataPolicy metadata = MetadataPolicy::None;
     // Larger pictures whose decoding is not bounded by their data are refused.
     std::uint64_t maxPixels = DefaultMaxPixels;
+    // Further targets written from the same decode of each picture.
+    std::vector<TargetSize> moreSizes;
+    // What transparency is composited over where it is not kept: blue,
+    // green, red.
+    std::array<std::uint8_t, 3> background{255, 255, 255};
 
     TargetSize target() const;
+    // target(), then moreSizes.
+    std::vector<TargetSize> targets() const;
     int quality() const;
 };
 

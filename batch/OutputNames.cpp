@@ -10,7 +10,11 @@
 namespace pictavo {
 namespace {
 
-constexpr std::array<const char*, 3> Fields = {"{series}", "{n}", "{stem}"};
+constexpr std::array<const char*, 5> Fields = {"{series}", "{n}", "{stem}", "{w}", "{h}"};
+
+// {w} and {h} are known only once a picture's header is read: names keep
+// them as a NUL and a letter, which no file name or template can hold.
+const std::string WidthMark("\0w", 2), HeightMark("\0h", 2);
 
 const std::string Separators("/\\\0", 3);
 
@@ -28,6 +32,27 @@ std::string FolderOf(const std::string& input)
     return slash == std::string::npos ? std::string() : input.substr(0, slash + 1);
 }
 
+// `name` with its marks of {w} and {h} replaced.
+std::string Filled(const std::string& name, const std::string& width, const std::string& height)
+{
+    std::string out;
+    for (std::size_t at = 0; at < name.size(); ++at) {
+        if (name[at] != '\0' || at + 1 == name.size()) {
+            out += name[at];
+            continue;
+        }
+        out += name[at + 1] == 'w' ? width : height;
+        ++at;
+    }
+    return out;
+}
+
+// A name as messages show it: its size fields as the template spelled them.
+std::string Shown(const std::string& name)
+{
+    return Filled(name, "{w}", "{h}");
+}
+
 }  // namespace
 
 std::string NameTemplateError(const std::string& nameTemplate)
@@ -36,7 +61,7 @@ std::string NameTemplateError(const std::string& nameTemplate)
         if (!FieldAt(nameTemplate, at)) {
             const std::size_t end = nameTemplate.find('}', at);
             return "unknown field " + nameTemplate.substr(at, end == std::string::npos ? end : end - at + 1) +
-                   " (the fields are {series}, {n} and {stem})";
+                   " (the fields are {series}, {n}, {stem}, {w} and {h})";
         }
     return "";
 }
@@ -54,10 +79,22 @@ std::string ExpandName(const std::string& nameTemplate, const std::string& serie
         const std::string_view f(field);
         if (f == "{series}") name += series;
         else if (f == "{n}") name += SeriesNumber(index);
+        else if (f == "{w}") name += WidthMark;
+        else if (f == "{h}") name += HeightMark;
         else name += std::filesystem::path(input).filename().stem().string();
         at += f.size();
     }
     return name + "." + extension;
+}
+
+bool HasSizeFields(const std::string& name)
+{
+    return name.find('\0') != std::string::npos;
+}
+
+std::string WithSize(const std::string& name, int width, int height)
+{
+    return Filled(name, std::to_string(width), std::to_string(height));
 }
 
 void CheckSeries(const std::string& series)
@@ -70,8 +107,12 @@ void CheckSeries(const std::string& series)
 
 std::vector<std::string> NameOutputs(const std::string& nameTemplate, const std::string& series,
                                      const std::vector<std::string>& inputs, bool mirrorFolders,
-                                     const std::string& extension)
+                                     const std::string& extension, int sizes)
 {
+    if (sizes > 1 && nameTemplate.find("{w}") == std::string::npos && nameTemplate.find("{h}") == std::string::npos)
+        throw ResizeError("The sizes of one picture would all be written as one file. Nothing was written; put {w} "
+                          "or {h} in the name template.",
+                          "");
     const std::string trimmed = Trim(series);
     if (nameTemplate.find("{series}") != std::string::npos) CheckSeries(trimmed);
     std::vector<std::string> outputs;
@@ -80,15 +121,15 @@ std::vector<std::string> NameOutputs(const std::string& nameTemplate, const std:
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         const std::string folder = mirrorFolders ? FolderOf(inputs[i]) : std::string();
         const std::string name = ExpandName(nameTemplate, trimmed, numbers[folder]++, inputs[i], extension);
-        if (name.find_first_of(Separators) != std::string::npos)
-            throw ResizeError("The output name \"" + name + "\" of " + inputs[i] +
+        if (WithSize(name, 1, 1).find_first_of(Separators) != std::string::npos)
+            throw ResizeError("The output name \"" + Shown(name) + "\" of " + inputs[i] +
                                   " must not contain / or \\: outputs are written into the output folder",
                               "");
         if (name == "." + extension) throw ResizeError("The name template gives " + inputs[i] + " an empty name", "");
         const auto [it, fresh] = owner.emplace(folder + name, i);
         if (!fresh)
             throw ResizeError(inputs[it->second] + " and " + inputs[i] + " would both be written as " + folder +
-                                  name + ". Nothing was written; put {n} in the name template.",
+                                  Shown(name) + ". Nothing was written; put {n} in the name template.",
                               "");
         outputs.push_back(folder + name);
     }

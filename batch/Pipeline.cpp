@@ -53,32 +53,47 @@ ReductionPlan PlanFor(const PictureHeader& header, TargetSize target, bool sharp
 
 std::uint64_t MemoryFor(const PictureHeader& header, const ReductionPlan& plan, const OutputFormat& format)
 {
-    const std::uint64_t row = 3 * static_cast<std::uint64_t>(header.width);
+    const std::uint64_t row = (plan.alpha ? 4 : 3) * static_cast<std::uint64_t>(header.width);
     return header.decodeMemory + row + Reduction::MemoryFor(plan) + format.memory(plan.targetWidth, plan.targetHeight);
 }
 
-Raster24 Reduce(PictureSource& source, const ReductionPlan& plan)
+std::vector<ReducedPicture> Reduce(PictureSource& source, const std::vector<ReductionPlan>& plans)
 {
-    Reduction reduction(plan);
+    // Each reducer writes into its own member: they stay where they are made.
+    std::vector<std::unique_ptr<Reduction>> reductions;
+    for (const ReductionPlan& plan : plans) reductions.push_back(std::make_unique<Reduction>(plan));
     bool decoded = false;
     source.readRows({[&](const std::uint8_t* row) {
                          decoded = true;
-                         reduction.addRow(row);
+                         for (const auto& reduction : reductions) reduction->addRow(row);
                      },
-                     [&](const std::uint8_t* row, std::int64_t count) { reduction.addRows(row, count); }});
+                     [&](const std::uint8_t* row, std::int64_t count) {
+                         for (const auto& reduction : reductions) reduction->addRows(row, count);
+                     }});
     // Rows made up for data that is not there are no picture.
     if (!decoded) throw EInvalidGraphic(msg::NoPictureData);
-    return reduction.finish();
+    std::vector<ReducedPicture> reduced;
+    for (const auto& reduction : reductions) {
+        Raster24 colour = reduction->finish();
+        reduced.push_back({std::move(colour), reduction->takeAlpha()});
+    }
+    return reduced;
 }
 
 std::vector<std::uint8_t> Encode(const Raster24& picture, const PictureHeader& header, int quality,
-                                 const OutputFormat& format, const OutputMetadata* metadata)
+                                 const OutputFormat& format, const OutputMetadata* metadata,
+                                 const std::vector<std::uint8_t>& alpha)
 {
     if (picture.width() == 0 || picture.height() == 0) return {};
     const EncodeSettings settings{.quality = std::clamp(quality, 1, 100),
                                   .progressive = header.progressive.value_or(JPEGDefaults().progressiveOutput),
                                   .metadata = metadata};
-    return format.encode(PictureOf(picture), settings);
+    EncoderPicture encoded = PictureOf(picture);
+    if (!alpha.empty()) {
+        encoded.alpha = alpha.data();
+        encoded.alphaStride = picture.width();
+    }
+    return format.encode(encoded, settings);
 }
 
 }  // namespace pictavo

@@ -34,13 +34,22 @@ ReductionPlan PlanFor(const PictureHeader& header, TargetSize target, bool sharp
 std::uint64_t MemoryFor(const PictureHeader& header, const ReductionPlan& plan,
                         const OutputFormat& format = DefaultOutputFormat());
 
-// Streams the rows through the reduction: the small, upright picture.
-Raster24 Reduce(PictureSource& source, const ReductionPlan& plan);
+// A reduced picture: its colour and, when its transparency is kept, its
+// alpha, one byte a pixel, rows from the top.
+struct ReducedPicture {
+    Raster24 colour;
+    std::vector<std::uint8_t> alpha;
+};
+
+// Streams the rows through one reduction a plan, from one decode: the small,
+// upright pictures, each what its plan alone gives.
+std::vector<ReducedPicture> Reduce(PictureSource& source, const std::vector<ReductionPlan>& plans);
 
 // The output file's bytes, in `format`; a JPEG is progressive when the
-// input was.
+// input was. `alpha`, when given, is the picture's alpha plane (see
+// ReducedPicture), for formats that keep it.
 std::vector<std::uint8_t> Encode(const Raster24& picture, const PictureHeader& header, int quality,
                                  const OutputFormat& format = DefaultOutputFormat(),
-                                 const OutputMetadata* metadata = nullptr);
+                                 const OutputMetadata* metadata = nullptr, const std::vector<std::uint8_t>& alpha = {});
 
 }  // namespace pictavo

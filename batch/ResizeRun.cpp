@@ -8,6 +8,7 @@
 #include "batch/Pipeline.h"
 #include "batch/RunRecord.h"
 #include "codecs/Files.h"
+#include "imaging/AlphaReducer.h"
 #include "imaging/ColourProfile.h"
 #include "imaging/Extended.h"
 
@@ -30,27 +31,42 @@ namespace {
     throw empty;
 }
 
-}  // namespace
-
-// No output may replace a listed input, its own included: that photo would
-// be lost. Files are compared by identity, not by name, so no spelling of
-// the folders (a trailing slash, "./.", a symbolic link) slips past.
-void CheckCollisions(const std::string& inputFolder, const std::vector<std::string>& names,
-                     const std::string& outputFolder, const std::vector<std::string>& outputs)
+// The identities of the listed inputs that exist, each with its index.
+std::map<FileIdentity, std::size_t> ListedIdentities(const std::string& inputFolder,
+                                                    const std::vector<std::string>& names)
 {
     std::map<FileIdentity, std::size_t> inputs;
     for (std::size_t i = 0; i < names.size(); ++i)
         if (const auto id = IdentityOf(InputPath(inputFolder, names[i]))) inputs.emplace(*id, i);
-    for (std::size_t i = 0; i < outputs.size(); ++i) {
-        const auto id = IdentityOf(outputFolder + outputs[i]);
-        if (!id) continue;
-        const auto it = inputs.find(*id);
-        if (it != inputs.end())
-            throw ResizeError("The output " + outputFolder + outputs[i] + " of " + names[i] +
-                                  " would replace the listed picture " + names[it->second] +
-                                  ". Nothing was written; choose another series name or output folder.",
-                              names[i]);
-    }
+    return inputs;
+}
+
+// Refuses output `output` of input `i` when it is a listed input's file.
+void CheckCollision(const std::map<FileIdentity, std::size_t>& inputs, const std::vector<std::string>& names,
+                    std::size_t i, const std::string& outputFolder, const std::string& output)
+{
+    const auto id = IdentityOf(outputFolder + output);
+    if (!id) return;
+    const auto it = inputs.find(*id);
+    if (it != inputs.end())
+        throw ResizeError("The output " + outputFolder + output + " of " + names[i] +
+                              " would replace the listed picture " + names[it->second] +
+                              ". Nothing was written; choose another series name or output folder.",
+                          names[i]);
+}
+
+}  // namespace
+
+// No output may replace a listed input, its own included: that photo would
+// be lost. Files are compared by identity, not by name, so no spelling of
+// the folders (a trailing slash, "./.", a symbolic link) slips past. Names
+// that hold the output's size are checked as each is written.
+void CheckCollisions(const std::string& inputFolder, const std::vector<std::string>& names,
+                     const std::string& outputFolder, const std::vector<std::string>& outputs)
+{
+    const std::map<FileIdentity, std::size_t> inputs = ListedIdentities(inputFolder, names);
+    for (std::size_t i = 0; i < outputs.size(); ++i)
+        if (!HasSizeFields(outputs[i])) CheckCollision(inputs, names, i, outputFolder, outputs[i]);
 }
 
 OutputSize TargetFor(int w, int h, TargetSize target)
@@ -60,8 +76,8 @@ OutputSize TargetFor(int w, int h, TargetSize target)
     return {side(w), side(h)};
 }
 
-std::vector<std::uint8_t> ResizeOne(const BatchModel& model, const std::string& path, const std::string& name,
-                                    DecodeWarnings* warnings)
+std::vector<ResizedOutput> ResizeEach(const BatchModel& model, const std::string& path, const std::string& name,
+                                      DecodeWarnings* warnings)
 {
     // Most decoders hold the whole file before they know what else they
     // need, so its bytes are reserved before it is read. Only one picture at
@@ -79,19 +95,57 @@ std::vector<std::uint8_t> ResizeOne(const BatchModel& model, const std::string& 
     if (!header.workFollowsData && std::uint64_t(header.width) * std::uint64_t(header.height) > model.maxPixels)
         throw EInvalidGraphic("The picture is " + std::to_string(header.width) + " x " + std::to_string(header.height) +
                               " pixels, more than the " + std::to_string(model.maxPixels) + " allowed");
-    const ReductionPlan plan = PlanFor(header, model.target(), model.sharpen);
+    // Sizes that give the same output in this picture are made once.
+    std::vector<ReductionPlan> plans;
+    std::vector<ResizedOutput> outputs;
+    std::uint64_t need = 0;
+    // Transparency is kept where the output has it; an opaque picture, or
+    // one written as JPEG, comes composited over the background as before.
+    const bool alpha = header.alpha && model.output().alpha;
+    source->setDelivery({.keepAlpha = alpha, .background = model.background});
+    for (const TargetSize target : model.targets()) {
+        ReductionPlan plan = PlanFor(header, target, model.sharpen);
+        plan.alpha = alpha;
+        const bool copies = Reduction::Copies(plan);
+        ResizedOutput output{copies ? Reduction::UprightWidth(plan) : plan.targetWidth,
+                             copies ? Reduction::UprightHeight(plan) : plan.targetHeight, {}};
+        if (std::any_of(outputs.begin(), outputs.end(), [&](const ResizedOutput& o) {
+                return o.width == output.width && o.height == output.height;
+            }))
+            continue;
+        // The decoder's share is counted once.
+        need += MemoryFor(header, plan, model.output()) - (plans.empty() ? 0 : header.decodeMemory);
+        plans.push_back(plan);
+        outputs.push_back(std::move(output));
+    }
     memory.release();  // what the header declares includes the file's bytes where they are held
-    const std::uint64_t metadataMemory = model.metadata == MetadataPolicy::None ? 0 : MetadataMemory(*source, path);
-    // Waits for other jobs to free enough.
-    memory = MemoryReservation(MemoryFor(header, plan, model.output()) + metadataMemory);
+    if (model.metadata != MetadataPolicy::None) need += MetadataMemory(*source, path);
+    memory = MemoryReservation(need);  // waits for other jobs to free enough
     oneAtATime.unlock();
-    Raster24 reduced = Reduce(*source, plan);
+    std::vector<ReducedPicture> reduced = Reduce(*source, plans);
     DecodeWarnings damage = source->warnings();
-    const OutputMetadata metadata =
-        ReadMetadata(*source, path, model.metadata, reduced.width(), reduced.height(), damage);
+    const std::vector<std::uint8_t> profile = ProfileForRows(header.iccProfile, header.gray);
+    for (std::size_t k = 0; k < plans.size(); ++k) {
+        ConvertToSrgb(reduced[k].colour, profile);
+        if (!reduced[k].alpha.empty() && model.output().lossy) FillUnderTransparency(reduced[k].colour, reduced[k].alpha);
+        // Each output's metadata names its own pixel size; damage is told once.
+        DecodeWarnings again;
+        const OutputMetadata metadata = ReadMetadata(*source, path, model.metadata, outputs[k].width, outputs[k].height,
+                                                     k == 0 ? damage : again);
+        outputs[k].bytes =
+            Encode(reduced[k].colour, header, model.quality(), model.output(), &metadata, reduced[k].alpha);
+        reduced[k] = {};
+    }
     if (warnings) *warnings = damage;
-    ConvertToSrgb(reduced, ProfileForRows(header.iccProfile, header.gray));
-    return Encode(reduced, header, model.quality(), model.output(), &metadata);
+    return outputs;
+}
+
+std::vector<std::uint8_t> ResizeOne(const BatchModel& model, const std::string& path, const std::string& name,
+                                    DecodeWarnings* warnings)
+{
+    BatchModel one = model;
+    one.moreSizes.clear();
+    return std::move(ResizeEach(one, path, name, warnings).front().bytes);
 }
 
 void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& options)
@@ -145,14 +199,19 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
     // One slot a picture: each is written by the job that reads it.
     std::vector<DecodeWarnings> damage(names.size());
     std::vector<std::optional<RecordLine>> read(names.size());  // the input as it was before reading
+    std::vector<std::vector<ResizedOutput>> results(names.size());
     const auto process = [&](int k) {
         const int i = todo[static_cast<std::size_t>(k)];
         const std::string& name = names[static_cast<std::size_t>(i)];
         const std::string path = inputPath(i);
         RecordLine line;
         if (ReadInputState(path, line)) read[static_cast<std::size_t>(i)] = std::move(line);
-        return ResizeOne(settings, path, name, &damage[static_cast<std::size_t>(i)]);
+        results[static_cast<std::size_t>(i)] = ResizeEach(settings, path, name, &damage[static_cast<std::size_t>(i)]);
+        return std::vector<std::uint8_t>();
     };
+    const bool sizedNames = std::any_of(outputs.begin(), outputs.end(), HasSizeFields);
+    std::map<FileIdentity, std::size_t> inputs;
+    if (sizedNames) inputs = ListedIdentities(model.imageFolder, names);
     std::map<FileIdentity, std::size_t> written;  // files this run wrote
     // Outputs written whole and waiting to be put in place, a few at a time
     // when the records are long, so that saving them stays a small part of
@@ -162,6 +221,8 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
         StagedFile file;
         RecordKeeper* keeper;  // nullptr when the input could not be looked at
         std::string name;      // within the keeper's folder
+        std::string output;    // within the output folder
+        bool last;             // the picture's last size
     };
     std::vector<Staged> staged;
     std::size_t recordLines = 0;  // the longest record written to, roughly
@@ -179,16 +240,19 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
         for (std::size_t j = 0; j < staged.size(); ++j) {
             Staged& s = staged[j];
             const std::size_t i = static_cast<std::size_t>(s.index);
-            const std::string path = outputFolder + outputs[i];
+            const std::string path = outputFolder + s.output;
             try {
                 // Names told apart here may still meet in one file where the
                 // file system ignores case (a memory card): never replace this
                 // run's own.
                 if (const auto id = IdentityOf(path, false))
                     if (const auto it = written.find(*id); it != written.end())
-                        throw ResizeError(names[it->second] + " and " + names[i] +
-                                              " would both be written to the one file " + path +
-                                              ": the output folder does not tell their names apart.",
+                        throw ResizeError(it->second == i ? "Two sizes of " + names[i] +
+                                                                " would both be written to the one file " + path +
+                                                                ": the name template does not tell them apart."
+                                                          : names[it->second] + " and " + names[i] +
+                                                                " would both be written to the one file " + path +
+                                                                ": the output folder does not tell their names apart.",
                                           names[i]);
                 s.file.commit();
             } catch (const std::exception& e) {
@@ -203,35 +267,44 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
             }
             if (s.keeper) s.keeper->committed(s.name);
             if (const auto id = IdentityOf(path, false)) written.emplace(*id, i);
-            model.progressPosition = s.index;
-            if (hooks.progressChanged) hooks.progressChanged(model);
-            if (hooks.written) hooks.written(s.index, outputs[i]);
+            if (s.last) {
+                model.progressPosition = s.index;
+                if (hooks.progressChanged) hooks.progressChanged(model);
+            }
+            if (hooks.written) hooks.written(s.index, s.output);
             const DecodeWarnings& warnings = damage[i];
-            if (warnings.count > 0 && hooks.damaged) hooks.damaged(s.index, names[i], warnings);
+            if (s.last && warnings.count > 0 && hooks.damaged) hooks.damaged(s.index, names[i], warnings);
         }
         staged.clear();
     };
-    const auto commit = [&](int k, const std::vector<std::uint8_t>& bytes) {
+    const auto commit = [&](int k, const std::vector<std::uint8_t>&) {
         const int i = todo[static_cast<std::size_t>(k)];
-        const std::string& name = outputs[static_cast<std::size_t>(i)];
-        if (const std::size_t slash = name.rfind('/'); slash != std::string::npos) {
-            std::error_code ignored;  // a folder that cannot be made fails the write below
-            std::filesystem::create_directories(outputFolder + name.substr(0, slash), ignored);
+        const std::vector<ResizedOutput> done = std::move(results[static_cast<std::size_t>(i)]);
+        const std::string pattern = outputs[static_cast<std::size_t>(i)];
+        for (const ResizedOutput& output : done) {
+            const std::string name = WithSize(pattern, output.width, output.height);
+            if (HasSizeFields(pattern)) CheckCollision(inputs, names, static_cast<std::size_t>(i), outputFolder, name);
+            if (&output == &done.front()) outputs[static_cast<std::size_t>(i)] = name;  // the list shows the first
+            if (const std::size_t slash = name.rfind('/'); slash != std::string::npos) {
+                std::error_code ignored;  // a folder that cannot be made fails the write below
+                std::filesystem::create_directories(outputFolder + name.substr(0, slash), ignored);
+            }
+            StagedFile file(outputFolder + name, output.bytes.data(), output.bytes.size(), name);
+            const std::optional<RecordLine>& read_ = read[static_cast<std::size_t>(i)];
+            const auto [keeper, bare] = keeperOf(name);
+            if (read_) {
+                RecordLine line = *read_;
+                line.output = file.stamp();
+                line.settings = key;
+                std::error_code ec;
+                const std::filesystem::path absolute = std::filesystem::absolute(inputPath(i), ec);
+                line.inputPath = ec ? inputPath(i) : absolute.lexically_normal().string();
+                keeper.staging(bare, line);
+                recordLines = std::max(recordLines, keeper.lines());
+            }
+            if (staged.empty()) oldest = std::chrono::steady_clock::now();
+            staged.push_back({i, std::move(file), read_ ? &keeper : nullptr, bare, name, &output == &done.back()});
         }
-        StagedFile file(outputFolder + name, bytes.data(), bytes.size(), name);
-        std::optional<RecordLine>& line = read[static_cast<std::size_t>(i)];
-        const auto [keeper, bare] = keeperOf(name);
-        if (line) {
-            line->output = file.stamp();
-            line->settings = key;
-            std::error_code ec;
-            const std::filesystem::path absolute = std::filesystem::absolute(inputPath(i), ec);
-            line->inputPath = ec ? inputPath(i) : absolute.lexically_normal().string();
-            keeper.staging(bare, *line);
-            recordLines = std::max(recordLines, keeper.lines());
-        }
-        if (staged.empty()) oldest = std::chrono::steady_clock::now();
-        staged.push_back({i, std::move(file), line ? &keeper : nullptr, bare});
         // A save costs as much as the record is long: one a picture while it
         // is short, one every 128th of its length when it is long, so each
         // picture's share stays that of a short one, and at least once a

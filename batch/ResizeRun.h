@@ -21,7 +21,7 @@ struct RunHooks {
     std::function<void()> beep;
     // After each change of the progress position, so a window can repaint.
     std::function<void(const BatchModel&)> progressChanged;
-    // After output `index` was written as `name`.
+    // After output `index` was written as `name`: once for each of its sizes.
     std::function<void(int index, const std::string& name)> written;
     // After output `index` was written from the listed `input` that the
     // decoder found damaged: the picture is written all the same.
@@ -71,6 +71,19 @@ OutputSize TargetFor(int w, int h, TargetSize target);
 // read past goes to `warnings` when given.
 std::vector<std::uint8_t> ResizeOne(const BatchModel& model, const std::string& path, const std::string& name,
                                     DecodeWarnings* warnings = nullptr);
+
+// One output of a picture: its size and its file's bytes.
+struct ResizedOutput {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> bytes;
+};
+
+// The outputs of `path` at every size of model.targets(), from one decode,
+// in that order; sizes that come out the same in this picture give one
+// output. Each is the file a run at that size alone writes.
+std::vector<ResizedOutput> ResizeEach(const BatchModel& model, const std::string& path, const std::string& name,
+                                      DecodeWarnings* warnings = nullptr);
 
 // Refuses (ResizeError) before anything is written when an output would
 // replace a listed input, its own included. Files are compared by identity.

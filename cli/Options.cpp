@@ -4,7 +4,9 @@
 #include "codecs/OutputFormats.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
+#include <utility>
 
 namespace pictavo::cli {
 namespace {
@@ -16,24 +18,78 @@ bool ParseInt(const std::string& text, int low, int high, int& value)
     return ec == std::errc() && ptr == end && value >= low && value <= high;
 }
 
-// "800x600" selects that preset ("999x750" the first); any other WxH is a
-// custom target.
-bool ParseSize(const std::string& text, BatchModel& model)
+// One size of a --size list: WxH, or N for a long edge of N pixels
+// whatever the orientation (as NxN). "800x600" is that preset ("999x750"
+// the first, whose target is 1000x750).
+std::optional<TargetSize> ParseOneSize(const std::string& text, std::optional<int>& preset)
 {
     const std::size_t x = text.find_first_of("xX");
-    if (x == std::string::npos) return false;
     int w = 0, h = 0;
-    if (!ParseInt(text.substr(0, x), 1, 65500, w) || !ParseInt(text.substr(x + 1), 1, 65500, h)) return false;
+    if (x == std::string::npos) {
+        if (!ParseInt(text, 1, 65500, w)) return std::nullopt;
+        h = w;
+    } else if (!ParseInt(text.substr(0, x), 1, 65500, w) || !ParseInt(text.substr(x + 1), 1, 65500, h)) {
+        return std::nullopt;
+    }
+    preset.reset();
     for (std::size_t i = 0; i < SizeCaptions.size(); ++i) {
         std::string caption = SizeCaptions[i];
         caption.erase(std::remove(caption.begin(), caption.end(), ' '), caption.end());
-        if (caption == std::to_string(w) + "x" + std::to_string(h)) {
-            model.sizeIndex = static_cast<int>(i);
-            model.customSize.reset();
-            return true;
+        if (x != std::string::npos && caption == std::to_string(w) + "x" + std::to_string(h)) {
+            preset = static_cast<int>(i);
+            return SizePresets[i];
         }
     }
-    model.customSize = TargetSize{static_cast<float>(w), static_cast<float>(h)};
+    return TargetSize{static_cast<float>(w), static_cast<float>(h)};
+}
+
+// A comma-separated list of sizes: the first is the model's target, the
+// others are written from the same decode.
+bool ParseSize(const std::string& text, BatchModel& model)
+{
+    std::vector<TargetSize> sizes;
+    std::optional<int> firstPreset;
+    for (std::size_t at = 0;;) {
+        const std::size_t comma = std::min(text.find(',', at), text.size());
+        std::optional<int> preset;
+        const std::optional<TargetSize> size = ParseOneSize(text.substr(at, comma - at), preset);
+        if (!size) return false;
+        if (sizes.empty()) firstPreset = preset;
+        sizes.push_back(*size);
+        if (comma == text.size()) break;
+        at = comma + 1;
+    }
+    if (firstPreset) {
+        model.sizeIndex = *firstPreset;
+        model.customSize.reset();
+    } else {
+        model.customSize = sizes.front();
+    }
+    model.moreSizes.assign(sizes.begin() + 1, sizes.end());
+    return true;
+}
+
+// #rrggbb, or one of the sixteen colour names of HTML (grey as well as gray).
+bool ParseColour(const std::string& text, BatchModel& model)
+{
+    static const std::pair<const char*, std::uint32_t> Names[] = {
+        {"white", 0xffffff}, {"black", 0x000000}, {"silver", 0xc0c0c0}, {"gray", 0x808080}, {"grey", 0x808080},
+        {"maroon", 0x800000}, {"red", 0xff0000}, {"purple", 0x800080}, {"fuchsia", 0xff00ff}, {"green", 0x008000},
+        {"lime", 0x00ff00}, {"olive", 0x808000}, {"yellow", 0xffff00}, {"navy", 0x000080}, {"blue", 0x0000ff},
+        {"teal", 0x008080}, {"aqua", 0x00ffff},
+    };
+    std::uint32_t rgb = 0;
+    std::string lower = text;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    const auto named = std::find_if(std::begin(Names), std::end(Names), [&](const auto& n) { return lower == n.first; });
+    if (named != std::end(Names)) {
+        rgb = named->second;
+    } else {
+        if (text.size() != 7 || text[0] != '#' || !std::all_of(text.begin() + 1, text.end(), ::isxdigit)) return false;
+        std::from_chars(text.data() + 1, text.data() + 7, rgb, 16);
+    }
+    model.background = {static_cast<std::uint8_t>(rgb), static_cast<std::uint8_t>(rgb >> 8),
+                        static_cast<std::uint8_t>(rgb >> 16)};
     return true;
 }
 
@@ -113,9 +169,12 @@ const OptionRule Rules[] = {
          return v == "auto" || v == "jpg" || v == "bmp";
      },
      "--format takes auto, jpg or bmp"},
-    {"size", 0, "WxH",
-     "size the longer side must meet: 999x750, 800x600 (default), 640x480, 480x360, 320x240, 160x120 or any WxH",
-     [](Options& o, const std::string& v) { return ParseSize(v, o.model); }, "--size takes WxH, such as 800x600"},
+    {"size", 0, "WxH[,WxH]...",
+     "size the longer side must meet: 999x750, 800x600 (default), 640x480, 480x360, 320x240, 160x120, any WxH, or "
+     "N for a longer side of N pixels whatever the orientation (as NxN); several sizes separated by commas are "
+     "all written from one decode of each picture, and the name template must then hold {w} or {h}",
+     [](Options& o, const std::string& v) { return ParseSize(v, o.model); },
+     "--size takes WxH or N, or a list of them such as 1600x1200,800x600,400"},
     {"output-format", 0, OutputFormatNames("|"), OutputFormatHelp(),
      [](Options& o, const std::string& v) { return (o.model.outputFormat = OutputFormatNamed(v)) != nullptr; },
      "--output-format takes " + OutputFormatNames(", ")},
@@ -135,6 +194,11 @@ const OptionRule Rules[] = {
      "--metadata takes none, safe or all"},
     {"sharpen", 0, {}, "sharpen each reduced picture",
      [](Options& o, const std::string&) { return o.model.sharpen = true; }, ""},
+    {"background", 0, "COLOUR",
+     "colour transparent pictures are composited over in outputs without transparency: #rrggbb, or a name such as "
+     "white (the default), black, grey, red, green, blue, yellow, silver, navy or teal",
+     [](Options& o, const std::string& v) { return ParseColour(v, o.model); },
+     "--background takes #rrggbb or a colour name such as white or black"},
     {"series", 0, "NAME", "name the outputs are numbered after (default RurOdi)",
      [](Options& o, const std::string& v) {
          o.model.series = v;
@@ -142,8 +206,9 @@ const OptionRule Rules[] = {
      },
      ""},
     {"name", 0, "TEMPLATE",
-     "output names from the fields {series}, {n} (the number: 01, 02, ...) and {stem} (the input's name without "
-     "folder and extension); \".jpg\" is always added (default {series}{n})",
+     "output names from the fields {series}, {n} (the number: 01, 02, ...), {stem} (the input's name without "
+     "folder and extension), {w} and {h} (the output's width and height); the output format's extension is always added "
+     "(default {series}{n})",
      [](Options& o, const std::string& v) {
          o.nameTemplate = v;
          return NameTemplateError(v).empty();
@@ -243,7 +308,8 @@ std::string HelpText()
     Wrap(text,
          "Shrink every picture in FOLDER so that its longer side meets the chosen size, by exact area "
          "averaging, and write them as a numbered JPEG series: RurOdi01.jpg, RurOdi02.jpg, ... Transparent pictures "
-         "are composited over white, as JPEG has no transparency; pictures with a colour profile are written in "
+         "keep their transparency where the output format has it, and are composited over white (or "
+         "--background) where it has not; pictures with a colour profile are written in "
          "sRGB. No output ever replaces a listed picture, and a name that would leave the output folder or be given "
          "to two pictures is refused before anything is written. Each output folder keeps a record of what was "
          "written there (the hidden file .pictavo.record), so that a later run in the same folder does not take "

@@ -154,7 +154,8 @@ int main(int argc, char** argv)
     // refuses what one run would refuse.
     try {
         const std::vector<std::string> outputs =
-            NameOutputs(options->nameTemplate, model.series, model.names, options->recursive, model.output().extension);
+            NameOutputs(options->nameTemplate, model.series, model.names, options->recursive, model.output().extension,
+                        static_cast<int>(model.targets().size()));
         CheckCollisions(model.imageFolder, model.names, outputFolder, outputs);
         const std::vector<std::string> all = std::move(model.names);
         model.names.clear();
@@ -181,10 +182,11 @@ int main(int argc, char** argv)
     const bool pairs = !options->quiet && !isatty(STDOUT_FILENO);
     if (pairs) std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each line out as soon as its file is whole
     const std::vector<std::string> inputs = model.names;  // the run puts the outputs in their place
-    int written = 0, failed = 0, upToDate = 0;
+    int written = 0, failed = 0, upToDate = 0, lastWritten = -1;
     RunHooks hooks;
     hooks.written = [&](int index, const std::string& name) {
-        ++written;
+        if (index != lastWritten) ++written;  // pictures, not the files of their sizes
+        lastWritten = index;
         if (bar) bar->update(written + failed + upToDate);
         if (pairs) {
             const std::string& input = inputs[static_cast<std::size_t>(index)];

@@ -367,6 +367,7 @@ HeifSource::HeifSource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes
     if (header_.width <= 0 || header_.height <= 0)
         throw EInvalidGraphic(format_ + " error: the picture has no size");
     alpha_ = Heif().heif_image_handle_has_alpha_channel(h) != 0;
+    header_.alpha = alpha_;
     deep_ = Heif().heif_image_handle_get_luma_bits_per_pixel(h) > 8;
     const std::uint64_t coded = std::max<std::uint64_t>(
         std::uint64_t(std::max(Heif().heif_image_handle_get_ispe_width(h), 0)) * std::uint64_t(std::max(Heif().heif_image_handle_get_ispe_height(h), 0)),
@@ -431,9 +432,11 @@ void HeifSource::readRows(const RowSink& sink)
     layout.bytesPerSample = deep_ ? 2 : 1;
     layout.maxValue = (1u << bits) - 1;
     layout.premultiplied = alpha_ && Heif().heif_image_handle_is_premultiplied_alpha(handle_.get());
+    layout.keepAlpha = keepsAlpha();
+    layout.background = delivery_.background;
     if (SampleRowBytes(std::uint64_t(header_.width), layout) > static_cast<std::uint64_t>(stride))
         throw EInvalidGraphic(format_ + " error: the decoded picture does not match its header");
-    std::vector<std::uint8_t> bgr(3 * static_cast<std::size_t>(header_.width));
+    std::vector<std::uint8_t> bgr((keepsAlpha() ? 4 : 3) * static_cast<std::size_t>(header_.width));
     for (int y = 0; y < header_.height; ++y) {
         SamplesToBgr(plane + static_cast<std::size_t>(stride) * static_cast<std::size_t>(y), header_.width, layout, bgr.data());
         sink(bgr.data());

@@ -5,6 +5,7 @@
 
 #include "codecs/OutputMetadata.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -22,6 +23,7 @@ struct PictureHeader {
     int orientation = 1;    // EXIF orientation 1 ... 8 of the stored picture
     bool bottomUp = false;  // rows arrive from the bottom row up
     bool gray = false;      // every delivered row has blue = green = red
+    bool alpha = false;     // the picture has transparency: rows can keep it (see RowDelivery)
     // The ICC profile the delivered rows are in; empty for sRGB.
     std::vector<std::uint8_t> iccProfile;
     // How the output is written when the picture was a JPEG: a progressive
@@ -47,8 +49,17 @@ struct DecodeWarnings {
     std::string text;
 };
 
+// How a picture with transparency delivers its rows: as 4 * width bytes of
+// blue, green, red and alpha (colour not multiplied by alpha), or as 3 *
+// width bytes of blue, green, red composited over a background.
+struct RowDelivery {
+    bool keepAlpha = false;
+    std::array<std::uint8_t, 3> background{255, 255, 255};  // blue, green, red
+};
+
 // Where a decoder's rows go. A row is 3 * width bytes of blue, green, red,
-// transparency already composited over white. Rows known to repeat (rows
+// transparency already composited over the background; 4 * width bytes when
+// the picture has alpha and its delivery keeps it. Rows known to repeat (rows
 // past the end of the file's data are all one value) go on as one row and a
 // count, and cost no more than one row however many there are. A picture
 // must deliver at least one row the plain way: rows made up for data that is
@@ -94,6 +105,13 @@ public:
     // The EXIF and XMP blocks of a container only the decoder's own library
     // reads (HEIF, AVIF); nothing for the others.
     virtual std::optional<OutputMetadata> containerMetadata() const { return std::nullopt; }
+    // Before readRows: how transparency comes out (over white by default).
+    void setDelivery(const RowDelivery& delivery) { delivery_ = delivery; }
+
+protected:
+    // True when rows come with alpha.
+    bool keepsAlpha() const { return delivery_.keepAlpha && header().alpha; }
+    RowDelivery delivery_;
 };
 
 }  // namespace pictavo

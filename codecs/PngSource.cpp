@@ -186,6 +186,8 @@ void PngSource::readHeader()
     header_.width = static_cast<int>(png_get_image_width(lib.png, lib.info));
     header_.height = static_cast<int>(png_get_image_height(lib.png, lib.info));
     header_.gray = (png_get_color_type(lib.png, lib.info) & PNG_COLOR_MASK_COLOR) == 0;
+    header_.alpha = (png_get_color_type(lib.png, lib.info) & PNG_COLOR_MASK_ALPHA) != 0 ||
+                    png_get_valid(lib.png, lib.info, PNG_INFO_tRNS) != 0;
     interlaced_ = png_get_interlace_type(lib.png, lib.info) != PNG_INTERLACE_NONE;
     const int bitDepth = png_get_bit_depth(lib.png, lib.info);
     // Expanded rows hold at most four 8 or 16-bit samples a pixel.
@@ -215,7 +217,7 @@ void PngSource::readRows(const RowSink& sink)
 {
     CheckMemoryBudget(header_.decodeMemory);
     // Everything that outlives a library error is made before the setjmp.
-    std::vector<std::uint8_t> samples, bgr(3 * static_cast<std::size_t>(header_.width));
+    std::vector<std::uint8_t> samples, bgr((keepsAlpha() ? 4 : 3) * static_cast<std::size_t>(header_.width));
     try {
         samples.resize(static_cast<std::size_t>(sampleRow_ * (interlaced_ ? std::uint64_t(header_.height) : 1)));
     } catch (const std::bad_alloc&) {
@@ -247,6 +249,8 @@ void PngSource::readRows(const RowSink& sink)
     png_read_info(lib.png, lib.info);
     const int passes = interlaced_ ? png_set_interlace_handling(lib.png) : 1;
     layout_ = Expand(lib.png, lib.info);
+    layout_.keepAlpha = keepsAlpha();
+    layout_.background = delivery_.background;
     const SampleLayout& layout = layout_;
     if (SampleRowBytes(std::uint64_t(header_.width), layout) > sampleRow_ ||
         png_get_image_width(lib.png, lib.info) != std::uint32_t(header_.width))

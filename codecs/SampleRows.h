@@ -1,9 +1,11 @@
-// Rows as the libraries deliver them into the 24-bit rows the pipeline
-// reads: deeper samples reduced to 8 bits by rounding, grey widened, and
-// transparency composited over white, as other tools do when writing JPEG.
+// Rows as the libraries deliver them into the rows the pipeline reads:
+// deeper samples reduced to 8 bits by rounding, grey widened, and
+// transparency either kept or composited over a background (white, as other
+// tools do when writing JPEG).
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -17,6 +19,8 @@ struct SampleLayout {
     bool bigEndian = false;       // byte order of 2-byte samples
     bool bgr = false;             // colour channels stored blue first
     bool premultiplied = false;   // colour already multiplied by alpha
+    bool keepAlpha = false;       // with alpha: 4 bytes out a pixel, blue, green, red, alpha (straight)
+    std::array<std::uint8_t, 3> background{255, 255, 255};  // blue, green, red under transparency otherwise
 };
 
 // One sample of full scale `maxValue` as a byte: round(value * 255 / maxValue).
@@ -26,7 +30,8 @@ inline std::uint8_t ScaleToByte(unsigned value, unsigned maxValue)
     return static_cast<std::uint8_t>((std::uint64_t(value) * 255 + maxValue / 2) / maxValue);
 }
 
-// `width` pixels of `samples` as blue, green, red bytes into `bgr`.
+// `width` pixels of `samples` as blue, green, red bytes into `bgr`, with
+// alpha after them when layout.keepAlpha and the samples have it.
 void SamplesToBgr(const std::uint8_t* samples, int width, const SampleLayout& layout, std::uint8_t* bgr);
 
 // The bytes one row of `width` pixels takes in `layout`.

@@ -253,6 +253,7 @@ void TiffSource::readLayout()
     bits_ = bits;
     samplesPerPixel_ = samples;
     alpha_ = alphaStored && kind_ != Kind::Cmyk;
+    header_.alpha = alpha_;
     premultiplied_ = alpha_ && extraTypes[0] == EXTRASAMPLE_ASSOCALPHA;
     minIsWhite_ = photometric == PHOTOMETRIC_MINISWHITE;
 
@@ -415,13 +416,15 @@ void TiffSource::convert(std::uint8_t* samples, std::uint8_t* bgr) const
     layout.maxValue = bytes == 2 ? 65535 : 255;
     layout.bigEndian = std::endian::native == std::endian::big;  // the library delivers host order
     layout.premultiplied = premultiplied_;
+    layout.keepAlpha = keepsAlpha();
+    layout.background = delivery_.background;
     SamplesToBgr(samples, width, layout, bgr);
 }
 
 void TiffSource::readRows(const RowSink& sink)
 {
     CheckMemoryBudget(header_.decodeMemory);
-    std::vector<std::uint8_t> bgr(3 * static_cast<std::size_t>(header_.width));
+    std::vector<std::uint8_t> bgr((keepsAlpha() ? 4 : 3) * static_cast<std::size_t>(header_.width));
     const auto row = [&](const std::uint8_t* samples) {
         convert(const_cast<std::uint8_t*>(samples), bgr.data());
         sink(bgr.data());

@@ -124,6 +124,9 @@ void WebpSource::readHeader()
     WebPBitstreamFeatures features;
     const VP8StatusCode status = WebPGetFeatures(frame.fragment.bytes, frame.fragment.size, &features);
     const bool lossless = status == VP8_STATUS_OK && features.format == LosslessFormat;
+    // The canvas around a smaller first frame is transparent too.
+    header_.alpha = (status == VP8_STATUS_OK && features.has_alpha) || frame.width != header_.width ||
+                    frame.height != header_.height;
     WebPDemuxReleaseIterator(&frame);
     if (status != VP8_STATUS_OK) Fail(status);
 
@@ -172,14 +175,19 @@ void WebpSource::readRows(const RowSink& sink)
     for (std::size_t i = stride * static_cast<std::size_t>(decoded); i < pixels.size(); i += 4)
         pixels[i] = pixels[i + 1] = pixels[i + 2] = 0, pixels[i + 3] = 255;
 
-    // Canvas outside the first frame is transparent, so white.
-    std::vector<std::uint8_t> row(3 * static_cast<std::size_t>(header_.width), 255);
-    const SampleLayout layout{.channels = 4, .bgr = true};
+    // Canvas outside the first frame is transparent: the background, or
+    // no alpha at all.
+    const SampleLayout layout{.channels = 4, .bgr = true, .keepAlpha = keepsAlpha(), .background = delivery_.background};
+    const std::size_t bytes = keepsAlpha() ? 4 : 3;
+    std::vector<std::uint8_t> canvas(bytes * static_cast<std::size_t>(header_.width));
+    for (std::size_t x = 0; !keepsAlpha() && x < canvas.size(); ++x) canvas[x] = layout.background[x % 3];
+    std::vector<std::uint8_t> row = canvas;
     for (int y = 0; y < header_.height; ++y) {
         if (y >= top && y < top + height)
-            SamplesToBgr(pixels.data() + stride * static_cast<std::size_t>(y - top), width, layout, row.data() + 3 * left);
+            SamplesToBgr(pixels.data() + stride * static_cast<std::size_t>(y - top), width, layout,
+                         row.data() + bytes * static_cast<std::size_t>(left));
         sink(row.data());
-        if (y == top + height - 1) std::fill(row.begin(), row.end(), 255);
+        if (y == top + height - 1) row = canvas;
     }
 }
 

@@ -50,6 +50,11 @@ void FoldColumns(const Sum* columnSums, const std::vector<int>& columnWidths, Ac
 
 }  // namespace
 
+std::uint8_t BoxAverage(BoxReducer::Total sum, std::uint64_t n)
+{
+    return BoxValue(sum, n, n > 65535 ? 0 : static_cast<std::uint32_t>(65535 / n));
+}
+
 BoxAxis BoxesFromStart(int sourceSize, int destinationSize)
 {
     const float scale = ReductionScale(sourceSize, destinationSize);

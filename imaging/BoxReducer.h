@@ -86,4 +86,8 @@ private:
     std::vector<Total> totals_;  // the band's box totals, blue, green, red
 };
 
+// A box's value from the sum of one channel over its n pixels, by the rule
+// the reducer uses.
+std::uint8_t BoxAverage(BoxReducer::Total sum, std::uint64_t n);
+
 }  // namespace pictavo

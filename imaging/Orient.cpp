@@ -1,6 +1,7 @@
 #include "imaging/Orient.h"
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace pictavo {
@@ -8,6 +9,40 @@ namespace pictavo {
 bool OrientationSwapsSides(int orientation)
 {
     return orientation >= 5 && orientation <= 8;
+}
+
+namespace {
+
+// The source row and column of upright pixel (r, c) of a sw x sh picture.
+std::pair<int, int> SourceOf(int orientation, int r, int c, int sw, int sh)
+{
+    switch (orientation) {
+    case 2: return {r, sw - 1 - c};            // mirrored left to right
+    case 3: return {sh - 1 - r, sw - 1 - c};   // turned 180 degrees
+    case 4: return {sh - 1 - r, c};            // mirrored top to bottom
+    case 5: return {c, r};                     // transposed
+    case 6: return {sh - 1 - c, r};            // needs 90 degrees clockwise
+    case 7: return {sh - 1 - c, sw - 1 - r};   // transversed
+    case 8: return {c, sw - 1 - r};            // needs 90 degrees anticlockwise
+    default: return {r, c};
+    }
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> OrientPlane(const std::vector<std::uint8_t>& plane, int width, int height, int orientation)
+{
+    if (orientation < 2 || orientation > 8) return plane;
+    const bool swap = OrientationSwapsSides(orientation);
+    const int ow = swap ? height : width, oh = swap ? width : height;
+    std::vector<std::uint8_t> out(plane.size());
+    for (int r = 0; r < oh; ++r)
+        for (int c = 0; c < ow; ++c) {
+            const auto [sr, sc] = SourceOf(orientation, r, c, width, height);
+            out[static_cast<std::size_t>(r) * static_cast<std::size_t>(ow) + static_cast<std::size_t>(c)] =
+                plane[static_cast<std::size_t>(sr) * static_cast<std::size_t>(width) + static_cast<std::size_t>(sc)];
+        }
+    return out;
 }
 
 Raster24 Orient(Raster24& source, int orientation)
@@ -29,17 +64,7 @@ Raster24 Orient(Raster24& source, int orientation)
     for (int r = 0; r < oh; ++r) {
         std::uint8_t* dst = out.scanLine(r);
         for (int c = 0; c < ow; ++c, dst += 3) {
-            int sr = r, sc = c;  // source row and column of upright pixel (r, c)
-            switch (orientation) {
-            case 2: sc = sw - 1 - c; break;                  // mirrored left to right
-            case 3: sr = sh - 1 - r; sc = sw - 1 - c; break;  // turned 180 degrees
-            case 4: sr = sh - 1 - r; break;                  // mirrored top to bottom
-            case 5: sr = c; sc = r; break;                   // transposed
-            case 6: sr = sh - 1 - c; sc = r; break;          // needs 90 degrees clockwise
-            case 7: sr = sh - 1 - c; sc = sw - 1 - r; break;  // transversed
-            case 8: sr = c; sc = sw - 1 - r; break;          // needs 90 degrees anticlockwise
-            default: break;
-            }
+            const auto [sr, sc] = SourceOf(orientation, r, c, sw, sh);
             std::memcpy(dst, rows[static_cast<std::size_t>(sr)] + 3 * sc, 3);
         }
     }

@@ -36,24 +36,35 @@ int Reduction::UprightHeight(const ReductionPlan& plan)
     return OrientationSwapsSides(Normalised(plan.orientation)) ? plan.width : plan.height;
 }
 
+bool Reduction::Copies(const ReductionPlan& plan)
+{
+    return UprightWidth(plan) <= plan.targetWidth && UprightHeight(plan) <= plan.targetHeight;
+}
+
 std::uint64_t Reduction::MemoryFor(const ReductionPlan& plan)
 {
     const auto raster = [](int w, int h) {
         return static_cast<std::uint64_t>(RowBytes(w, 24)) * static_cast<std::uint64_t>(h < 0 ? 0 : h);
     };
-    const bool copies = UprightWidth(plan) <= plan.targetWidth && UprightHeight(plan) <= plan.targetHeight;
+    const bool copies = Copies(plan);
     // The picture as collected or reduced, its turned copy, and sharpening's copy.
-    if (copies) return 2 * raster(plan.width, plan.height);
+    const auto plane = [&plan](int w, int h) {
+        return plan.alpha ? static_cast<std::uint64_t>(w) * static_cast<std::uint64_t>(h < 0 ? 0 : h) : 0;
+    };
+    if (copies) return 2 * raster(plan.width, plan.height) + 2 * plane(plan.width, plan.height);
     const int boxesAcross = OrientationSwapsSides(EffectiveOrientation(plan)) ? plan.targetHeight : plan.targetWidth;
-    return BoxReducer::MemoryFor(plan.width, boxesAcross) + 3 * raster(plan.targetWidth, plan.targetHeight);
+    // With alpha, sharpening works on four bytes a pixel.
+    return (plan.alpha ? AlphaBoxReducer::MemoryFor(plan.width) : BoxReducer::MemoryFor(plan.width, boxesAcross)) +
+           3 * raster(plan.targetWidth, plan.targetHeight) + 6 * plane(plan.targetWidth, plan.targetHeight);
 }
 
 Reduction::Reduction(const ReductionPlan& plan) : plan_(plan), effectiveOrientation_(EffectiveOrientation(plan))
 {
     const int uw = UprightWidth(plan), uh = UprightHeight(plan);
-    copies_ = uw <= plan.targetWidth && uh <= plan.targetHeight;  // never enlarge
+    copies_ = Copies(plan);
     if (copies_) {
         collected_.reset(plan.width, plan.height, PixelFormat::Bgr24, std::nullopt);  // every row arrives
+        if (plan.alpha) alpha_.assign(static_cast<std::size_t>(plan.width) * static_cast<std::size_t>(plan.height), 0);
         return;
     }
     const auto [across, down] = BoxesFromTopLeft(uw, uh, plan.targetWidth, plan.targetHeight);
@@ -70,28 +81,40 @@ Reduction::Reduction(const ReductionPlan& plan) : plan_(plan), effectiveOrientat
     BoxAxis rows = rowsReversed ? Reversed(rowsFrom, plan.height) : rowsFrom;
     // Black where rows never arrive.
     reduced_.reset(static_cast<int>(columns.sizes.size()), static_cast<int>(rows.sizes.size()), PixelFormat::Bgr24, 0);
-    reducer_.emplace(reduced_, std::move(columns), std::move(rows));
+    if (plan.alpha) alphaReducer_.emplace(reduced_, alpha_, std::move(columns), std::move(rows));
+    else reducer_.emplace(reduced_, std::move(columns), std::move(rows));
 }
 
 void Reduction::addRow(const std::uint8_t* row)
 {
     LeaveIfStopped();
-    if (!copies_) return reducer_->addRow(row);
+    if (!copies_) return alphaReducer_ ? alphaReducer_->addRow(row) : reducer_->addRow(row);
     if (rowsIn_ >= plan_.height) return;
-    std::memcpy(collected_.scanLine(rowsIn_++), row, 3 * static_cast<std::size_t>(plan_.width));
+    std::uint8_t* out = collected_.scanLine(rowsIn_);
+    if (!plan_.alpha) {
+        std::memcpy(out, row, 3 * static_cast<std::size_t>(plan_.width));
+    } else {
+        std::uint8_t* alpha = alpha_.data() + static_cast<std::size_t>(rowsIn_) * static_cast<std::size_t>(plan_.width);
+        for (int x = 0; x < plan_.width; ++x, row += 4, out += 3) {
+            std::memcpy(out, row, 3);
+            alpha[x] = row[3];
+        }
+    }
+    ++rowsIn_;
 }
 
 void Reduction::addRows(const std::uint8_t* row, std::int64_t count)
 {
     LeaveIfStopped();
-    if (!copies_) return reducer_->addRows(row, count);
-    for (; count > 0 && rowsIn_ < plan_.height; --count)
-        std::memcpy(collected_.scanLine(rowsIn_++), row, 3 * static_cast<std::size_t>(plan_.width));
+    if (!copies_) return alphaReducer_ ? alphaReducer_->addRows(row, count) : reducer_->addRows(row, count);
+    // A copied picture is no taller than its target, so few rows are taken.
+    for (; count > 0 && rowsIn_ < plan_.height; --count) addRow(row);
 }
 
 bool Reduction::done() const
 {
-    return copies_ ? rowsIn_ >= plan_.height : reducer_->done();
+    if (copies_) return rowsIn_ >= plan_.height;
+    return alphaReducer_ ? alphaReducer_->done() : reducer_->done();
 }
 
 Raster24 Reduction::finish()
@@ -101,11 +124,16 @@ Raster24 Reduction::finish()
         for (int r = rowsIn_; r < plan_.height; ++r)
             std::memset(collected_.scanLine(r), 0, 3 * static_cast<std::size_t>(plan_.width));
         rowsIn_ = plan_.height;
+        if (plan_.alpha) alpha_ = OrientPlane(alpha_, plan_.width, plan_.height, effectiveOrientation_);
         return Orient(collected_, effectiveOrientation_);
     }
+    if (plan_.alpha) alpha_ = OrientPlane(alpha_, reduced_.width(), reduced_.height(), effectiveOrientation_);
     Raster24 upright = Orient(reduced_, effectiveOrientation_);
     reduced_.release();
-    if (plan_.sharpen && plan_.targetHeight >= 3) Sharpen(upright);
+    if (plan_.sharpen && plan_.targetHeight >= 3) {
+        if (plan_.alpha) Sharpen(upright, alpha_);
+        else Sharpen(upright);
+    }
     return upright;
 }
 

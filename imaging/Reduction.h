@@ -4,6 +4,7 @@
 // at all (it is no larger than the target, so small).
 #pragma once
 
+#include "imaging/AlphaReducer.h"
 #include "imaging/BoxReducer.h"
 #include "imaging/Raster24.h"
 
@@ -20,6 +21,7 @@ struct ReductionPlan {
     int targetWidth = 0;    // the upright reduced size
     int targetHeight = 0;
     bool sharpen = false;
+    bool alpha = false;  // rows carry alpha: 4 bytes a pixel, and the result an alpha plane
 };
 
 class Reduction {
@@ -30,10 +32,14 @@ public:
     // The upright size of the picture the rows make.
     static int UprightWidth(const ReductionPlan& plan);
     static int UprightHeight(const ReductionPlan& plan);
+    // True when the picture is no larger than the target in both sides, so
+    // copied rather than reduced (never enlarge).
+    static bool Copies(const ReductionPlan& plan);
     // Memory held while rows stream in, beyond the row the caller supplies.
     static std::uint64_t MemoryFor(const ReductionPlan& plan);
 
-    // One row of 3 * width bytes of blue, green, red, in arrival order.
+    // One row of 3 * width bytes of blue, green, red, in arrival order (4 *
+    // width with alpha after them when plan.alpha).
     void addRow(const std::uint8_t* row);
     // `count` rows that are all `row`, such as rows a file's data does not
     // reach: in time that grows with the reduced picture, not with `count`.
@@ -45,6 +51,9 @@ public:
     // The upright, reduced and optionally sharpened picture. A picture no
     // larger than the target in both sides is a copy of itself, unsharpened.
     Raster24 finish();
+    // After finish(), with plan.alpha: the alpha of the picture finish()
+    // gave, one byte a pixel, rows from the top.
+    std::vector<std::uint8_t> takeAlpha() { return std::move(alpha_); }
 
 private:
     ReductionPlan plan_;
@@ -54,6 +63,8 @@ private:
     int rowsIn_ = 0;
     Raster24 reduced_;  // otherwise: the reduced picture as the rows arrive
     std::optional<BoxReducer> reducer_;
+    std::optional<AlphaBoxReducer> alphaReducer_;
+    std::vector<std::uint8_t> alpha_;  // collected or reduced as the rows arrive, upright once finished
 };
 
 }  // namespace pictavo

@@ -19,7 +19,10 @@ _pictavo()
             COMPREPLY=($(compgen -W "$(_pictavo_output_formats "$1")" -- "$cur"))
             return ;;
         --size)
-            COMPREPLY=($(compgen -W '999x750 800x600 640x480 480x360 320x240 160x120' -- "$cur"))
+            COMPREPLY=($(compgen -W '999x750 800x600 640x480 480x360 320x240 160x120 1600x1200,800x600,400x300' -- "$cur"))
+            return ;;
+        --background)
+            COMPREPLY=($(compgen -W 'white black grey red green blue yellow silver navy teal' -- "$cur"))
             return ;;
         --quality)
             COMPREPLY=($(compgen -W '90 75 60 50 30' -- "$cur"))
@@ -40,7 +43,7 @@ _pictavo()
             COMPREPLY=($(compgen -W '1/2 2/2 1/3 2/3 3/3 1/4 2/4 3/4 4/4' -- "$cur"))
             return ;;
         --name)
-            COMPREPLY=($(compgen -W '{series}{n} {stem} {stem}-{n}' -- "$cur"))
+            COMPREPLY=($(compgen -W '{series}{n} {stem} {stem}-{n} {stem}-{w}' -- "$cur"))
             return ;;
         --series | --memory-limit | --max-pixels | --help | -h | --version | -V)
             return ;;
@@ -48,7 +51,7 @@ _pictavo()
     $split && return
 
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W '--format --output-format --size --quality --metadata --sharpen --series --name --output --recursive
+        COMPREPLY=($(compgen -W '--format --output-format --size --quality --metadata --sharpen --background --series --name --output --recursive
             --files-from --shard --update --keep-going --jobs --memory-limit --max-pixels --strict --quiet --help --version' -- "$cur"))
         [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
         return

@@ -42,6 +42,27 @@ TEST(NameOutputs, FieldsNumbersAndRefusals)
     for (int i = 0; i < 120; ++i) EXPECT_EQ(outputs[static_cast<std::size_t>(i)], OutputName("RurOdi", i));
 }
 
+TEST(NameOutputs, SizeFieldsAreFilledOnceTheSizeIsKnown)
+{
+    // A stem that holds "{w}" stays as it is.
+    const Names outputs = NameOutputs("{stem}-{w}x{h}", "", {"a.jpg", "{w}.jpg"}, false, "jpg", 3);
+    EXPECT_TRUE(HasSizeFields(outputs[0]));
+    EXPECT_EQ(WithSize(outputs[0], 640, 427), "a-640x427.jpg");
+    EXPECT_EQ(WithSize(outputs[1], 8, 6), "{w}-8x6.jpg");
+    EXPECT_FALSE(HasSizeFields(NameOutputs("{stem}", "", {"a.jpg"}, false)[0]));
+
+    struct Case { std::string nameTemplate; int sizes; std::string error; };
+    const Case refused[] = {
+        {"{stem}", 2, "The sizes of one picture would all be written as one file. Nothing was written; put {w} or {h}"},
+        {"{w}", 2, "a.jpg and b.jpg would both be written as {w}.jpg."},
+        {"../{h}", 1, "The output name \"../{h}.jpg\" of a.jpg must not contain"},
+    };
+    for (const Case& c : refused) {
+        const std::string error = test::ErrorOf([&] { NameOutputs(c.nameTemplate, "", {"a.jpg", "b.jpg"}, false, "jpg", c.sizes); });
+        EXPECT_NE(error.find(c.error), std::string::npos) << c.nameTemplate << ": " << error;
+    }
+}
+
 TEST(ScanTree, FoldersDepthFirstWithoutLinksOrTheOutputFolder)
 {
     namespace fs = std::filesystem;

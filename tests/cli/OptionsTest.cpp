@@ -29,6 +29,7 @@ TEST(Options, PresetsAndCustomValues)
         {{"--size=160x120", "f"}, 5, 160, 120, 75},
         {{"--size", "1920x1080", "--quality", "85", "f"}, 1, 1920, 1080, 85},
         {{"--quality=30", "f"}, 1, 800, 600, 30},
+        {{"--size", "1200", "f"}, 1, 1200, 1200, 75},  // a longer side, whatever the orientation
     };
     for (const Case& c : cases) {
         std::string error;
@@ -41,6 +42,21 @@ TEST(Options, PresetsAndCustomValues)
             EXPECT_EQ(o->model.sizeIndex, c.sizeIndex);
         }
     }
+    // A list: presets keep their targets, N is NxN, a later --size replaces it.
+    std::string error;
+    const auto list = Parse({"--size", "1x1,2", "--size", "999x750,1600x1200,400", "f"}, error);
+    ASSERT_TRUE(list) << error;
+    std::vector<std::pair<float, float>> targets;
+    for (const TargetSize t : list->model.targets()) targets.emplace_back(t.width, t.height);
+    EXPECT_EQ(targets, (std::vector<std::pair<float, float>>{{1000, 750}, {1600, 1200}, {400, 400}}));
+    EXPECT_EQ(list->model.sizeIndex, 0);
+    EXPECT_FALSE(list->model.customSize);
+    // Colours under transparency: blue, green, red.
+    using Bgr = std::array<std::uint8_t, 3>;
+    for (const auto& [text, bgr] : {std::pair<std::string, Bgr>{"#00ff80", {0x80, 0xff, 0x00}},
+                                    {"Black", {0, 0, 0}}, {"navy", {0x80, 0, 0}}})
+        EXPECT_EQ(Parse({"--background", text, "f"}, error)->model.background, bgr) << text;
+    EXPECT_EQ(Parse({"f"}, error)->model.background, (Bgr{255, 255, 255}));
 }
 
 TEST(Options, GnuForms)
@@ -78,10 +94,14 @@ TEST(Options, UsageErrors)
         {{}, "no folder given"},
         {{"a", "b"}, "one folder only"},
         {{"--format", "png", "f"}, "--format takes auto, jpg or bmp"},
-        {{"--size", "800", "f"}, "--size takes WxH, such as 800x600"},
-        {{"--size", "0x5", "f"}, "--size takes WxH, such as 800x600"},
+        {{"--size", "800x", "f"}, "--size takes WxH or N, or a list of them such as 1600x1200,800x600,400"},
+        {{"--size", "0x5", "f"}, "--size takes WxH or N, or a list of them such as 1600x1200,800x600,400"},
+        {{"--size", "800,", "f"}, "--size takes WxH or N, or a list of them such as 1600x1200,800x600,400"},
+        {{"--size", "800,,400", "f"}, "--size takes WxH or N, or a list of them such as 1600x1200,800x600,400"},
         {{"--quality", "101", "f"}, "--quality takes 1 to 100"},
         {{"--output-format", "gif", "f"}, "--output-format takes jpg, webp, avif, jxl, png"},
+        {{"--background", "#12345", "f"}, "--background takes #rrggbb or a colour name such as white or black"},
+        {{"--background", "#12345g", "f"}, "--background takes #rrggbb or a colour name such as white or black"},
         {{"--jobs", "0", "f"}, "--jobs takes 1 to 256"},
         {{"--max-pixels", "1e9", "f"}, "--max-pixels takes a number of pixels, such as 2000000000"},
         {{"--bogus", "f"}, "unrecognized option '--bogus'"},
@@ -89,7 +109,7 @@ TEST(Options, UsageErrors)
         {{"--series"}, "option '--series' requires an argument"},
         {{"--sharpen=yes", "f"}, "option '--sharpen' doesn't allow an argument"},
         {{"-x", "f"}, "invalid option -- 'x'"},
-        {{"--name", "{N}", "f"}, "--name: unknown field {N} (the fields are {series}, {n} and {stem})"},
+        {{"--name", "{N}", "f"}, "--name: unknown field {N} (the fields are {series}, {n}, {stem}, {w} and {h})"},
         {{"--shard", "4/3", "f"}, "--shard takes K/N, 1 <= K <= N, such as 2/3"},
         {{"--shard", "0/3", "f"}, "--shard takes K/N, 1 <= K <= N, such as 2/3"},
         {{"-r", "f"}, "--recursive requires --output"},

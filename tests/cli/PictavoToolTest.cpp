@@ -1,5 +1,8 @@
 // The pictavo executable end to end: exit codes, messages, files.
+#include "codecs/HeifSource.h"
+#include "codecs/PngSource.h"
 #include "codecs/TJPEGImage.h"
+#include "codecs/WebpSource.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -164,6 +167,46 @@ TEST(PictavoTool, UpdateAfterKillNineGivesTheFilesOfOneRun)
     }
 }
 
+// Each picture is decoded once for all its sizes, and every output is the
+// file a run at that size alone writes; sizes that meet in one picture (a
+// small one is never enlarged) give one file.
+TEST(PictavoTool, SeveralSizesWriteWhatSeparateRunsWrite)
+{
+    ScratchDir in, together;
+    const auto jpeg = [&](const char* name, int w, int h) {
+        pictavo::test::WriteBytes(in.file(name), pictavo::test::MakeJpeg(w, h, pictavo::test::Gradient));
+    };
+    jpeg("wide.jpg", 900, 600);
+    jpeg("tall.jpg", 500, 750);
+    jpeg("tiny.jpg", 120, 90);
+    const std::string name = " --quiet --sharpen --name '{stem}-{w}x{h}' --output ";
+    const std::vector<std::string> sizes = {"640x480", "320", "200x150"};
+    const Result r = Tool("--jobs 2 --size 640x480,320,200x150" + name + together.path().string() + " " + in.path().string());
+    ASSERT_EQ(r.status, 0) << r.out;
+    std::vector<std::string> separate;
+    for (const std::string& size : sizes) {
+        ScratchDir alone;
+        ASSERT_EQ(Tool("--size " + size + name + alone.path().string() + " " + in.path().string()).status, 0);
+        for (const std::string& file : FilesUnder(alone.path())) {
+            EXPECT_EQ(pictavo::test::ReadBytes(alone.file(file)), pictavo::test::ReadBytes(together.file(file))) << file;
+            separate.push_back(file);
+        }
+    }
+    std::sort(separate.begin(), separate.end());
+    separate.erase(std::unique(separate.begin(), separate.end()), separate.end());
+    EXPECT_EQ(FilesUnder(together.path()), separate);
+    EXPECT_EQ(separate, (std::vector<std::string>{"tall-100x150.jpg", "tall-213x320.jpg", "tall-320x480.jpg",
+                                                  "tiny-120x90.jpg", "wide-200x133.jpg", "wide-320x213.jpg",
+                                                  "wide-640x427.jpg"}));
+
+    // Sizes a template cannot tell apart are refused before anything is written.
+    ScratchDir refused;
+    const Result clash = Tool("--size 640,320 --name '{stem}' --output " + refused.path().string() + " " + in.path().string());
+    EXPECT_EQ(clash.status, 1);
+    EXPECT_NE(clash.out.find("put {w} or {h} in the name template"), std::string::npos) << clash.out;
+    EXPECT_TRUE(FilesUnder(refused.path()).empty());
+}
+
 TEST(PictavoTool, FailuresAndUsage)
 {
     ScratchDir dir;
@@ -296,6 +339,82 @@ TEST(PictavoTool, MixedFolderReadsEveryFormatByContent)
     const Result jpg = Tool("--format jpg --size 160x120 --output " + out.path().string() + "/jpg " + dir.path().string());
     EXPECT_EQ(jpg.status, 0) << jpg.out;
     EXPECT_EQ(pictavo::test::ReadBytes(out.file("jpg/RurOdi02.jpg")), pictavo::test::ReadBytes(out.file("RurOdi07.jpg")));
+
+    // c.tif is half transparent: over white it is lighter than over black;
+    // opaque pictures do not change.
+    const std::string black = out.path().string() + "/black";
+    ASSERT_EQ(Tool("--quiet --size 160x120 --background '#000000' --output " + black + " " + dir.path().string()).status, 0);
+    for (int i = 1; i <= 7; ++i) {
+        const std::string name = "/RurOdi0" + std::to_string(i) + ".jpg";
+        EXPECT_EQ(pictavo::test::ReadBytes(out.path().string() + name) == pictavo::test::ReadBytes(black + name), i != 3)
+            << name;
+    }
+    pictavo::Raster24 white, dark;
+    for (auto [file, raster] : {std::pair{out.file("RurOdi03.jpg"), &white}, {black + "/RurOdi03.jpg", &dark}}) {
+        pictavo::TJPEGImage jpeg;
+        jpeg.loadFromFile(file);
+        jpeg.decodeInto(*raster);
+    }
+    EXPECT_GT(white.scanLine(50)[1], dark.scanLine(50)[1] + 100);
+}
+
+// A red disc on a transparent ground whose hidden colour is blue: the
+// formats with alpha keep it, and the disc's reduced edge takes no blue.
+TEST(PictavoTool, CutOutsKeepTheirTransparency)
+{
+    if (!HaveProgram("convert") || !HaveProgram("djxl")) GTEST_SKIP() << "needs ImageMagick and djxl";
+    ScratchDir dir, out;
+    ASSERT_EQ(std::system(("convert -size 120x80 xc:'rgba(0,0,255,0)' -fill red -draw 'circle 60,40 60,6' " +
+                           dir.file("disc.png"))
+                              .c_str()),
+              0);
+    // A fringe would darken red or lighten the others. Opaque boxes are
+    // averaged as opaque pictures are (255 becomes 254); JPEG XL strays from
+    // saturated red inside the disc too.
+    struct Case { const char* format; int red, others; };
+    for (const Case c : {Case{"png", 1, 0}, Case{"webp", 3, 3}, Case{"avif", 8, 8}, Case{"jxl", 12, 48}}) {
+        SCOPED_TRACE(c.format);
+        const std::string name = out.file(std::string("disc.") + c.format);
+        ASSERT_EQ(Tool("-q --quality 95 --size 30 --name '{stem}' --output-format " + std::string(c.format) + " --output " +
+                       out.path().string() + " " + dir.path().string())
+                      .status,
+                  0);
+        std::string png = name;
+        if (std::string(c.format) == "jxl") {
+            png = out.file("jxl.png");
+            ASSERT_EQ(std::system(("djxl " + name + " " + png + " >/dev/null 2>&1").c_str()), 0);
+        }
+        const std::vector<std::uint8_t> bytes = pictavo::test::ReadBytes(png);
+        const std::string format = c.format;
+        const auto source = format == "webp"   ? pictavo::OpenWebpBytes(bytes)
+                            : format == "avif" ? pictavo::OpenHeifBytes(bytes)
+                                               : pictavo::OpenPngBytes(bytes);
+        ASSERT_TRUE(source->header().alpha);
+        EXPECT_EQ(source->header().width, 30);
+        EXPECT_EQ(source->header().height, 20);
+        source->setDelivery({.keepAlpha = true});
+        int partial = 0, row = 0;
+        source->readRows([&](const std::uint8_t* p) {
+            for (int x = 0; x < 30; ++x, p += 4) {
+                if (p[3] > 8 && p[3] < 247) ++partial;
+                if ((row == 0 || row == 19) && (x == 0 || x == 29)) EXPECT_LE(p[3], c.red) << "corner";
+                if (p[3] < 32) continue;  // lossy formats keep little colour under little alpha
+                EXPECT_LE(p[0], c.others) << x << "," << row;  // no blue from the ground
+                EXPECT_LE(p[1], c.others) << x << "," << row;
+                EXPECT_GE(p[2], 255 - c.red) << x << "," << row;
+            }
+            ++row;
+        });
+        EXPECT_GT(partial, 10) << "the edge is smooth";
+    }
+    // JPEG has none: over white by default, as before.
+    ASSERT_EQ(Tool("-q --size 30 --name '{stem}' --output " + out.path().string() + " " + dir.path().string()).status, 0);
+    pictavo::Raster24 jpeg;
+    pictavo::TJPEGImage decoder;
+    decoder.loadFromFile(out.file("disc.jpg"));
+    decoder.decodeInto(jpeg);
+    EXPECT_GE(jpeg.scanLine(0)[0], 200);
+    EXPECT_GE(jpeg.scanLine(0)[1], 200);
 }
 
 }  // namespace

@@ -36,11 +36,13 @@ struct Decoded {
     std::vector<std::uint8_t> bgr;
 };
 
-Decoded Decode(Opener open, const std::vector<std::uint8_t>& bytes)
+Decoded Decode(Opener open, const std::vector<std::uint8_t>& bytes, const RowDelivery& delivery = {})
 {
     const std::unique_ptr<PictureSource> source = open(bytes);
+    source->setDelivery(delivery);
     Decoded d{source->header(), {}};
-    source->readRows([&](const std::uint8_t* row) { d.bgr.insert(d.bgr.end(), row, row + 3 * d.header.width); });
+    const int bytesPerPixel = delivery.keepAlpha && d.header.alpha ? 4 : 3;
+    source->readRows([&](const std::uint8_t* row) { d.bgr.insert(d.bgr.end(), row, row + bytesPerPixel * d.header.width); });
     return d;
 }
 
@@ -93,21 +95,22 @@ struct Case {
     int orientation = 1;
     bool gray = false;
     bool profile = false;
+    bool alpha = false;
 };
 
 const Case Cases[] = {
     {"rgb.png", "convert base.ppm png24:rgb.png", "magick", OpenPngBytes, 0},
     {"palette.png", "convert base.ppm -colors 16 png8:palette.png", "magick", OpenPngBytes, 0},
     {"gray16.png", "convert deep.png -colorspace gray -depth 16 gray16.png", "magick", OpenPngBytes, 1, 1, true},
-    {"rgba16-interlaced.png", "convert rgba.png -depth 16 -evaluate multiply 0.93 -interlace PNG png64:rgba16-interlaced.png", "magick", OpenPngBytes, 1},
+    {"rgba16-interlaced.png", "convert rgba.png -depth 16 -evaluate multiply 0.93 -interlace PNG png64:rgba16-interlaced.png", "magick", OpenPngBytes, 1, 1, false, false, true},
     {"icc.png", "convert base.ppm -profile p3.icc icc.png", "magick", OpenPngBytes, 0, 1, false, true},
     {"linear.png", "convert base.ppm -set gamma 1.0 linear.png", "base.ppm", OpenPngBytes, 0, 1, false, true},
     {"lossy.webp", "cwebp -quiet -q 90 base.png -o lossy.webp", "magick", OpenWebpBytes, 2},
-    {"alpha.webp", "cwebp -quiet -lossless rgba.png -o alpha.webp", "magick", OpenWebpBytes, 1},
+    {"alpha.webp", "cwebp -quiet -lossless rgba.png -o alpha.webp", "magick", OpenWebpBytes, 1, 1, false, false, true},
     {"icc.webp", "cwebp -quiet -metadata icc -lossless icc.png -o icc.webp", "magick", OpenWebpBytes, 0, 1, false, true},
-    {"anim.webp", "convert base.ppm -flop flop.png && img2webp -lossless rgba.png flop.png -o anim.webp", "rgba.png", OpenWebpBytes, 1},
+    {"anim.webp", "convert base.ppm -flop flop.png && img2webp -lossless rgba.png flop.png -o anim.webp", "rgba.png", OpenWebpBytes, 1, 1, false, false, true},
     {"lzw.tif", "convert base.ppm -compress lzw lzw.tif", "magick", OpenTiffBytes, 0},
-    {"tiled16.tif", "convert rgba.png -depth 16 -evaluate multiply 0.93 -define tiff:tile-geometry=16x16 tiled16.tif", "magick", OpenTiffBytes, 1},
+    {"tiled16.tif", "convert rgba.png -depth 16 -evaluate multiply 0.93 -define tiff:tile-geometry=16x16 tiled16.tif", "magick", OpenTiffBytes, 1, 1, false, false, true},
     {"palette.tif", "convert base.ppm -colors 16 -type Palette palette.tif", "magick", OpenTiffBytes, 1},
     {"bilevel.tif", "convert base.ppm -threshold 40% -type Bilevel -compress Group4 bilevel.tif", "magick", OpenTiffBytes, 0, 1, true},
     {"gray16.tif", "convert deep.png -colorspace gray -depth 16 -orient RightTop gray16.tif", "magick", OpenTiffBytes, 1, 6, true},
@@ -115,17 +118,18 @@ const Case Cases[] = {
     {"jpeg.tif", "convert base.ppm -profile p3.icc -compress jpeg -quality 95 jpeg.tif", "magick", OpenTiffBytes, 2, 1, false, true},
     {"photo.heic", "heif-enc -q 90 base.png -o photo.heic", "heif", OpenHeifBytes, 1},
     {"deep.heic", "heif-enc -q 90 -b 10 deep.png -o deep.heic", "heif", OpenHeifBytes, 1},
-    {"alpha.heic", "heif-enc -q 90 rgba.png -o alpha.heic", "heif", OpenHeifBytes, 1},
+    {"alpha.heic", "heif-enc -q 90 rgba.png -o alpha.heic", "heif", OpenHeifBytes, 1, 1, false, false, true},
     {"icc.heic", "heif-enc -q 90 icc.png -o icc.heic", "heif", OpenHeifBytes, 1, 1, false, true},
     {"photo.avif", "heif-enc -A -q 90 base.png -o photo.avif", "heif", OpenHeifBytes, 1},
-    {"alpha.avif", "heif-enc -A -q 90 rgba.png -o alpha.avif", "heif", OpenHeifBytes, 1},
+    {"alpha.avif", "heif-enc -A -q 90 rgba.png -o alpha.avif", "heif", OpenHeifBytes, 1, 1, false, false, true},
 };
 
 const Signature Signatures[] = {IsPngSignature, IsWebpSignature, IsTiffSignature, IsHeifSignature};
 const Opener Openers[] = {OpenPngBytes, OpenWebpBytes, OpenTiffBytes, OpenHeifBytes};
 
-// The decode another tool makes, over white, as blue, green, red.
-std::vector<std::uint8_t> Reference(const Corpus& corpus, const Case& c)
+// The decode another tool makes, over `background` (or with its alpha, as
+// blue, green, red, alpha, when "none"), as blue, green, red.
+std::vector<std::uint8_t> Reference(const Corpus& corpus, const Case& c, const std::string& background = "white")
 {
     const std::string ref = corpus.path("ref.ppm"), cd = "cd " + corpus.dir.path().string() + " && ";
     std::string source = c.reference;
@@ -134,7 +138,14 @@ std::vector<std::uint8_t> Reference(const Corpus& corpus, const Case& c)
         if (!Shell(cd + "heif-convert " + c.file + " ref.png")) return {};
         source = "ref.png";
     }
-    if (!Shell(cd + "convert " + source + " -background white -alpha remove -alpha off -depth 8 " + ref)) return {};
+    if (background == "none") {
+        if (!Shell(cd + "convert " + source + " -depth 8 rgba:ref.rgba")) return {};
+        std::vector<std::uint8_t> bgra = test::ReadBytes(corpus.path("ref.rgba"));
+        for (std::size_t i = 0; i + 2 < bgra.size(); i += 4) std::swap(bgra[i], bgra[i + 2]);
+        return bgra.size() == 4 * std::size_t(Width) * Height ? bgra : std::vector<std::uint8_t>{};
+    }
+    if (!Shell(cd + "convert " + source + " -background " + background + " -alpha remove -alpha off -depth 8 " + ref))
+        return {};
     int width = 0, height = 0;
     std::vector<std::uint8_t> bgr = ReadPpm(ref, width, height);
     return width == Width && height == Height ? bgr : std::vector<std::uint8_t>{};
@@ -169,6 +180,27 @@ TEST(PictureSourcesTest, DecodesLikeIndependentTools)
         EXPECT_LE(worst, c.tolerance);
         for (std::size_t i = 0; c.gray && i < d.bgr.size(); i += 3)
             ASSERT_TRUE(d.bgr[i] == d.bgr[i + 1] && d.bgr[i] == d.bgr[i + 2]);
+
+        // Transparency kept, or composited over another colour.
+        EXPECT_EQ(d.header.alpha, c.alpha);
+        const Decoded kept = Decode(c.open, bytes, {.keepAlpha = true});
+        const Decoded black = Decode(c.open, bytes, {.background = {0, 0, 0}});
+        if (!c.alpha) {
+            EXPECT_EQ(kept.bgr, d.bgr);
+            EXPECT_EQ(black.bgr, d.bgr);
+        } else {
+            const std::vector<std::uint8_t> overBlack = Reference(corpus, c, "black");
+            ASSERT_EQ(overBlack.size(), black.bgr.size());
+            for (std::size_t i = 0; i < overBlack.size(); ++i) ASSERT_LE(std::abs(overBlack[i] - black.bgr[i]), c.tolerance) << i;
+            const std::vector<std::uint8_t> straight = Reference(corpus, c, "none");
+            ASSERT_EQ(straight.size(), kept.bgr.size());
+            for (std::size_t i = 0; i < straight.size(); i += 4) {
+                ASSERT_LE(std::abs(straight[i + 3] - kept.bgr[i + 3]), c.tolerance) << i;
+                // Colour under little alpha carries little precision.
+                for (std::size_t k = 0; k < 3 && straight[i + 3] >= 128; ++k)
+                    ASSERT_LE(std::abs(straight[i + k] - kept.bgr[i + k]), 2 * c.tolerance) << i;
+            }
+        }
 
         // Cut before its first row, the file fails with the format's own message.
         const std::string prefix = kind == 0 ? "PNG error: " : kind == 1 ? "WebP error: " : kind == 2 ? "TIFF error: "
