@@ -106,33 +106,52 @@ void AlphaBoxReducer::finishBand()
 void FillUnderTransparency(Raster24& colour, const std::vector<std::uint8_t>& alpha, int reach)
 {
     const int w = colour.width(), h = colour.height();
-    const auto at = [w](int x, int y) { return static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x); };
-    std::vector<std::uint8_t> filled(alpha.size());
-    for (std::size_t i = 0; i < alpha.size(); ++i) filled[i] = alpha[i] != 0;
-    std::vector<std::size_t> ring;
-    for (int pass = 0; pass < reach; ++pass) {
-        // Each pass fills the transparent pixels next to filled ones with
-        // their filled neighbours' average, from the state before the pass.
-        ring.clear();
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                if (filled[at(x, y)]) continue;
-                unsigned sum[3] = {0, 0, 0}, n = 0;
-                for (const auto [dx, dy] : {std::pair{-1, 0}, {1, 0}, {0, -1}, {0, 1}}) {
-                    const int nx = x + dx, ny = y + dy;
-                    if (nx < 0 || ny < 0 || nx >= w || ny >= h || filled[at(nx, ny)] != 1) continue;
-                    const std::uint8_t* p = colour.scanLine(ny) + 3 * nx;
-                    for (int k = 0; k < 3; ++k) sum[k] += p[k];
-                    ++n;
-                }
-                if (n == 0) continue;
-                std::uint8_t* p = colour.scanLine(y) + 3 * x;
-                for (int k = 0; k < 3; ++k) p[k] = static_cast<std::uint8_t>((sum[k] + n / 2) / n);
-                ring.push_back(at(x, y));
-            }
-        if (ring.empty()) return;
-        for (const std::size_t i : ring) filled[i] = 2;  // filled, but not a source until the next pass
-        for (std::uint8_t& f : filled) f = f != 0;
+    if (alpha.size() != static_cast<std::size_t>(w) * static_cast<std::size_t>(h)) return;
+    enum : std::uint8_t { Hidden, Queued, Filled };
+    std::vector<std::uint8_t> state(alpha.size());
+    for (std::size_t i = 0; i < alpha.size(); ++i) state[i] = alpha[i] != 0 ? Filled : Hidden;
+    const auto neighbours = [w, h](std::size_t i, auto&& each) {
+        const int x = static_cast<int>(i % static_cast<std::size_t>(w)), y = static_cast<int>(i / static_cast<std::size_t>(w));
+        if (x > 0) each(i - 1);
+        if (x + 1 < w) each(i + 1);
+        if (y > 0) each(i - static_cast<std::size_t>(w));
+        if (y + 1 < h) each(i + static_cast<std::size_t>(w));
+    };
+    // Only pixels next to filled ones are visited: the work follows the
+    // filled ring, not the picture.
+    std::vector<std::size_t> ring, next;
+    for (std::size_t i = 0; i < state.size(); ++i)
+        if (state[i] == Filled)
+            neighbours(i, [&](std::size_t n) {
+                if (state[n] == Hidden) state[n] = Queued, ring.push_back(n);
+            });
+    std::vector<std::uint8_t> values;
+    for (int pass = 0; pass < reach && !ring.empty(); ++pass) {
+        // Each takes its filled neighbours' average, as they were before the pass.
+        values.assign(3 * ring.size(), 0);
+        for (std::size_t r = 0; r < ring.size(); ++r) {
+            unsigned sum[3] = {0, 0, 0}, n = 0;
+            neighbours(ring[r], [&](std::size_t m) {
+                if (state[m] != Filled) return;
+                const std::uint8_t* p = colour.scanLine(static_cast<int>(m / static_cast<std::size_t>(w))) +
+                                        3 * (m % static_cast<std::size_t>(w));
+                for (int k = 0; k < 3; ++k) sum[k] += p[k];
+                ++n;
+            });
+            for (int k = 0; k < 3; ++k) values[3 * r + static_cast<std::size_t>(k)] = static_cast<std::uint8_t>((sum[k] + n / 2) / n);
+        }
+        next.clear();
+        for (std::size_t r = 0; r < ring.size(); ++r) {
+            const std::size_t i = ring[r];
+            std::uint8_t* p = colour.scanLine(static_cast<int>(i / static_cast<std::size_t>(w))) + 3 * (i % static_cast<std::size_t>(w));
+            for (int k = 0; k < 3; ++k) p[k] = values[3 * r + static_cast<std::size_t>(k)];
+            state[i] = Filled;
+        }
+        for (const std::size_t i : ring)
+            neighbours(i, [&](std::size_t n) {
+                if (state[n] == Hidden) state[n] = Queued, next.push_back(n);
+            });
+        ring.swap(next);
     }
 }
 

@@ -198,6 +198,16 @@ TEST(Reduction, TransparencyLeavesNoFringe)
     EXPECT_EQ(one.scanLine(0)[1], 0);
     EXPECT_EQ(one.scanLine(0)[2], 255);
     EXPECT_EQ(edge.takeAlpha(), std::vector<std::uint8_t>{128});
+
+    // For lossy encoders, hidden pixels take the visible colour nearby, as
+    // far as `reach`; alpha stays.
+    Raster24 strip;
+    strip.reset(6, 1, PixelFormat::Bgr24, 0);
+    std::memcpy(strip.scanLine(0) + 6, "\x10\x20\x30", 3);
+    FillUnderTransparency(strip, {0, 0, 255, 0, 0, 0}, 2);
+    const std::uint8_t filled[18] = {0x10, 0x20, 0x30, 0x10, 0x20, 0x30, 0x10, 0x20, 0x30,
+                                     0x10, 0x20, 0x30, 0x10, 0x20, 0x30, 0, 0, 0};
+    EXPECT_EQ(std::memcmp(strip.scanLine(0), filled, 18), 0);
 }
 
 }  // namespace
