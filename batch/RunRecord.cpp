@@ -113,15 +113,25 @@ std::string FolderOf(const std::string& path)
 std::string SettingsKey(const BatchModel& model)
 {
     // One line a setting; a new option that shapes the bytes adds its own.
-    char size[64];
-    std::snprintf(size, sizeof size, "%gx%g", static_cast<double>(model.target().width),
-                  static_cast<double>(model.target().height));
+    std::string size;
+    for (const TargetSize target : model.targets()) {
+        char one[64];
+        std::snprintf(one, sizeof one, "%s%gx%g", size.empty() ? "" : ",", static_cast<double>(target.width),
+                      static_cast<double>(target.height));
+        size += one;
+    }
     std::string key;
     const OutputFormat& format = model.output();
     key += std::string("format=") + format.name;
     key += " size=" + std::string(size);
     key += " quality=" + (format.lossy ? std::to_string(model.quality()) : std::string("-"));
     key += std::string(" sharpen=") + (model.sharpen ? "yes" : "no");
+    if (model.background != std::array<std::uint8_t, 3>{255, 255, 255}) {
+        char colour[16];
+        std::snprintf(colour, sizeof colour, " background=%02x%02x%02x", model.background[2], model.background[1],
+                      model.background[0]);
+        key += colour;
+    }
     key += " colour=srgb";
     key += std::string(" metadata=") + MetadataPolicyNames[static_cast<std::size_t>(model.metadata)];
     key += " engine=" + std::to_string(OutputBytesVersion);
