@@ -57,6 +57,9 @@ struct BatchModel {
     std::optional<int> customQuality;
     // What the outputs are written as; the default JPEG when none.
     const OutputFormat* outputFormat = nullptr;
+    // When set, each output is at most this many bytes, at the highest
+    // quality up to quality() that fits.
+    std::uint64_t targetBytes = 0;
 
     const OutputFormat& output() const;
     MetadataPolicy metadata = MetadataPolicy::None;

@@ -2,11 +2,13 @@
 
 #include "base/FreedMemory.h"
 #include "base/MemoryBudget.h"
+#include "batch/ByteTargets.h"
 #include "batch/InputList.h"
 #include "batch/ListOrderRun.h"
 #include "batch/OutputNames.h"
 #include "batch/Pipeline.h"
 #include "batch/RunRecord.h"
+#include "batch/TotalSize.h"
 #include "codecs/Files.h"
 #include "imaging/AlphaReducer.h"
 #include "imaging/ColourProfile.h"
@@ -79,6 +81,37 @@ OutputSize TargetFor(int w, int h, TargetSize target)
 std::vector<ResizedOutput> ResizeEach(const BatchModel& model, const std::string& path, const std::string& name,
                                       DecodeWarnings* warnings)
 {
+    ReducedSizes reduced = ReduceEach(model, path, name, warnings);
+    std::vector<ResizedOutput> outputs;
+    for (WaitingOutput& output : reduced.outputs) {
+        outputs.push_back({output.colour.width(), output.colour.height(),
+                           EncodeOutput(model, output, reduced.header, model.quality())});
+        output = {};
+    }
+    return outputs;
+}
+
+std::vector<std::uint8_t> ResizeOne(const BatchModel& model, const std::string& path, const std::string& name,
+                                    DecodeWarnings* warnings)
+{
+    BatchModel one = model;
+    one.moreSizes.clear();
+    return std::move(ResizeEach(one, path, name, warnings).front().bytes);
+}
+
+std::vector<std::uint8_t> EncodeOutput(const BatchModel& model, const WaitingOutput& output,
+                                       const PictureHeader& header, int quality)
+{
+    const auto encode = [&](int q) {
+        return Encode(output.colour, header, q, model.output(), &output.metadata, output.alpha);
+    };
+    if (model.targetBytes == 0) return encode(quality);
+    return FitQuality(encode, model.targetBytes, quality).bytes;
+}
+
+ReducedSizes ReduceEach(const BatchModel& model, const std::string& path, const std::string& name,
+                        DecodeWarnings* warnings)
+{
     // Most decoders hold the whole file before they know what else they
     // need, so its bytes are reserved before it is read. Only one picture at
     // a time holds part of its share while it waits for the rest; the
@@ -125,27 +158,18 @@ std::vector<ResizedOutput> ResizeEach(const BatchModel& model, const std::string
     std::vector<ReducedPicture> reduced = Reduce(*source, plans);
     DecodeWarnings damage = source->warnings();
     const std::vector<std::uint8_t> profile = ProfileForRows(header.iccProfile, header.gray);
+    ReducedSizes sizes{header, {}, std::move(memory)};
     for (std::size_t k = 0; k < plans.size(); ++k) {
         ConvertToSrgb(reduced[k].colour, profile);
         if (!reduced[k].alpha.empty() && model.output().lossy) FillUnderTransparency(reduced[k].colour, reduced[k].alpha);
         // Each output's metadata names its own pixel size; damage is told once.
         DecodeWarnings again;
-        const OutputMetadata metadata = ReadMetadata(*source, path, model.metadata, outputs[k].width, outputs[k].height,
-                                                     k == 0 ? damage : again);
-        outputs[k].bytes =
-            Encode(reduced[k].colour, header, model.quality(), model.output(), &metadata, reduced[k].alpha);
-        reduced[k] = {};
+        OutputMetadata metadata = ReadMetadata(*source, path, model.metadata, outputs[k].width, outputs[k].height,
+                                               k == 0 ? damage : again);
+        sizes.outputs.push_back({std::move(reduced[k].colour), std::move(reduced[k].alpha), std::move(metadata)});
     }
     if (warnings) *warnings = damage;
-    return outputs;
-}
-
-std::vector<std::uint8_t> ResizeOne(const BatchModel& model, const std::string& path, const std::string& name,
-                                    DecodeWarnings* warnings)
-{
-    BatchModel one = model;
-    one.moreSizes.clear();
-    return std::move(ResizeEach(one, path, name, warnings).front().bytes);
+    return sizes;
 }
 
 void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& options)
@@ -335,7 +359,21 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
     try {
         const FreedMemoryKept kept;
         PrepareHeapForPictures(std::min(jobs, work));
-        if (options.keepGoing)
+        if (options.totalBytes > 0) {
+            const auto reduce = [&](int k) {
+                const int i = todo[static_cast<std::size_t>(k)];
+                const std::string path = inputPath(i);
+                RecordLine line;
+                if (ReadInputState(path, line)) read[static_cast<std::size_t>(i)] = std::move(line);
+                return ReduceEach(settings, path, names[static_cast<std::size_t>(i)], &damage[static_cast<std::size_t>(i)]);
+            };
+            const auto encoded = [&](int k, std::vector<ResizedOutput> outputs) {
+                results[static_cast<std::size_t>(todo[static_cast<std::size_t>(k)])] = std::move(outputs);
+                commit(k, {});
+            };
+            RunWithinTotal(settings, todoNames, reduce, encoded, failed, hooks.qualityChosen, outputFolder, options,
+                           costs);
+        } else if (options.keepGoing)
             RunPastFailures(work, jobs, process, commit, todoNames, costs, failed, options.stop,
                             options.costliestFirst);
         else RunInListOrder(work, jobs, process, commit, todoNames, costs, options.stop, options.costliestFirst);

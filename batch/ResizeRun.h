@@ -5,8 +5,8 @@
 #include "batch/Model.h"
 #include "batch/ResizeError.h"
 #include "codecs/PictureSource.h"
-#include "codecs/PictureSource.h"
 #include "base/Errors.h"
+#include "base/MemoryBudget.h"
 #include "imaging/Raster24.h"
 
 #include <atomic>
@@ -30,6 +30,9 @@ struct RunHooks {
     std::function<void(int index, const std::string& name)> upToDate;
     // With keepGoing: output `index` failed and was skipped.
     std::function<void(int index, const ResizeError& error)> failed;
+    // With totalBytes: the quality every output is written at, and their
+    // bytes together, before the first is written.
+    std::function<void(int quality, std::uint64_t bytes)> qualityChosen;
 };
 
 struct RunOptions {
@@ -55,6 +58,10 @@ struct RunOptions {
     // Start the costliest picture of the look-ahead window first (best
     // throughput), or start them in list order (steadier progress).
     bool costliestFirst = true;
+    // When set, all outputs together are at most this many bytes, all at the
+    // highest quality up to the model's that fits. Reduced pictures wait
+    // under the memory budget, or in one temporary file in the output folder.
+    std::uint64_t totalBytes = 0;
 };
 
 // The size of the reduced picture for a w x h source: the longer side meets
@@ -84,6 +91,27 @@ struct ResizedOutput {
 // output. Each is the file a run at that size alone writes.
 std::vector<ResizedOutput> ResizeEach(const BatchModel& model, const std::string& path, const std::string& name,
                                       DecodeWarnings* warnings = nullptr);
+
+// One size of a picture, reduced and in sRGB, waiting to be encoded: its
+// colour, its alpha when kept, and the metadata its file gets.
+struct WaitingOutput {
+    Raster24 colour;
+    std::vector<std::uint8_t> alpha;
+    OutputMetadata metadata;
+};
+// The first half of ResizeEach: the picture reduced to each of its sizes,
+// the header it came with, and the memory held for them until encoded.
+struct ReducedSizes {
+    PictureHeader header;
+    std::vector<WaitingOutput> outputs;
+    MemoryReservation memory;
+};
+ReducedSizes ReduceEach(const BatchModel& model, const std::string& path, const std::string& name,
+                        DecodeWarnings* warnings = nullptr);
+// The second half, for one size: the output's bytes at `quality`, or within
+// the model's byte target at the highest quality up to `quality` that fits.
+std::vector<std::uint8_t> EncodeOutput(const BatchModel& model, const WaitingOutput& output,
+                                       const PictureHeader& header, int quality);
 
 // Refuses (ResizeError) before anything is written when an output would
 // replace a listed input, its own included. Files are compared by identity.

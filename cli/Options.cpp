@@ -192,6 +192,19 @@ const OptionRule Rules[] = {
          return policy.has_value();
      },
      "--metadata takes none, safe or all"},
+    {"target-size", 0, "SIZE",
+     "make every output at most SIZE bytes (K and M as for --memory-limit), at the highest quality that fits, up "
+     "to --quality when given, else 95; the reduced picture is encoded again, never decoded again. A picture that "
+     "does not fit even at quality 1 fails. Not with a lossless format",
+     [](Options& o, const std::string& v) { return (o.model.targetBytes = ParseMemorySize(v).value_or(0)) > 0; },
+     "--target-size takes a size such as 40K or 2M"},
+    {"total-size", 0, "SIZE",
+     "make all outputs of the run together at most SIZE bytes, all at the same quality, the highest that fits "
+     "(up to --quality when given, else 95), which is reported on standard error. Reduced pictures wait in memory, "
+     "or in one temporary file in the output folder; nothing is written when not even quality 1 fits. Not with a "
+     "lossless format",
+     [](Options& o, const std::string& v) { return (o.totalSize = ParseMemorySize(v).value_or(0)) > 0; },
+     "--total-size takes a size such as 200K or 5M"},
     {"sharpen", 0, {}, "sharpen each reduced picture",
      [](Options& o, const std::string&) { return o.model.sharpen = true; }, ""},
     {"background", 0, "COLOUR",
@@ -404,6 +417,15 @@ std::optional<Options> Parse(const std::vector<std::string>& args, std::string& 
         }
     }
     if (o.help || o.version) return o;
+    const OutputFormat& output = o.model.output();
+    for (const auto& [given, name] : {std::pair(o.model.targetBytes > 0, "--target-size"),
+                                      std::pair(o.totalSize > 0, "--total-size")}) {
+        if (!given) continue;
+        if (!output.lossy)
+            return error = std::string(name) + " needs a lossy output format: " + output.title + " is lossless",
+                   std::nullopt;
+        if (!o.qualityGiven) o.model.customQuality = 95;  // the highest quality worth searching
+    }
     if (positional.size() != 1) return error = positional.empty() ? "no folder given" : "one folder only", std::nullopt;
     if (o.recursive && o.outputFolder.empty()) return error = "--recursive requires --output", std::nullopt;
     if (o.recursive && !o.filesFrom.empty())

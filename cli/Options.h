@@ -23,6 +23,7 @@ struct Options {
     bool update = false;  // leave outputs that are up to date as they are
     int jobs = 0;  // 0: one per processor
     std::uint64_t memoryLimit = 0;  // 0: the default budget
+    std::uint64_t totalSize = 0;    // --total-size; 0: none
     bool quiet = false;
     bool strict = false;  // a damaged picture makes the run fail
     bool qualityGiven = false;

@@ -1,5 +1,6 @@
 // pictavo: the resize run of the desktop program, for scripts and large folders.
 #include "base/MemoryBudget.h"
+#include "batch/ByteTargets.h"
 #include "batch/FolderScan.h"
 #include "batch/InputList.h"
 #include "batch/OutputNames.h"
@@ -177,6 +178,7 @@ int main(int argc, char** argv)
     }
     run.keepGoing = options->keepGoing;
     run.update = options->update;
+    run.totalBytes = options->totalSize;
     if (!options->quiet && isatty(STDERR_FILENO)) bar = std::make_unique<cli::ProgressBar>(stderr, total);
     // A script reading the output learns which input became which output.
     const bool pairs = !options->quiet && !isatty(STDOUT_FILENO);
@@ -203,6 +205,14 @@ int main(int argc, char** argv)
         if (bar) bar->note("pictavo: " + CommandLineMessage(e.input(), e));
         else Fail(e.input(), e);
         if (bar) bar->update(written + failed + upToDate);
+    };
+    hooks.qualityChosen = [&](int quality, std::uint64_t bytes) {
+        if (options->quiet) return;
+        const std::string line = "pictavo: quality " + std::to_string(quality) + ": the outputs take " +
+                                 SizeText(bytes) + " of " + SizeText(options->totalSize);
+        if (bar) return bar->note(line);
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", line.c_str());
     };
     // Damaged pictures are written all the same, and said so once each.
     int damaged = 0;

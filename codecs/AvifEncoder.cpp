@@ -84,7 +84,7 @@ std::vector<std::uint8_t> EncodeAvifWith(const EncoderPicture& picture, int quan
 
 std::vector<std::uint8_t> EncodeAvif(const EncoderPicture& picture, const EncodeSettings& settings)
 {
-    return EncodeAvifWith(picture, AvifQuantizer(settings.quality), "aom", 8, settings.metadata);
+    return EncodeAvifWith(picture, AvifQuantizer(settings.quality), AvifCodec, AvifSpeed, settings.metadata);
 }
 
 }  // namespace pictavo

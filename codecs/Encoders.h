@@ -24,10 +24,15 @@ std::vector<std::uint8_t> EncodeAvif(const EncoderPicture& picture, const Encode
 std::vector<std::uint8_t> EncodeJxl(const EncoderPicture& picture, const EncodeSettings& settings);
 std::vector<std::uint8_t> EncodePng(const EncoderPicture& picture, const EncodeSettings& settings);
 
-// AVIF with a chosen AV1 encoder ("aom", "svt", "rav1e") and speed, for
-// the benchmark that picks them.
+// The encoders at their own settings, for the benchmark that calibrates
+// them: WebP quality 0 to 100, AVIF quantizer 0 to 63 with a chosen AV1
+// encoder ("aom", "svt", "rav1e") and speed, JPEG XL distance.
+std::vector<std::uint8_t> EncodeWebpWith(const EncoderPicture& picture, double quality, const OutputMetadata* metadata);
 std::vector<std::uint8_t> EncodeAvifWith(const EncoderPicture& picture, int quantizer, const char* codec, int speed,
                                          const OutputMetadata* metadata);
+std::vector<std::uint8_t> EncodeJxlWith(const EncoderPicture& picture, double distance, const OutputMetadata* metadata);
+inline constexpr const char* AvifCodec = "aom";
+inline constexpr int AvifSpeed = 8;
 
 double WebpQuality(int quality);
 int AvifQuantizer(int quality);

@@ -40,13 +40,17 @@ double JxlDistance(int quality)
 
 std::vector<std::uint8_t> EncodeJxl(const EncoderPicture& picture, const EncodeSettings& settings)
 {
+    return EncodeJxlWith(picture, JxlDistance(settings.quality), settings.metadata);
+}
+
+std::vector<std::uint8_t> EncodeJxlWith(const EncoderPicture& picture, double distance, const OutputMetadata* metadata)
+{
     const Encoder enc;
     if (!enc.encoder) RaiseEncodeError("JPEG XL", "out of memory");
     JxlEncoder* e = enc.encoder;
     const bool alpha = picture.hasAlpha();
     const int channels = alpha ? 4 : 3;
 
-    const OutputMetadata* metadata = settings.metadata;
     const bool boxes = metadata && (!metadata->exif.empty() || !metadata->xmp.empty());
     if (boxes) Check(e, Jxl().JxlEncoderUseBoxes(e));
 
@@ -75,7 +79,7 @@ std::vector<std::uint8_t> EncodeJxl(const EncoderPicture& picture, const EncodeS
 
     JxlEncoderFrameSettings* frame = Jxl().JxlEncoderFrameSettingsCreate(e, nullptr);
     Check(e, Jxl().JxlEncoderFrameSettingsSetOption(frame, JXL_ENC_FRAME_SETTING_EFFORT, Effort));
-    Check(e, Jxl().JxlEncoderSetFrameDistance(frame, static_cast<float>(JxlDistance(settings.quality))));
+    Check(e, Jxl().JxlEncoderSetFrameDistance(frame, static_cast<float>(distance)));
 
     std::vector<std::uint8_t> rgb(static_cast<std::size_t>(picture.width) * channels * picture.height);
     for (int y = 0; y < picture.height; ++y)

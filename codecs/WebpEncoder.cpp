@@ -55,8 +55,13 @@ double WebpQuality(int quality)
 
 std::vector<std::uint8_t> EncodeWebp(const EncoderPicture& picture, const EncodeSettings& settings)
 {
+    return EncodeWebpWith(picture, WebpQuality(settings.quality), settings.metadata);
+}
+
+std::vector<std::uint8_t> EncodeWebpWith(const EncoderPicture& picture, double quality, const OutputMetadata* metadata)
+{
     WebPConfig config;
-    if (!WebPConfigPreset(&config, WEBP_PRESET_PHOTO, static_cast<float>(WebpQuality(settings.quality))))
+    if (!WebPConfigPreset(&config, WEBP_PRESET_PHOTO, static_cast<float>(quality)))
         RaiseEncodeError("WebP", "the library does not match its header");
     config.method = 4;
     config.thread_level = 0;
@@ -82,13 +87,13 @@ std::vector<std::uint8_t> EncodeWebp(const EncoderPicture& picture, const Encode
     pic.p.writer = WebPMemoryWrite;
     pic.p.custom_ptr = &writer.w;
     if (!WebPEncode(&config, &pic.p)) RaiseEncodeError("WebP", WebpReason(pic.p.error_code));
-    const bool withMetadata = settings.metadata && (!settings.metadata->exif.empty() || !settings.metadata->xmp.empty());
+    const bool withMetadata = metadata && (!metadata->exif.empty() || !metadata->xmp.empty());
     if (!withMetadata) return {writer.w.mem, writer.w.mem + writer.w.size};
 
     const Mux mux(WebPData{writer.w.mem, writer.w.size});
     if (!mux.mux) RaiseEncodeError("WebP", "the encoded picture could not be read back for its metadata");
-    AddChunk(mux.mux, "EXIF", settings.metadata->exif);
-    AddChunk(mux.mux, "XMP ", settings.metadata->xmp);
+    AddChunk(mux.mux, "EXIF", metadata->exif);
+    AddChunk(mux.mux, "XMP ", metadata->xmp);
     WebPData assembled;
     WebPDataInit(&assembled);
     if (WebPMuxAssemble(mux.mux, &assembled) != WEBP_MUX_OK) RaiseEncodeError("WebP", "the metadata was refused");

@@ -264,6 +264,38 @@ TEST(PictavoTool, OutputFormatsAndEncoderFailures)
     EXPECT_TRUE(FilesUnder(none.path()).empty());
 }
 
+// Byte targets hold, and reduced pictures waiting in the temporary file give
+// the bytes they give waiting in memory.
+TEST(PictavoTool, ByteTargets)
+{
+    ScratchDir in, each, total, spilled;
+    Photos(in, 3);
+    const std::string photos = " --name '{stem}' " + in.path().string();
+    EXPECT_EQ(Tool("-q --size 320x240 --output-format webp --target-size 8K --output " + each.path().string() + photos).status, 0);
+    for (const std::string& name : FilesUnder(each.path()))
+        EXPECT_LE(fs::file_size(each.path() / name), 8192u) << name;
+    EXPECT_EQ(FilesUnder(each.path()).size(), 3u);
+
+    const Result fitted = Tool("--total-size 60K --output " + total.path().string() + photos);
+    EXPECT_EQ(fitted.status, 0);
+    std::uintmax_t sum = 0;
+    for (const std::string& name : FilesUnder(total.path())) sum += fs::file_size(total.path() / name);
+    EXPECT_LE(sum, 61440u);
+    EXPECT_NE(fitted.out.find("pictavo: quality "), std::string::npos) << fitted.out;
+    // One job: the first reduced picture (1.3M) waits in memory, the next two
+    // do not fit beside it in a quarter of 8M.
+    const Result waited = Tool("-q -j1 --memory-limit 8M --total-size 60K --output " + spilled.path().string() + photos);
+    EXPECT_EQ(waited.status, 0) << waited.out;
+    for (const std::string& name : FilesUnder(total.path()))
+        EXPECT_EQ(pictavo::test::ReadBytes(total.file(name)), pictavo::test::ReadBytes(spilled.file(name))) << name;
+    EXPECT_EQ(FilesUnder(spilled.path()), FilesUnder(total.path())) << "no temporary file left";
+
+    const Result tooSmall = Tool("--total-size 100 --output " + spilled.path().string() + "/none" + photos);
+    EXPECT_EQ(tooSmall.status, 1);
+    EXPECT_NE(tooSmall.out.find("even at quality 1"), std::string::npos) << tooSmall.out;
+    EXPECT_TRUE(FilesUnder(spilled.file("none")).empty());
+}
+
 TEST(PictavoTool, OutputFolderAndBitmaps)
 {
     ScratchDir in, out;
@@ -397,7 +429,9 @@ TEST(PictavoTool, CutOutsKeepTheirTransparency)
         source->readRows([&](const std::uint8_t* p) {
             for (int x = 0; x < 30; ++x, p += 4) {
                 if (p[3] > 8 && p[3] < 247) ++partial;
-                if ((row == 0 || row == 19) && (x == 0 || x == 29)) EXPECT_LE(p[3], c.red) << "corner";
+                if ((row == 0 || row == 19) && (x == 0 || x == 29)) {
+                    EXPECT_LE(p[3], c.red) << "corner";
+                }
                 if (p[3] < 32) continue;  // lossy formats keep little colour under little alpha
                 EXPECT_LE(p[0], c.others) << x << "," << row;  // no blue from the ground
                 EXPECT_LE(p[1], c.others) << x << "," << row;
