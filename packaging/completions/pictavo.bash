@@ -45,14 +45,15 @@ _pictavo()
         --name)
             COMPREPLY=($(compgen -W '{series}{n} {stem} {stem}-{n} {stem}-{w}' -- "$cur"))
             return ;;
-        --series | --memory-limit | --max-pixels | --help | -h | --version | -V)
+        --series | --memory-limit | --max-pixels | --target-size | --total-size | --help | -h | --version | -V)
             return ;;
     esac
     $split && return
 
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W '--format --output-format --size --quality --metadata --sharpen --background --series --name --output --recursive
-            --files-from --shard --update --keep-going --jobs --memory-limit --max-pixels --strict --quiet --help --version' -- "$cur"))
+        COMPREPLY=($(compgen -W '--format --output-format --size --quality --metadata --target-size --total-size --sharpen
+            --background --series --name --output --recursive --files-from --shard --update --keep-going --jobs
+            --memory-limit --max-pixels --strict --quiet --help --version' -- "$cur"))
         [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
         return
     fi

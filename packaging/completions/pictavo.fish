@@ -7,6 +7,8 @@ complete -c pictavo -l output-format -x -a '(pictavo --help | string replace -rf
 complete -c pictavo -l size -x -a '999x750 800x600 640x480 480x360 320x240 160x120 1600x1200,800x600,400x300' -d 'Sizes the longer side must meet, comma-separated'
 complete -c pictavo -l quality -x -a '90 75 60 50 30' -d 'Quality of the outputs, the same in every format'
 complete -c pictavo -l metadata -x -a 'none safe all' -d 'Metadata the outputs keep'
+complete -c pictavo -l target-size -x -d 'Make every output at most SIZE bytes (K or M)'
+complete -c pictavo -l total-size -x -d 'Make all outputs together at most SIZE bytes (K or M)'
 complete -c pictavo -l sharpen -d 'Sharpen each reduced picture'
 complete -c pictavo -l background -x -a 'white black grey red green blue yellow silver navy teal' -d 'Colour under transparency in outputs without it'
 complete -c pictavo -l series -x -d 'Name the outputs are numbered after'
