@@ -6,7 +6,8 @@
 //                                         its distance from JPEG's, bytes as a
 //                                         share of JPEG's, encode ms a picture
 //                                         (processor time, all threads)
-//   quality_bench calibrate [PHOTO...]    the setting of each format that meets
+//   quality_bench calibrate[:FORMAT] [PHOTO...]
+//                                         the setting of each format that meets
 //                                         JPEG's mean SSIM at each Q (the curves
 //                                         in the encoders)
 //   quality_bench avif-codecs [PHOTO...]  aom, SVT-AV1 and rav1e at several
@@ -250,19 +251,23 @@ int main(int argc, char** argv)
                             r.ssim, r.ssim - base.ssim, r.bytes / base.bytes, r.ms);
             }
         }
-    } else if (mode == "calibrate") {
+    } else if (mode.starts_with("calibrate")) {
+        // "calibrate:webp" calibrates WebP alone.
+        const auto wanted = [&mode](const char* format) {
+            return mode == "calibrate" || mode.substr(mode.find(':') + 1) == format;
+        };
         std::printf("%4s %7s  %-24s %-24s %-24s\n", "Q", "SSIM", "webp quality", "avif quantizer", "jxl distance");
         for (const int q : {5, 15, 30, 45, 60, 70, 75, 80, 85, 90, 95}) {
             const double target = Measure(photos, "jpg", AtQuality(jpeg, q), false).ssim;
-            const double webp = Meet(photos, "webp", [](double s) {
+            const double webp = !wanted("webp") ? 0 : Meet(photos, "webp", [](double s) {
                 return [s](const EncoderPicture& p) {
                     return EncodeWebpWith(p, s, nullptr);
                 };
             }, target, 100, 0, false);
-            const double avif = Meet(photos, "avif", [](double s) {
-                return [s](const EncoderPicture& p) { return EncodeAvifWith(p, int(s), AvifCodec, AvifSpeed, nullptr); };
+            const double avif = !wanted("avif") ? 0 : Meet(photos, "avif", [](double s) {
+                return [s](const EncoderPicture& p) { return EncodeAvifWith(p, int(s), AvifCodec, AvifSpeed, AvifTune, nullptr); };
             }, target, 0, 63, true);
-            const double jxl = Meet(photos, "jxl", [](double s) {
+            const double jxl = !wanted("jxl") ? 0 : Meet(photos, "jxl", [](double s) {
                 return [s](const EncoderPicture& p) { return EncodeJxlWith(p, s, nullptr); };
             }, target, 0.1, 25, false);
             std::printf("%4d %7.4f  %-24.2f %-24.0f %-24.3f\n", q, target, webp, avif, jxl);
@@ -272,17 +277,19 @@ int main(int argc, char** argv)
         const Result base = Measure(photos, "jpg", AtQuality(jpeg, 75), true);
         std::printf("JPEG Q75: SSIM %.4f, %.0f bytes, %.1f ms a picture\n", base.ssim, base.bytes / double(photos.size()),
                     base.ms);
-        std::printf("%-6s %5s %9s %7s %7s %9s\n", "codec", "speed", "quantizer", "SSIM", "bytes", "ms/pic");
-        const struct { const char* codec; int speed; } choices[] = {
-            {"aom", 6}, {"aom", 7}, {"aom", 8}, {"aom", 9}, {"svt", 8}, {"svt", 10}, {"rav1e", 8}, {"rav1e", 10}};
+        std::printf("%-6s %5s %5s %9s %7s %7s %9s\n", "codec", "speed", "tune", "quantizer", "SSIM", "bytes", "ms/pic");
+        const struct { const char* codec; int speed; const char* tune; } choices[] = {
+            {"aom", 6, nullptr}, {"aom", 7, nullptr}, {"aom", 8, nullptr}, {"aom", 9, nullptr}, {"aom", 7, "ssim"},
+            {"aom", 8, "ssim"},  {"aom", 9, "ssim"},  {"svt", 8, nullptr}, {"svt", 10, nullptr}, {"rav1e", 8, nullptr},
+            {"rav1e", 10, nullptr}};
         for (const auto& c : choices) {
             const auto at = [&c](double s) {
-                return [&c, s](const EncoderPicture& p) { return EncodeAvifWith(p, int(s), c.codec, c.speed, nullptr); };
+                return [&c, s](const EncoderPicture& p) { return EncodeAvifWith(p, int(s), c.codec, c.speed, c.tune, nullptr); };
             };
             const double quantizer = Meet(photos, "avif", at, base.ssim, 0, 63, true);
             const Result r = Measure(photos, "avif", at(quantizer), true);
-            std::printf("%-6s %5d %9.0f %7.4f %7.3f %9.1f\n", c.codec, c.speed, quantizer, r.ssim, r.bytes / base.bytes,
-                        r.ms);
+            std::printf("%-6s %5d %5s %9.0f %7.4f %7.3f %9.1f\n", c.codec, c.speed, c.tune ? c.tune : "-", quantizer,
+                        r.ssim, r.bytes / base.bytes, r.ms);
             std::fflush(stdout);
         }
     } else {

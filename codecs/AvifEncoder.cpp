@@ -40,7 +40,7 @@ int AvifQuantizer(int quality)
 }
 
 std::vector<std::uint8_t> EncodeAvifWith(const EncoderPicture& picture, int quantizer, const char* codec, int speed,
-                                         const OutputMetadata* metadata)
+                                         const char* tune, const OutputMetadata* metadata)
 {
     const Image image(picture.width, picture.height);
     if (!image.image) RaiseEncodeError("AVIF", "out of memory");
@@ -77,6 +77,7 @@ std::vector<std::uint8_t> EncodeAvifWith(const EncoderPicture& picture, int quan
     encoder.encoder->speed = speed;
     encoder.encoder->minQuantizer = encoder.encoder->maxQuantizer = quantizer;
     encoder.encoder->minQuantizerAlpha = encoder.encoder->maxQuantizerAlpha = 0;  // edges stay exact
+    if (tune) Avif().avifEncoderSetCodecSpecificOption(encoder.encoder, "tune", tune);
     Output output;
     Check(Avif().avifEncoderWrite(encoder.encoder, image.image, &output.data), &encoder.encoder->diag);
     return {output.data.data, output.data.data + output.data.size};
@@ -84,7 +85,7 @@ std::vector<std::uint8_t> EncodeAvifWith(const EncoderPicture& picture, int quan
 
 std::vector<std::uint8_t> EncodeAvif(const EncoderPicture& picture, const EncodeSettings& settings)
 {
-    return EncodeAvifWith(picture, AvifQuantizer(settings.quality), AvifCodec, AvifSpeed, settings.metadata);
+    return EncodeAvifWith(picture, AvifQuantizer(settings.quality), AvifCodec, AvifSpeed, AvifTune, settings.metadata);
 }
 
 }  // namespace pictavo

@@ -12,7 +12,7 @@ namespace pictavo {
 #define PICTAVO_AVIF_FUNCTIONS(X)                                                                              \
     X(avifImageCreate) X(avifImageDestroy) X(avifRGBImageSetDefaults) X(avifImageRGBToYUV)                    \
     X(avifImageSetMetadataExif) X(avifImageSetMetadataXMP) X(avifEncoderCreate) X(avifEncoderDestroy)         \
-    X(avifEncoderWrite) X(avifRWDataFree) X(avifResultToString) X(avifCodecChoiceFromName)
+    X(avifEncoderWrite) X(avifEncoderSetCodecSpecificOption) X(avifRWDataFree) X(avifResultToString) X(avifCodecChoiceFromName)
 
 #define PICTAVO_JXL_FUNCTIONS(X)                                                                               \
     X(JxlEncoderCreate) X(JxlEncoderDestroy) X(JxlEncoderGetError) X(JxlEncoderUseBoxes) X(JxlEncoderAddBox)  \

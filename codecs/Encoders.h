@@ -26,13 +26,15 @@ std::vector<std::uint8_t> EncodePng(const EncoderPicture& picture, const EncodeS
 
 // The encoders at their own settings, for the benchmark that calibrates
 // them: WebP quality 0 to 100, AVIF quantizer 0 to 63 with a chosen AV1
-// encoder ("aom", "svt", "rav1e") and speed, JPEG XL distance.
+// encoder ("aom", "svt", "rav1e"), speed and tuning (an aomenc --tune
+// value, or none), JPEG XL distance.
 std::vector<std::uint8_t> EncodeWebpWith(const EncoderPicture& picture, double quality, const OutputMetadata* metadata);
 std::vector<std::uint8_t> EncodeAvifWith(const EncoderPicture& picture, int quantizer, const char* codec, int speed,
-                                         const OutputMetadata* metadata);
+                                         const char* tune, const OutputMetadata* metadata);
 std::vector<std::uint8_t> EncodeJxlWith(const EncoderPicture& picture, double distance, const OutputMetadata* metadata);
 inline constexpr const char* AvifCodec = "aom";
 inline constexpr int AvifSpeed = 8;
+inline constexpr const char* AvifTune = "ssim";
 
 double WebpQuality(int quality);
 int AvifQuantizer(int quality);
