@@ -13,12 +13,12 @@
 //   quality_bench avif-codecs [PHOTO...]  aom, SVT-AV1 and rav1e at several
 //                                         speeds, each at JPEG's SSIM at Q 75
 //
-// The default photos are eight Plasma wallpapers (plasma-workspace-wallpapers).
-#include "batch/Pipeline.h"
+// QUALITIES="50 75" limits the qualities measured. The default photos are
+// eight Plasma wallpapers (plasma-workspace-wallpapers).
+#include "batch/ResizeRun.h"
 #include "codecs/Encoders.h"
 #include "codecs/OutputFormats.h"
 #include "codecs/TJPEGImage.h"
-#include "imaging/ColourProfile.h"
 
 #include <avif/avif.h>
 #include <jxl/decode.h>
@@ -28,6 +28,7 @@
 #include <ctime>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -150,12 +151,11 @@ struct Photo {
 std::vector<Photo> LoadPhotos(const std::vector<std::string>& paths)
 {
     std::vector<Photo> photos;
+    BatchModel model;
+    model.format = InputFormat::Auto;  // 800 x 600 by default
     for (const std::string& path : paths) {
-        const auto source = OpenPicture(path, path, InputFormat::Auto);
-        const PictureHeader header = source->header();
         Photo p;
-        p.reduced = std::move(Reduce(*source, {PlanFor(header, {800, 600}, false)}).front().colour);
-        ConvertToSrgb(p.reduced, header.gray ? std::vector<std::uint8_t>() : header.iccProfile);
+        p.reduced = std::move(ReduceEach(model, path, path).outputs.front().colour);
         p.luma = Luma(p.reduced.scanLine(0), p.reduced.width(), p.reduced.height(), p.reduced.rowStep());
         photos.push_back(std::move(p));
     }
@@ -228,6 +228,20 @@ double Meet(const std::vector<Photo>& photos, const std::string& format, const s
     return std::abs(a - target) <= std::abs(b - target) ? better : worse;
 }
 
+// The qualities measured: QUALITIES ("30 50 75") when set.
+std::vector<int> Qualities(std::vector<int> qualities)
+{
+    if (const char* list = std::getenv("QUALITIES")) {
+        qualities.clear();
+        for (const char* at = list; *at;) {
+            char* end;
+            qualities.push_back(static_cast<int>(std::strtol(at, &end, 10)));
+            at = *end ? end + 1 : end;
+        }
+    }
+    return qualities;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -243,7 +257,7 @@ int main(int argc, char** argv)
 
     if (mode == "table") {
         std::printf("%-6s %4s  %-16s %7s %8s %7s %9s\n", "format", "Q", "setting", "SSIM", "vs JPEG", "bytes", "ms/pic");
-        for (const int q : {30, 50, 60, 75, 85, 90}) {
+        for (const int q : Qualities({30, 50, 60, 75, 85, 90})) {
             const Result base = Measure(photos, "jpg", AtQuality(jpeg, q), true);
             for (const OutputFormat& format : OutputFormats()) {
                 const Result r = &format == &jpeg ? base : Measure(photos, format.name, AtQuality(format, q), true);
@@ -257,7 +271,7 @@ int main(int argc, char** argv)
             return mode == "calibrate" || mode.substr(mode.find(':') + 1) == format;
         };
         std::printf("%4s %7s  %-24s %-24s %-24s\n", "Q", "SSIM", "webp quality", "avif quantizer", "jxl distance");
-        for (const int q : {5, 15, 30, 45, 60, 70, 75, 80, 85, 90, 95}) {
+        for (const int q : Qualities({5, 15, 30, 45, 60, 70, 75, 80, 85, 90, 95})) {
             const double target = Measure(photos, "jpg", AtQuality(jpeg, q), false).ssim;
             const double webp = !wanted("webp") ? 0 : Meet(photos, "webp", [](double s) {
                 return [s](const EncoderPicture& p) {

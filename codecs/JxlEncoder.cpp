@@ -35,7 +35,9 @@ void AddBox(JxlEncoder* encoder, const char* type, const std::string& body)
 
 double JxlDistance(int quality)
 {
-    return SettingFor({{1, 15}, {100, 0.1}}, quality);
+    return SettingFor({{5, 25}, {15, 10.16}, {30, 5.29}, {45, 4.27}, {60, 3.51}, {70, 2.63}, {75, 2.32}, {80, 1.94},
+                       {85, 1.54}, {90, 1.08}, {95, 0.57}, {100, 0.1}},
+                      quality);
 }
 
 std::vector<std::uint8_t> EncodeJxl(const EncoderPicture& picture, const EncodeSettings& settings)

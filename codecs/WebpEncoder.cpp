@@ -50,7 +50,9 @@ void AddChunk(WebPMux* mux, const char* fourcc, const std::string& body)
 
 double WebpQuality(int quality)
 {
-    return SettingFor({{1, 1}, {100, 100}}, quality);
+    return SettingFor({{5, 0}, {15, 8.19}, {30, 25.22}, {45, 37.32}, {60, 47.71}, {70, 58.76}, {75, 66.81}, {80, 75.56},
+                       {100, 100}},
+                      quality);
 }
 
 std::vector<std::uint8_t> EncodeWebp(const EncoderPicture& picture, const EncodeSettings& settings)
