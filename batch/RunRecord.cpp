@@ -127,11 +127,12 @@ std::string SettingsKey(const BatchModel& model)
     key += " quality=" + (format.lossy ? std::to_string(model.quality()) : std::string("-"));
     key += std::string(" sharpen=") + (model.sharpen ? "yes" : "no");
     if (model.background != std::array<std::uint8_t, 3>{255, 255, 255}) {
-        char colour[16];
+        char colour[32];
         std::snprintf(colour, sizeof colour, " background=%02x%02x%02x", model.background[2], model.background[1],
                       model.background[0]);
         key += colour;
     }
+    if (model.targetBytes > 0) key += " target=" + std::to_string(model.targetBytes);
     key += " colour=srgb";
     key += std::string(" metadata=") + MetadataPolicyNames[static_cast<std::size_t>(model.metadata)];
     key += " engine=" + std::to_string(OutputBytesVersion);
