@@ -36,7 +36,7 @@ void Check(avifResult result, const avifDiagnostics* diagnostics = nullptr)
 
 int AvifQuantizer(int quality)
 {
-    return static_cast<int>(SettingFor({{1, 63}, {10, 52}, {30, 40}, {50, 35}, {75, 29}, {100, 0}}, quality) + 0.5);
+    return static_cast<int>(SettingFor({{1, 63}, {10, 52}, {30, 40}, {50, 35}, {75, 29}, {90, 17}, {97, 5}, {100, 0}}, quality) + 0.5);
 }
 
 std::vector<std::uint8_t> EncodeAvifWith(const EncoderPicture& picture, int quantizer, const char* codec, int speed,

@@ -51,7 +51,7 @@ void AddChunk(WebPMux* mux, const char* fourcc, const std::string& body)
 double WebpQuality(int quality)
 {
     return SettingFor({{5, 0}, {15, 8.19}, {30, 25.22}, {45, 37.32}, {60, 47.71}, {70, 58.76}, {75, 66.81}, {80, 75.56},
-                       {100, 100}},
+                       {85, 79.64}, {90, 85.21}, {95, 92.64}, {100, 100}},
                       quality);
 }
 
