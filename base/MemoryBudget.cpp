@@ -80,18 +80,6 @@ MemoryReservation::MemoryReservation(std::uint64_t bytes)
     ReturnFreedMemoryBeyond(total, bytes);
 }
 
-MemoryReservation MemoryReservation::tryTake(std::uint64_t bytes, std::uint64_t leaveFree)
-{
-    Budget& b = TheBudget();
-    MemoryReservation taken;
-    std::lock_guard lock(b.mutex);
-    if (b.held + bytes + leaveFree <= b.total) {
-        b.held += bytes;
-        taken.bytes_ = bytes;
-    }
-    return taken;
-}
-
 MemoryReservation& MemoryReservation::operator=(MemoryReservation&& other) noexcept
 {
     if (this != &other) {

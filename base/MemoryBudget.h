@@ -35,9 +35,6 @@ public:
 
     std::uint64_t bytes() const { return bytes_; }
     void release();
-    // Takes `bytes` only when that still leaves `leaveFree` unheld; an empty
-    // reservation, at once, when it does not.
-    static MemoryReservation tryTake(std::uint64_t bytes, std::uint64_t leaveFree);
 
 private:
     std::uint64_t bytes_ = 0;

@@ -110,7 +110,7 @@ std::vector<std::uint8_t> EncodeOutput(const BatchModel& model, const WaitingOut
 }
 
 ReducedSizes ReduceEach(const BatchModel& model, const std::string& path, const std::string& name,
-                        DecodeWarnings* warnings)
+                        DecodeWarnings* warnings, bool encoderMemory)
 {
     // Most decoders hold the whole file before they know what else they
     // need, so its bytes are reserved before it is read. Only one picture at
@@ -131,7 +131,7 @@ ReducedSizes ReduceEach(const BatchModel& model, const std::string& path, const 
     // Sizes that give the same output in this picture are made once.
     std::vector<ReductionPlan> plans;
     std::vector<ResizedOutput> outputs;
-    std::uint64_t need = 0;
+    std::uint64_t need = 0, largestEncoder = 0;
     // Transparency is kept where the output has it; an opaque picture, or
     // one written as JPEG, comes composited over the background as before.
     const bool alpha = header.alpha && model.output().alpha;
@@ -146,11 +146,15 @@ ReducedSizes ReduceEach(const BatchModel& model, const std::string& path, const 
                 return o.width == output.width && o.height == output.height;
             }))
             continue;
-        // The decoder's share is counted once.
-        need += MemoryFor(header, plan, model.output()) - (plans.empty() ? 0 : header.decodeMemory);
+        // The decoder's share is counted once, and the encoder's: the sizes
+        // are encoded one after another.
+        const std::uint64_t encoder = model.output().memory(plan.targetWidth, plan.targetHeight);
+        need += MemoryFor(header, plan, model.output()) - encoder - (plans.empty() ? 0 : header.decodeMemory);
+        largestEncoder = std::max(largestEncoder, encoder);
         plans.push_back(plan);
         outputs.push_back(std::move(output));
     }
+    if (encoderMemory) need += largestEncoder;
     memory.release();  // what the header declares includes the file's bytes where they are held
     if (model.metadata != MetadataPolicy::None) need += MetadataMemory(*source, path);
     memory = MemoryReservation(need);  // waits for other jobs to free enough
@@ -365,7 +369,10 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
                 const std::string path = inputPath(i);
                 RecordLine line;
                 if (ReadInputState(path, line)) read[static_cast<std::size_t>(i)] = std::move(line);
-                return ReduceEach(settings, path, names[static_cast<std::size_t>(i)], &damage[static_cast<std::size_t>(i)]);
+                // Encoded later, under a reservation of their own, unless a
+                // byte target is fitted at once.
+                return ReduceEach(settings, path, names[static_cast<std::size_t>(i)], &damage[static_cast<std::size_t>(i)],
+                                  settings.targetBytes > 0);
             };
             const auto encoded = [&](int k, std::vector<ResizedOutput> outputs) {
                 results[static_cast<std::size_t>(todo[static_cast<std::size_t>(k)])] = std::move(outputs);

@@ -100,14 +100,15 @@ struct WaitingOutput {
     OutputMetadata metadata;
 };
 // The first half of ResizeEach: the picture reduced to each of its sizes,
-// the header it came with, and the memory held for them until encoded.
+// the header it came with, and the memory held for them until encoded,
+// including the encoder's when `encoderMemory`.
 struct ReducedSizes {
     PictureHeader header;
     std::vector<WaitingOutput> outputs;
     MemoryReservation memory;
 };
 ReducedSizes ReduceEach(const BatchModel& model, const std::string& path, const std::string& name,
-                        DecodeWarnings* warnings = nullptr);
+                        DecodeWarnings* warnings = nullptr, bool encoderMemory = true);
 // The second half, for one size: the output's bytes at `quality`, or within
 // the model's byte target at the highest quality up to `quality` that fits.
 std::vector<std::uint8_t> EncodeOutput(const BatchModel& model, const WaitingOutput& output,

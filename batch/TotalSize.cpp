@@ -18,12 +18,16 @@ namespace pictavo {
 namespace {
 
 // Reduced pictures waiting for the run's quality: in memory while they take
-// at most a quarter of the budget, so pictures still to be read always find
-// room; the others in one temporary file in the output folder, unlinked as
-// soon as it is made so that nothing is left behind whatever happens.
+// at most `pool` bytes, the others in one temporary file in the output
+// folder, unlinked as soon as it is made so that nothing is left behind
+// whatever happens. The pool is taken out of the budget for the whole run,
+// so jobs never wait for memory that waiting pictures hold.
 class WaitingPictures {
 public:
-    WaitingPictures(std::string folder, std::size_t count) : folder_(std::move(folder)), entries_(count) {}
+    WaitingPictures(std::string folder, std::size_t count, std::uint64_t pool)
+        : folder_(std::move(folder)), entries_(count), free_(pool)
+    {
+    }
 
     // `ceilings`: each output's highest quality, below its byte target.
     void put(int i, ReducedSizes reduced, std::vector<int> ceilings)
@@ -34,13 +38,13 @@ public:
         reduced.memory.release();
         std::uint64_t bytes = 0;
         for (const WaitingOutput& output : reduced.outputs) bytes += PixelBytes(output);
-        e.memory = MemoryReservation::tryTake(bytes, MemoryBudget() - MemoryBudget() / 4);
-        if (e.memory.bytes() > 0 || bytes == 0) {
+        std::lock_guard guard(lock_);
+        if (bytes <= free_) {
+            free_ -= bytes;
             e.outputs = std::move(reduced.outputs);
             return;
         }
         // Waits in the file: only the metadata stays.
-        std::lock_guard guard(lock_);
         open();
         e.offset = end_;
         end_ += static_cast<off_t>(bytes);
@@ -94,7 +98,6 @@ private:
     struct Entry {
         std::vector<WaitingOutput> outputs;  // only their metadata while they wait in the file
         std::vector<Size> sizes;             // theirs, when they wait in the file
-        MemoryReservation memory;
         PictureHeader header;
         std::vector<int> ceilings;
         off_t offset = -1;  // where they wait in the file, when they do
@@ -142,6 +145,20 @@ private:
     std::mutex lock_;
     FileDescriptor file_;
     off_t end_ = 0;
+    std::uint64_t free_;  // of the pool
+};
+
+// Takes a share out of the memory budget while it lives.
+class BudgetShare {
+public:
+    explicit BudgetShare(std::uint64_t bytes) : bytes_(bytes) { SetMemoryBudget(MemoryBudget() - bytes_); }
+    ~BudgetShare() { SetMemoryBudget(MemoryBudget() + bytes_); }
+    BudgetShare(const BudgetShare&) = delete;
+    BudgetShare& operator=(const BudgetShare&) = delete;
+    std::uint64_t bytes() const { return bytes_; }
+
+private:
+    std::uint64_t bytes_;
 };
 
 }  // namespace
@@ -157,7 +174,9 @@ void RunWithinTotal(const BatchModel& settings, const std::vector<std::string>& 
     const int count = static_cast<int>(names.size());
     const int jobs = std::max(1, options.jobs);
     const int ceiling = settings.quality();
-    WaitingPictures waiting(outputFolder, names.size());
+    // A quarter of the budget for waiting pictures, the rest for the jobs.
+    const BudgetShare pool(MemoryBudget() / 4);
+    WaitingPictures waiting(outputFolder, names.size(), pool.bytes());
     std::vector<bool> ready(names.size());
     const auto wait = [&](int i) {
         ReducedSizes reduced = reduce(i);

@@ -16,7 +16,9 @@ std::uint64_t Pixels(int width, int height)
     return static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
 }
 
-// Measured peaks while coding photographs, with room to spare.
+// Peaks measured while coding photographs of 0.3 to 15 megapixels (beyond a
+// JPEG run's: AVIF 6 to 9 bytes a pixel, JPEG XL 20 to 36), with room to
+// spare; far more would refuse an 800 x 600 output under a 64 MiB budget.
 std::uint64_t JpegMemory(int width, int height)
 {
     // The output stays below the raw picture's size; the library's own
@@ -24,8 +26,8 @@ std::uint64_t JpegMemory(int width, int height)
     return static_cast<std::uint64_t>(RowBytes(width, 24)) * static_cast<std::uint64_t>(height);
 }
 std::uint64_t WebpMemory(int width, int height) { return 12 * Pixels(width, height) + 4 * MiB; }
-std::uint64_t AvifMemory(int width, int height) { return 40 * Pixels(width, height) + 32 * MiB; }
-std::uint64_t JxlMemory(int width, int height) { return 90 * Pixels(width, height) + 16 * MiB; }
+std::uint64_t AvifMemory(int width, int height) { return 12 * Pixels(width, height) + 8 * MiB; }
+std::uint64_t JxlMemory(int width, int height) { return 40 * Pixels(width, height) + 8 * MiB; }
 std::uint64_t PngMemory(int width, int height) { return 9 * Pixels(width, height) + 2 * MiB; }
 
 std::string Fixed(double value, int decimals)
