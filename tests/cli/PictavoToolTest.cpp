@@ -270,21 +270,22 @@ TEST(PictavoTool, ByteTargets)
 {
     ScratchDir in, each, total, spilled;
     Photos(in, 3);
-    const std::string photos = " --name '{stem}' " + in.path().string();
+    std::string photos = " --name '{stem}' " + in.path().string();
     EXPECT_EQ(Tool("-q --size 320x240 --output-format webp --target-size 8K --output " + each.path().string() + photos).status, 0);
     for (const std::string& name : FilesUnder(each.path()))
         EXPECT_LE(fs::file_size(each.path() / name), 8192u) << name;
     EXPECT_EQ(FilesUnder(each.path()).size(), 3u);
 
+    photos = " --size 800x600,400x300 --name '{stem}-{w}' " + in.path().string();
     const Result fitted = Tool("--total-size 60K --output " + total.path().string() + photos);
     EXPECT_EQ(fitted.status, 0);
     std::uintmax_t sum = 0;
     for (const std::string& name : FilesUnder(total.path())) sum += fs::file_size(total.path() / name);
     EXPECT_LE(sum, 61440u);
     EXPECT_NE(fitted.out.find("pictavo: quality "), std::string::npos) << fitted.out;
-    // One job: the first reduced picture (1.3M) waits in memory, the next two
-    // do not fit beside it in a quarter of 8M.
-    const Result waited = Tool("-q -j1 --memory-limit 8M --total-size 60K --output " + spilled.path().string() + photos);
+    // The first picture's two sizes (1.8M) wait in memory, the next do not
+    // fit beside them in a quarter of 12M; the jobs share the rest.
+    const Result waited = Tool("-q -j2 --memory-limit 12M --total-size 60K --output " + spilled.path().string() + photos);
     EXPECT_EQ(waited.status, 0) << waited.out;
     for (const std::string& name : FilesUnder(total.path()))
         EXPECT_EQ(pictavo::test::ReadBytes(total.file(name)), pictavo::test::ReadBytes(spilled.file(name))) << name;
