@@ -70,6 +70,10 @@ struct BatchModel {
     // What transparency is composited over where it is not kept: blue,
     // green, red.
     std::array<std::uint8_t, 3> background{255, 255, 255};
+    // For the command-line tool: JPEGs decoded at a half, quarter or eighth
+    // of their size where that still leaves two pixels to an output pixel,
+    // for thumbnails; close to the exact output, but not the same.
+    bool fast = false;
 
     TargetSize target() const;
     // target(), then moreSizes.

@@ -6,6 +6,7 @@
 #include "codecs/TJPEGImage.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 
 namespace pictavo {
@@ -51,24 +52,58 @@ ReductionPlan PlanFor(const PictureHeader& header, TargetSize target, bool sharp
     return plan;
 }
 
+int DecodeFewerPixels(PictureSource& source, const std::vector<ReductionPlan>& plans)
+{
+    // The largest target decides; targets are upright, the rows arrive as stored.
+    int across = 0, down = 0;
+    for (const ReductionPlan& plan : plans) {
+        const bool turned = Reduction::UprightWidth(plan) != plan.width;
+        across = std::max(across, turned ? plan.targetHeight : plan.targetWidth);
+        down = std::max(down, turned ? plan.targetWidth : plan.targetHeight);
+    }
+    return source.decodeSmaller(2 * across, 2 * down);
+}
+
 std::uint64_t MemoryFor(const PictureHeader& header, const ReductionPlan& plan, const OutputFormat& format)
 {
-    const std::uint64_t row = (plan.alpha ? 4 : 3) * static_cast<std::uint64_t>(header.width);
+    const std::uint64_t row = (plan.alpha ? 4 : 3) * static_cast<std::uint64_t>(plan.width);
     return header.decodeMemory + row + Reduction::MemoryFor(plan) + format.memory(plan.targetWidth, plan.targetHeight);
 }
 
-std::vector<ReducedPicture> Reduce(PictureSource& source, const std::vector<ReductionPlan>& plans)
+std::vector<ReducedPicture> Reduce(PictureSource& source, const std::vector<ReductionPlan>& plans, int factor)
 {
     // Each reducer writes into its own member: they stay where they are made.
     std::vector<std::unique_ptr<Reduction>> reductions;
     for (const ReductionPlan& plan : plans) reductions.push_back(std::make_unique<Reduction>(plan));
+    const ReductionPlan& first = plans.front();
+    const std::size_t pixel = first.alpha ? 4 : 3;
+    // A row decoded smaller, widened back to the picture's width.
+    std::vector<std::uint8_t> whole(factor > 1 ? pixel * static_cast<std::size_t>(first.width) : 0);
+    const auto widened = [&](const std::uint8_t* row) {
+        if (factor == 1) return row;
+        for (std::size_t x = 0, from = 0; x < whole.size(); from += pixel)
+            for (int k = 0; k < factor && x < whole.size(); ++k, x += pixel) std::memcpy(&whole[x], row + from, pixel);
+        return static_cast<const std::uint8_t*>(whole.data());
+    };
     bool decoded = false;
+    std::int64_t rows = 0;  // full-size rows given, when decoded smaller
     source.readRows({[&](const std::uint8_t* row) {
                          decoded = true;
-                         for (const auto& reduction : reductions) reduction->addRow(row);
+                         if (factor == 1) {
+                             for (const auto& reduction : reductions) reduction->addRow(row);
+                             return;
+                         }
+                         const std::uint8_t* wide = widened(row);
+                         for (int k = 0; k < factor && rows < first.height; ++k, ++rows)
+                             for (const auto& reduction : reductions) reduction->addRow(wide);
                      },
                      [&](const std::uint8_t* row, std::int64_t count) {
-                         for (const auto& reduction : reductions) reduction->addRows(row, count);
+                         if (factor > 1) {
+                             count = std::min<std::int64_t>(count * factor, first.height - rows);
+                             rows += count;
+                         }
+                         const std::uint8_t* wide = widened(row);
+                         for (const auto& reduction : reductions) reduction->addRows(wide, count);
                      }});
     // Rows made up for data that is not there are no picture.
     if (!decoded) throw EInvalidGraphic(msg::NoPictureData);

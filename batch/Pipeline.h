@@ -29,6 +29,11 @@ std::uint64_t EstimatedCost(const std::string& path, const std::string& name, In
 // How the picture is reduced: its upright size fitted to the target.
 ReductionPlan PlanFor(const PictureHeader& header, TargetSize target, bool sharpen);
 
+// For pictures that need not be exact: lets the decoder deliver fewer
+// pixels where it can, still at least two to an output pixel either way for
+// every plan. The factor to hand Reduce; the plans stay the whole picture's.
+int DecodeFewerPixels(PictureSource& source, const std::vector<ReductionPlan>& plans);
+
 // All the memory a picture's resize holds at once: the decoder's, one row,
 // the reduction's and the encoder's.
 std::uint64_t MemoryFor(const PictureHeader& header, const ReductionPlan& plan,
@@ -42,8 +47,10 @@ struct ReducedPicture {
 };
 
 // Streams the rows through one reduction a plan, from one decode: the small,
-// upright pictures, each what its plan alone gives.
-std::vector<ReducedPicture> Reduce(PictureSource& source, const std::vector<ReductionPlan>& plans);
+// upright pictures, each what its plan alone gives. Rows decoded `factor`
+// times smaller stand each pixel for the factor x factor pixels it covers,
+// so the boxes and their arithmetic are the exact run's.
+std::vector<ReducedPicture> Reduce(PictureSource& source, const std::vector<ReductionPlan>& plans, int factor = 1);
 
 // The output file's bytes, in `format`; a JPEG is progressive when the
 // input was. `alpha`, when given, is the picture's alpha plane (see

@@ -155,11 +155,12 @@ ReducedSizes ReduceEach(const BatchModel& model, const std::string& path, const 
         outputs.push_back(std::move(output));
     }
     if (encoderMemory) need += largestEncoder;
+    const int factor = model.fast ? DecodeFewerPixels(*source, plans) : 1;
     memory.release();  // what the header declares includes the file's bytes where they are held
     if (model.metadata != MetadataPolicy::None) need += MetadataMemory(*source, path);
     memory = MemoryReservation(need);  // waits for other jobs to free enough
     oneAtATime.unlock();
-    std::vector<ReducedPicture> reduced = Reduce(*source, plans);
+    std::vector<ReducedPicture> reduced = Reduce(*source, plans, factor);
     DecodeWarnings damage = source->warnings();
     const std::vector<std::uint8_t> profile = ProfileForRows(header.iccProfile, header.gray);
     ReducedSizes sizes{header, {}, std::move(memory)};

@@ -28,3 +28,37 @@ for name, t in runs.items():
     print(f"{name:14s} median {t:7.3f} s   {(t / 2 if twice else t) / runs[base]:5.2f} x {base}{note}")
 PY
 }
+
+# The medians of hyperfine's JSON with the CPU time (user + system, the
+# mean: hyperfine keeps no other), each as a ratio to the command BASE. On
+# a busy machine the CPU time is the steadier of the two.
+print_medians_cpu() {
+  python3 - "$1" "$2" <<'PY'
+import json, statistics, sys
+results = json.load(open(sys.argv[1]))["results"]
+wall = {r["command"]: statistics.median(r["times"]) for r in results}
+cpu = {r["command"]: r["user"] + r["system"] for r in results}
+base = sys.argv[2]
+for name in wall:
+    print(f"{name:16s} median {wall[name]:7.3f} s  {wall[name] / wall[base]:5.2f} x {base}"
+          f"   cpu {cpu[name]:7.3f} s  {cpu[name] / cpu[base]:5.2f} x {base}")
+PY
+}
+
+# The --fast table: TOOL with and without --fast on the photographs in
+# PHOTOS at 800x600 and 160x120, then QUALITY (build/bench/fast_quality)
+# on each size. WORK is a scratch folder; RUNS rounds each.
+fast_table() {
+  local tool=$1 quality=$2 photos=$3 work=$4 runs=$5 size
+  mkdir -p "$work/out"
+  for size in 800x600 160x120; do
+    hyperfine --style basic --warmup 1 --runs "$runs" --export-json "$work/fast-$size.json" \
+      -n "exact-$size" "$tool --quiet --jobs 1 --size $size --output $work/out $photos" \
+      -n "fast-$size" "$tool --quiet --fast --jobs 1 --size $size --output $work/out $photos" >/dev/null
+    print_medians_cpu "$work/fast-$size.json" "exact-$size"
+  done
+  for size in 800x600 160x120; do
+    "$quality" "$size" "$photos"/*.jpg | tail -1 || true
+  done
+  echo "targets: fast >= 4 x exact at 160x120, >= 2 x at 800x600 (speed is the inverse of the ratio)"
+}

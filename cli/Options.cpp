@@ -212,6 +212,12 @@ const OptionRule Rules[] = {
      "white (the default), black, grey, red, green, blue, yellow, silver, navy or teal",
      [](Options& o, const std::string& v) { return ParseColour(v, o.model); },
      "--background takes #rrggbb or a colour name such as white or black"},
+    {"fast", 0, {},
+     "for thumbnails: decode each JPEG at a half, a quarter or an eighth of its size, so long as every output "
+     "pixel still averages at least two decoded pixels across and down; several times faster, but the output is "
+     "no longer exact and differs slightly from the default's (still the same at every --jobs and --shard); "
+     "other formats are read whole as always",
+     [](Options& o, const std::string&) { return o.model.fast = true; }, ""},
     {"series", 0, "NAME", "name the outputs are numbered after (default RurOdi)",
      [](Options& o, const std::string& v) {
          o.model.series = v;

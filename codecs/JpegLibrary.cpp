@@ -10,6 +10,7 @@
 #include "codecs/Files.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -77,12 +78,30 @@ void SupplyEndOfImage(j_decompress_ptr cinfo, DataSource* src)
     src->pub.bytes_in_buffer = 2;
 }
 
+// The next bytes of the parts to read; 0 past the last.
+std::size_t ReadSpans(DataSource& src)
+{
+    for (; src.span < src.spans.size(); ++src.span) {
+        Span& part = src.spans[src.span];
+        if (part.begin >= part.end) continue;
+        const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(src.block.size(), part.end - part.begin));
+        ssize_t n;
+        do n = ::pread(src.fd, src.block.data(), count, static_cast<off_t>(part.begin));
+        while (n < 0 && errno == EINTR);
+        if (n < 0) throw EReadError();
+        if (n == 0) continue;  // the end of the file
+        part.begin += static_cast<std::uint64_t>(n);
+        return static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
 boolean FillFromFile(j_decompress_ptr cinfo, DataSource* src)
 {
     std::size_t n = 0;
     bool failed = false;
     try {
-        n = ReadUpTo(src->fd, src->block.data(), src->block.size());
+        n = src->spans.empty() ? ReadUpTo(src->fd, src->block.data(), src->block.size()) : ReadSpans(*src);
     } catch (const EReadError&) {
         failed = true;
     }

@@ -13,6 +13,7 @@
 
 #include <jpeglib.h>
 
+#include "codecs/JpegDcScans.h"
 #include "codecs/PictureSource.h"
 
 namespace pictavo::jpeg {
@@ -57,6 +58,9 @@ struct DataSource {
     std::size_t offset;
     int fd = -1;  // the file read when not negative
     std::vector<JOCTET> block;
+    // When not empty, only these parts of the file are read, in order.
+    std::vector<Span> spans;
+    std::size_t span = 0;
     JOCTET eoi[2];
 };
 void AttachSource(j_decompress_ptr cinfo, DataSource& source, const std::uint8_t* data, std::size_t size);

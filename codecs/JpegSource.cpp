@@ -31,6 +31,21 @@ public:
 
     DecodeWarnings warnings() const override { return jpeg_.warnings(); }
 
+    // The library's scaled decoding, as small as the minimum allows.
+    int decodeSmaller(int minWidth, int minHeight) override
+    {
+        for (const int factor : {8, 4, 2}) {
+            const int w = TJPEGImage::ScaledSide(jpeg_.width(), factor);
+            const int h = TJPEGImage::ScaledSide(jpeg_.height(), factor);
+            if (w < minWidth || h < minHeight) continue;
+            jpeg_.setDecodeScale(factor);
+            header_.width = w;
+            header_.height = h;
+            return factor;
+        }
+        return 1;
+    }
+
 private:
     TJPEGImage jpeg_;
     PictureHeader header_;

@@ -99,6 +99,17 @@ public:
     // carrying the message the user sees.
     virtual void readRows(const RowSink& sink) = 0;
     virtual DecodeWarnings warnings() const { return {}; }
+    // Lets the decoder deliver the picture 2, 4 or 8 times smaller across
+    // and down where that costs it less, still at least minWidth x minHeight:
+    // the factor it chose, 1 when it keeps the full size. header() then tells
+    // the size of the rows; their pixels are no longer the exact ones.
+    // Before readRows. Most formats always decode at full size.
+    virtual int decodeSmaller(int minWidth, int minHeight)
+    {
+        (void)minWidth;
+        (void)minHeight;
+        return 1;
+    }
     // The whole file when the decoder holds it, so its metadata is read
     // without reading the file again; empty when the file is read as it goes.
     virtual std::span<const std::uint8_t> fileBytes() const { return {}; }

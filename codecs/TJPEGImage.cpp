@@ -281,6 +281,7 @@ void TJPEGImage::readHeader()
     data_.height = static_cast<int>(d.cinfo.image_height);
     data_.gray = d.cinfo.jpeg_color_space == JCS_GRAYSCALE;
     progressive_ = jpeg_has_multiple_scans(&d.cinfo);
+    data_.multiScan = progressive_;
     data_.decodeCost = DecodeCost(d.cinfo);
     const int bits = palette_ || d.cinfo.out_color_space == JCS_GRAYSCALE ? 8 : 24;
     data_.streamDecodeMemory = DecodeMemory(d.cinfo, bits, false);
@@ -382,6 +383,7 @@ void TJPEGImage::run(RowTarget& target, bool wholeRaster)
     }
     warnings_ = {};
     attachSource(d);
+    if (scale_ == 8 && file_ && data_.multiScan) d.source.spans = jpeg::WithoutAcScans(file_->get());
     jpeg::LimitMemory(&d.cinfo, memoryLimit_ ? memoryLimit_ : MemoryBudget());
     jpeg_read_header(&d.cinfo, TRUE);
     // The library could decode arithmetic coding; this program never has.
@@ -392,8 +394,8 @@ void TJPEGImage::run(RowTarget& target, bool wholeRaster)
     const bool cmyk = AsksForCmyk(d.cinfo);
 
     d.cinfo.scale_num = 1;
-    d.cinfo.scale_denom = 1;
-    d.cinfo.do_block_smoothing = TRUE;
+    d.cinfo.scale_denom = static_cast<unsigned int>(scale_);
+    d.cinfo.do_block_smoothing = scale_ == 8 ? FALSE : TRUE;
     d.cinfo.dct_method = JDCT_FLOAT;
     const bool grey = !cmyk && d.cinfo.out_color_space == JCS_GRAYSCALE;
     // Only colour pictures asked for in a palette go through the library's

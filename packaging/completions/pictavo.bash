@@ -52,7 +52,7 @@ _pictavo()
 
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '--format --output-format --size --quality --metadata --target-size --total-size --sharpen
-            --background --series --name --output --recursive --files-from --shard --update --keep-going --jobs
+            --background --fast --series --name --output --recursive --files-from --shard --update --keep-going --jobs
             --memory-limit --max-pixels --strict --quiet --help --version' -- "$cur"))
         [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
         return

@@ -11,6 +11,7 @@ complete -c pictavo -l target-size -x -d 'Make every output at most SIZE bytes (
 complete -c pictavo -l total-size -x -d 'Make all outputs together at most SIZE bytes (K or M)'
 complete -c pictavo -l sharpen -d 'Sharpen each reduced picture'
 complete -c pictavo -l background -x -a 'white black grey red green blue yellow silver navy teal' -d 'Colour under transparency in outputs without it'
+complete -c pictavo -l fast -d 'Decode JPEGs scaled down for thumbnails: faster, not exact'
 complete -c pictavo -l series -x -d 'Name the outputs are numbered after'
 complete -c pictavo -l name -x -a '{series}{n} {stem} {stem}-{n} {stem}-{w}' -d 'Output names from {series}, {n}, {stem}, {w} and {h}'
 complete -c pictavo -l output -x -a '(__fish_complete_directories)' -d 'Folder to write into'

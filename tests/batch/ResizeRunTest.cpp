@@ -1,5 +1,6 @@
 #include "batch/FolderScan.h"
 #include "batch/ListOrderRun.h"
+#include "batch/Pipeline.h"
 #include "batch/ResizeRun.h"
 #include "imaging/ColourProfile.h"
 #include "imaging/ReduceBitmap.h"
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
@@ -611,6 +613,66 @@ TEST(ResizeRun, AnEmptyFileKeepsTheWindowsMessageAndSaysWhyToTheCommandLine)
             EXPECT_EQ(CommandLineMessage(e.input(), e), name + ": The file is empty.");
         }
     }
+}
+
+// --fast decodes JPEGs scaled down: close to the exact raster (PSNR over
+// 40 dB), and the same bytes at any number of jobs.
+TEST(ResizeRun, FastIsCloseToExactAndTheSameAtAnyJobs)
+{
+    ScratchDir dir;
+    // Light and dark squares of 16 pixels, tinted smoothly: a box or row out
+    // of place shows at once.
+    const auto squares = [](int x, int y) {
+        const int v = (x / 16 + y / 16) % 2 ? 200 : 40;
+        return test::Rgb{static_cast<std::uint8_t>(v + x / 64), static_cast<std::uint8_t>(v + y / 64),
+                         static_cast<std::uint8_t>(v)};
+    };
+    struct Case { int w, h; test::JpegOptions options; int factor; };
+    const Case cases[] = {
+        {1280, 960, {}, 4},
+        {2560, 1600, {.progressive = true}, 8},  // its AC scans are not even read
+        {1280, 960, {.app1 = test::ExifWithOrientation(6)}, 4},
+        {1300, 800, {.gray = true}, 4},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        const std::string name = "p" + std::to_string(i) + ".jpg";
+        test::WriteBytes(dir.file(name), test::MakeJpeg(c.w, c.h, squares, c.options));
+        const auto reduce = [&](bool fast) {
+            const std::unique_ptr<PictureSource> source = OpenPicture(dir.file(name), name, InputFormat::Jpeg);
+            const ReductionPlan plan = PlanFor(source->header(), SizePresets[5], false);
+            const int factor = fast ? DecodeFewerPixels(*source, {plan}) : 1;
+            EXPECT_EQ(factor, fast ? c.factor : 1) << name;
+            Raster24 reduced = std::move(Reduce(*source, {plan}, factor).front().colour);
+            EXPECT_EQ(source->warnings().count, 0) << name;
+            return reduced;
+        };
+        const Raster24 exact = reduce(false), fast = reduce(true);
+        ASSERT_EQ((Size{fast.width(), fast.height()}), (Size{exact.width(), exact.height()})) << name;
+        double squaredError = 0;
+        for (int y = 0; y < exact.height(); ++y)
+            for (int x = 0; x < 3 * exact.width(); ++x)
+                squaredError += std::pow(exact.scanLine(y)[x] - fast.scanLine(y)[x], 2);
+        const double psnr = 10 * std::log10(255.0 * 255 * 3 * exact.width() * exact.height() / squaredError);
+        EXPECT_GT(psnr, 40) << name;
+        // With a larger size beside it, the largest decides: 999 x 750 needs every pixel.
+        const std::unique_ptr<PictureSource> again = OpenPicture(dir.file(name), name, InputFormat::Jpeg);
+        const PictureHeader& header = again->header();
+        EXPECT_EQ(DecodeFewerPixels(*again, {PlanFor(header, SizePresets[5], false), PlanFor(header, SizePresets[0], false)}),
+                  1)
+            << name;
+    }
+    const BatchModel inputs = Scanned(dir);
+    const auto run = [&](int jobs) {
+        BatchModel model = inputs;
+        model.fast = true;
+        model.series = "fast" + std::to_string(jobs) + "_";
+        RunResize(model, {}, {.jobs = jobs});
+        std::vector<std::vector<std::uint8_t>> files;
+        for (const std::string& output : model.names) files.push_back(test::ReadBytes(dir.file(output)));
+        return files;
+    };
+    EXPECT_TRUE(run(1) == run(3));
 }
 
 }  // namespace

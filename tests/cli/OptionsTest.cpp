@@ -19,6 +19,8 @@ TEST(Options, DefaultsAreTheWindowsDefaults)
     EXPECT_EQ(o->model.quality(), 75);
     EXPECT_FALSE(o->model.sharpen);
     EXPECT_EQ(o->model.series, "RurOdi");
+    EXPECT_FALSE(o->model.fast);  // exact unless asked
+    EXPECT_TRUE(Parse({"--fast", "photos"}, error)->model.fast);
 }
 
 TEST(Options, PresetsAndCustomValues)
