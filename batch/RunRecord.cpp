@@ -133,6 +133,7 @@ std::string SettingsKey(const BatchModel& model)
         key += colour;
     }
     if (model.targetBytes > 0) key += " target=" + std::to_string(model.targetBytes);
+    if (model.fast) key += " decode=fast";  // exact outputs keep the key they always had
     key += " colour=srgb";
     key += std::string(" metadata=") + MetadataPolicyNames[static_cast<std::size_t>(model.metadata)];
     key += " engine=" + std::to_string(OutputBytesVersion);

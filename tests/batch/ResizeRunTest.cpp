@@ -1,6 +1,7 @@
 #include "batch/FolderScan.h"
 #include "batch/ListOrderRun.h"
 #include "batch/Pipeline.h"
+#include "batch/RunRecord.h"
 #include "batch/ResizeRun.h"
 #include "imaging/ColourProfile.h"
 #include "imaging/ReduceBitmap.h"
@@ -673,6 +674,10 @@ TEST(ResizeRun, FastIsCloseToExactAndTheSameAtAnyJobs)
         return files;
     };
     EXPECT_TRUE(run(1) == run(3));
+    // --update does not take the one run's outputs for the other's.
+    BatchModel fast = inputs;
+    fast.fast = true;
+    EXPECT_NE(SettingsKey(fast), SettingsKey(inputs));
 }
 
 }  // namespace
