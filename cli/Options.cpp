@@ -216,7 +216,7 @@ const OptionRule Rules[] = {
      "for thumbnails: decode each JPEG at a half, a quarter or an eighth of its size, so long as every output "
      "pixel still averages at least two decoded pixels across and down; several times faster, but the output is "
      "no longer exact and differs slightly from the default's (still the same at every --jobs and --shard); "
-     "other formats are read whole as always",
+     "with several sizes the largest decides the decoding; other formats are read whole as always",
      [](Options& o, const std::string&) { return o.model.fast = true; }, ""},
     {"series", 0, "NAME", "name the outputs are numbered after (default RurOdi)",
      [](Options& o, const std::string& v) {
