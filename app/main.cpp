@@ -18,7 +18,5 @@ int main(int argc, char** argv)
     mainForm.Button6->setFocus();
     app.exec();
     mainForm.saveSettings();
-
-    ui::TearDownApplication();
     return 0;
 }

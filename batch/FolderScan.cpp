@@ -12,11 +12,21 @@ namespace {
 
 bool Matches(const std::string& name, InputFormat format)
 {
-    if (format == InputFormat::Auto) return KindOfName(name) != nullptr;
-    return KindOfName(name, true) == &(format == InputFormat::Bitmap ? BitmapKind() : JpegKind());
+    const PictureKind* kind = KindOfFormat(format);
+    return kind ? KindOfName(name, true) == kind : KindOfName(name) != nullptr;
 }
 
 }  // namespace
+
+const PictureKind* KindOfFormat(InputFormat format)
+{
+    switch (format) {
+    case InputFormat::Jpeg: return &JpegKind();
+    case InputFormat::Bitmap: return &BitmapKind();
+    case InputFormat::Auto: break;
+    }
+    return nullptr;
+}
 
 void RaiseUnreadableFolder(const std::string& folder, const std::string& reason)
 {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "batch/Model.h"
+#include "codecs/PictureFormats.h"
 
 #include <string>
 
@@ -12,8 +13,12 @@ namespace pictavo {
 // gives an empty list.
 void ScanFolder(BatchModel& model, const std::string& chosenFile);
 
+// The kind a format takes by name alone (its classic extensions); none
+// for Auto, which takes every extension of every kind.
+const PictureKind* KindOfFormat(InputFormat format);
+
 // Lists the regular files of `folder` whose extension fits the format
-// (".jpg" and ".jpeg", or ".bmp", in any letter case) but the earlier
+// (KindOfFormat, in any letter case) but the earlier
 // outputs its record names (DropEarlierOutputs), sorted without regard
 // to letter case; enables Resize when it found any, hides "Ok!" and resets
 // the progress bar to 0 of the count. A folder that cannot be listed ends

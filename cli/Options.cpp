@@ -1,6 +1,7 @@
 #include "cli/Options.h"
 
 #include "base/MemoryBudget.h"
+#include "batch/FolderScan.h"
 #include "codecs/OutputFormats.h"
 
 #include <algorithm>
@@ -149,6 +150,39 @@ bool ParseShard(const std::string& text, Options& o)
            ParseInt(text.substr(0, slash), 1, o.shards, o.shard);
 }
 
+// Items joined as a sentence lists them: "a, b and c".
+std::string Listed(const std::vector<std::string>& items)
+{
+    std::string text;
+    for (std::size_t i = 0; i < items.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == items.size() ? " and " : ", ") + items[i];
+    return text;
+}
+
+// The first `count` extensions of a kind, each with its dot.
+std::vector<std::string> Dotted(const PictureKind& kind, std::size_t count)
+{
+    std::vector<std::string> dotted;
+    for (std::size_t i = 0; i < count; ++i) dotted.push_back("." + kind.extensions[i]);
+    return dotted;
+}
+
+std::string InputFormatHelp()
+{
+    std::vector<std::string> names;
+    std::string all;
+    for (const PictureKind& kind : PictureKinds()) {
+        names.insert(names.end(), kind.shownNames.begin(), kind.shownNames.end());
+        for (const std::string& extension : kind.extensions) all += (all.empty() ? "." : " .") + extension;
+    }
+    const PictureKind& jpeg = *KindOfFormat(InputFormat::Jpeg);
+    const PictureKind& bmp = *KindOfFormat(InputFormat::Bitmap);
+    return "which pictures to take: auto (the default) takes " + Listed(names) + " files by their extension (" + all +
+           ") and reads each by its content; jpg takes " + Listed(Dotted(jpeg, jpeg.classicCount)) +
+           " files only, bmp " + Listed(Dotted(bmp, bmp.classicCount)) + " files only, and still reads each by its "
+           "content";
+}
+
 struct OptionRule {
     const char* name;
     char letter;           // the short form, or 0
@@ -161,9 +195,7 @@ struct OptionRule {
 // One table gives the parser and the help, so the two cannot drift.
 const OptionRule Rules[] = {
     {"format", 0, "auto|jpg|bmp",
-     "which pictures to take: auto (the default) takes JPEG, PNG, WebP, HEIC/HEIF, AVIF, TIFF and BMP files by "
-     "their extension (.jpg .jpeg .jpe .png .webp .heic .heif .avif .tif .tiff .bmp) and reads each by its "
-     "content; jpg takes .jpg and .jpeg files only, bmp .bmp files only, and still reads each by its content",
+     InputFormatHelp(),
      [](Options& o, const std::string& v) {
          o.model.format = v == "bmp" ? InputFormat::Bitmap : v == "jpg" ? InputFormat::Jpeg : InputFormat::Auto;
          return v == "auto" || v == "jpg" || v == "bmp";

@@ -137,11 +137,8 @@ int main(int argc, char** argv)
     if (model.names.empty()) {
         if (!options->quiet && !options->filesFrom.empty())
             std::fprintf(stderr, "pictavo: no pictures listed in %s\n", options->filesFrom.c_str());
-        else if (!options->quiet)
-            std::fprintf(stderr, "pictavo: no %spictures in %s%s\n",
-                         model.format == InputFormat::Jpeg     ? "JPEG "
-                         : model.format == InputFormat::Bitmap ? "BMP "
-                                                               : "",
+        else if (const PictureKind* kind = KindOfFormat(model.format); !options->quiet)
+            std::fprintf(stderr, "pictavo: no %spictures in %s%s\n", kind ? (kind->name + " ").c_str() : "",
                          options->folder.c_str(),
                          !HoldsEarlierOutputs(model.imageFolder)
                              ? ""

@@ -12,22 +12,9 @@
 #include "imaging/Orient.h"
 
 #include <algorithm>
-#include <mutex>
 
 namespace pictavo {
 namespace {
-
-std::mutex& RegistryLock()
-{
-    static std::mutex lock;
-    return lock;
-}
-
-std::vector<PictureFormat>& Registry()
-{
-    static std::vector<PictureFormat> formats;
-    return formats;
-}
 
 std::string Lower(std::string s)
 {
@@ -46,76 +33,7 @@ bool IsBitmapSignature(const std::uint8_t* start, std::size_t size)
     return size >= 2 && start[0] == 'B' && start[1] == 'M';
 }
 
-void LoadJpeg(TJPEGImage& jpeg, Raster24& picture)
-{
-    Raster24 decoded;
-    jpeg.decodeInto(decoded);
-    picture = Orient(decoded, jpeg.orientation());
-    // Shown as the resize run will write it.
-    ConvertToSrgb(picture, ProfileForRows(jpeg.iccProfile(), jpeg.gray()));
-}
-
-PictureClass JpegClass()
-{
-    PictureClass cls;
-    cls.name = "TJPEGImage";
-    cls.loadFile = [](const std::string& path, Raster24& picture) {
-        TJPEGImage jpeg;
-        jpeg.loadFromFile(path);
-        LoadJpeg(jpeg, picture);
-    };
-    cls.readEmbedded = [](ByteStream& stream, Raster24& picture) {
-        TJPEGImage jpeg;
-        jpeg.readEmbedded(stream);
-        LoadJpeg(jpeg, picture);
-    };
-    return cls;
-}
-
-PictureClass BitmapClass()
-{
-    PictureClass cls;
-    cls.name = "TBitmap";
-    cls.loadFile = [](const std::string& path, Raster24& picture) { LoadBitmapFile(picture, path); };
-    return cls;
-}
-
 }  // namespace
-
-void RegisterFileFormat(const std::string& extension, const std::string& description, const PictureClass& cls)
-{
-    std::lock_guard guard(RegistryLock());
-    Registry().push_back({Lower(extension), description, cls});
-}
-
-void UnregisterPictureClass(const std::string& className)
-{
-    std::lock_guard guard(RegistryLock());
-    std::erase_if(Registry(), [&](const PictureFormat& f) { return f.pictureClass.name == className; });
-}
-
-std::vector<PictureFormat> RegisteredFormats()
-{
-    std::lock_guard guard(RegistryLock());
-    return Registry();
-}
-
-bool LoadPictureFile(const std::string& path, Raster24& picture)
-{
-    const std::string extension = LowerExtension(path);
-    if (extension.empty()) return false;
-    PictureClass cls;
-    {
-        std::lock_guard guard(RegistryLock());
-        const auto& formats = Registry();
-        const auto it = std::find_if(formats.begin(), formats.end(),
-                                     [&](const PictureFormat& f) { return f.extension == extension; });
-        if (it == formats.end() || !it->pictureClass.loadFile) return false;
-        cls = it->pictureClass;
-    }
-    cls.loadFile(path, picture);
-    return true;
-}
 
 void ReadStoredPicture(ByteStream& stream, Raster24& picture)
 {
@@ -123,30 +41,27 @@ void ReadStoredPicture(ByteStream& stream, Raster24& picture)
     stream.readExactly(&length, 1);
     std::string name(length, '\0');
     stream.readExactly(name.data(), length);
-    PictureClass cls;
-    {
-        std::lock_guard guard(RegistryLock());
-        const auto& formats = Registry();
-        const auto it = std::find_if(formats.begin(), formats.end(),
-                                     [&](const PictureFormat& f) { return f.pictureClass.name == name; });
-        if (it == formats.end() || !it->pictureClass.readEmbedded) {
-            picture.release();
-            return;
-        }
-        cls = it->pictureClass;
+    if (name != "TJPEGImage") {
+        picture.release();
+        return;
     }
-    cls.readEmbedded(stream, picture);
+    TJPEGImage jpeg;
+    jpeg.readEmbedded(stream);
+    Raster24 decoded;
+    jpeg.decodeInto(decoded);
+    picture = Orient(decoded, jpeg.orientation());
+    ConvertToSrgb(picture, ProfileForRows(jpeg.iccProfile(), jpeg.gray()));
 }
 
 const std::vector<PictureKind>& PictureKinds()
 {
     static const std::vector<PictureKind> kinds = {
-        {"JPEG", {"jpg", "jpeg", "jpe"}, 2, IsJpegSignature, OpenJpegSource},
-        {"PNG", {"png"}, 1, IsPngSignature, OpenPngSource},
-        {"WebP", {"webp"}, 1, IsWebpSignature, OpenWebpSource},
-        {"HEIF", {"heic", "heif", "avif"}, 3, IsHeifSignature, OpenHeifSource},
-        {"TIFF", {"tif", "tiff"}, 2, IsTiffSignature, OpenTiffSource},
-        {"BMP", {"bmp"}, 1, IsBitmapSignature, OpenBitmapSource},
+        {"JPEG", {"JPEG"}, {"jpg", "jpeg", "jpe"}, 2, IsJpegSignature, OpenJpegSource},
+        {"PNG", {"PNG"}, {"png"}, 1, IsPngSignature, OpenPngSource},
+        {"WebP", {"WebP"}, {"webp"}, 1, IsWebpSignature, OpenWebpSource},
+        {"HEIF", {"HEIC/HEIF", "AVIF"}, {"heic", "heif", "avif"}, 3, IsHeifSignature, OpenHeifSource},
+        {"TIFF", {"TIFF"}, {"tif", "tiff"}, 2, IsTiffSignature, OpenTiffSource},
+        {"BMP", {"BMP"}, {"bmp"}, 1, IsBitmapSignature, OpenBitmapSource},
     };
     return kinds;
 }
@@ -209,15 +124,5 @@ std::unique_ptr<PictureSource> OpenPictureByContent(const std::string& path, con
     if (!kind) kind = &JpegKind();  // listed by name, so this does not happen; say what JPEG says
     return kind->open(path, shownName);
 }
-
-void RegisterJpegFormats()
-{
-    RegisterFileFormat("jpeg", "JPEG Image File", JpegClass());
-    RegisterFileFormat("jpg", "JPEG Image File", JpegClass());
-}
-
-void UnregisterJpegFormats() { UnregisterPictureClass("TJPEGImage"); }
-void RegisterBitmapFormat() { RegisterFileFormat("bmp", "Bitmaps", BitmapClass()); }
-void UnregisterBitmapFormat() { UnregisterPictureClass("TBitmap"); }
 
 }  // namespace pictavo

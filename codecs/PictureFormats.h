@@ -1,6 +1,5 @@
-// The process-wide list of picture formats: which picture class reads files
-// of an extension, and which class a stored picture names. The desktop
-// program's preview and its window pictures load through it.
+// The picture formats: the one table of each format's extensions, signature
+// and decoder, and the stored pictures of the windows' artwork.
 #pragma once
 
 #include "codecs/ByteStream.h"
@@ -9,45 +8,23 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace pictavo {
 
-struct PictureClass {
-    std::string name;  // e.g. "TJPEGImage"
-    // A file into a picture, shown upright.
-    std::function<void(const std::string& path, Raster24& picture)> loadFile;
-    // A stored payload into a picture; empty when the class has none.
-    std::function<void(ByteStream& stream, Raster24& picture)> readEmbedded;
-};
-
-struct PictureFormat {
-    std::string extension;  // without the dot, lower case
-    std::string description;
-    PictureClass pictureClass;
-};
-
-void RegisterFileFormat(const std::string& extension, const std::string& description, const PictureClass& cls);
-// Removes every entry bound to the class.
-void UnregisterPictureClass(const std::string& className);
-std::vector<PictureFormat> RegisteredFormats();
-
-// Loads `path` with the class registered for its extension (letter case
-// ignored). Returns false when no class is registered for it; loader errors
-// propagate.
-bool LoadPictureFile(const std::string& path, Raster24& picture);
-
-// A stored picture: a length byte and the class name, then the class's
-// payload. A class that is not registered leaves the picture empty.
+// A stored picture (the windows' artwork): a length byte and the class
+// name, then the class's payload. Only "TJPEGImage" is read; any other
+// class leaves the picture empty.
 void ReadStoredPicture(ByteStream& stream, Raster24& picture);
 
 // The picture files the resize run reads: the one place that knows each
 // format's extensions and signature, and which decoder reads it.
 struct PictureKind {
     std::string name;  // "JPEG", "PNG", ...
+    // What the help calls the files of this kind, e.g. "HEIC/HEIF", "AVIF".
+    std::vector<std::string> shownNames;
     // Lower case, without the dot. The first `classicCount` are the ones a
     // listing of that format alone takes (".jpe" only joins mixed folders).
     std::vector<std::string> extensions;
@@ -79,12 +56,5 @@ const PictureKind* KindOfFile(const std::string& path) noexcept;
 // what is wrong with it.
 std::unique_ptr<PictureSource> OpenPictureByContent(const std::string& path, const std::string& shownName,
                                                     const PictureKind* fallback = nullptr);
-
-// The program's own formats: "jpeg" then "jpg" as "JPEG Image File", and
-// "bmp" as "Bitmaps".
-void RegisterJpegFormats();
-void UnregisterJpegFormats();
-void RegisterBitmapFormat();
-void UnregisterBitmapFormat();
 
 }  // namespace pictavo

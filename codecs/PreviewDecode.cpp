@@ -187,14 +187,9 @@ Raster24 DecodePreview(const std::string& path, int roomWidth, int roomHeight, c
         ConvertToSrgb(upright, ProfileForRows(jpeg.iccProfile(), jpeg.gray()));
         return SubsampledToRoom(upright, roomWidth, roomHeight);
     }
-    if (kind == &BitmapKind()) {
-        ReportBitmapSize(path, callbacks);
-        LoadBitmapFile(picture, path);
-    } else if (!LoadPictureFile(path, picture)) {
-        return {};
-    } else if (callbacks.sized) {
-        callbacks.sized(picture.width(), picture.height());
-    }
+    if (kind != &BitmapKind()) return {};  // the window previews its own formats only
+    ReportBitmapSize(path, callbacks);
+    LoadBitmapFile(picture, path);
     if (callbacks.cancelled && callbacks.cancelled()) return {};
     return SubsampledToRoom(picture, roomWidth, roomHeight);
 }

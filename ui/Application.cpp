@@ -1,7 +1,6 @@
 #include "ui/Application.h"
 
 #include "base/Errors.h"
-#include "codecs/PictureFormats.h"
 #include "codecs/TJPEGImage.h"
 #include "ui/Artwork.h"
 
@@ -130,9 +129,6 @@ void SetUpApplication(const QString& executablePath)
     // Sizes are computed with exact integer arithmetic and raise their own
     // division errors; only the rounding mode matters to the rest.
     std::fesetround(FE_TONEAREST);
-    // The windows' stored pictures are found through these.
-    RegisterJpegFormats();
-    RegisterBitmapFormat();
     InitArtwork();
     QApplication::setApplicationName(ApplicationTitle(executablePath));
     // Launchers and task bars match the running window to pictavo.desktop.
@@ -142,12 +138,6 @@ void SetUpApplication(const QString& executablePath)
     QFont::insertSubstitution("MS Sans Serif", "Liberation Sans");
     QFont::insertSubstitution("Arial", "Liberation Sans");
     if (QScreen* screen = QGuiApplication::primaryScreen()) JPEGDefaults().paletteOutput = screen->depth() <= 8;
-}
-
-void TearDownApplication()
-{
-    UnregisterJpegFormats();
-    UnregisterBitmapFormat();
 }
 
 }  // namespace pictavo::ui

@@ -43,12 +43,9 @@ void RunHandler(Handler&& handler)
 }
 
 // What the program and the window tests both need before any window
-// exists: the number settings, the picture formats, the artwork, the title
-// taken from `executablePath`, the icon, the style with its hint timing and
-// the fonts.
+// exists: the number settings, the artwork, the title taken from
+// `executablePath`, the icon, the style with its hint timing and the fonts.
 void SetUpApplication(const QString& executablePath);
-// Undoes what start-up registered.
-void TearDownApplication();
 
 class PictavoApplication : public QApplication {
 public:

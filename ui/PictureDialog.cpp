@@ -1,5 +1,6 @@
 #include "ui/PictureDialog.h"
 
+#include "batch/FolderScan.h"
 #include "codecs/PictureFormats.h"
 #include "codecs/PreviewDecode.h"
 #include "ui/Artwork.h"
@@ -48,12 +49,8 @@ QStringList DialogFilters()
 
 QString DialogFilter(InputFormat format)
 {
-    switch (format) {
-    case InputFormat::Jpeg: return Filter(JpegKind());
-    case InputFormat::Bitmap: return Filter(BitmapKind());
-    case InputFormat::Auto: break;
-    }
-    return DialogFilters().front();
+    const PictureKind* kind = KindOfFormat(format);
+    return kind ? Filter(*kind) : DialogFilters().front();
 }
 
 PictureOpenDialog::PictureOpenDialog(QWidget* parent, InputFormat format) : QFileDialog(parent)

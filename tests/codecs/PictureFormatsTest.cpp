@@ -1,13 +1,7 @@
 #include "codecs/PictureFormats.h"
-#include "codecs/TJPEGImage.h"
-#include "imaging/ColourProfile.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
-
-#include <algorithm>
-#include <filesystem>
-#include <utility>
 
 namespace pictavo {
 namespace {
@@ -23,83 +17,32 @@ std::vector<std::uint8_t> Stored(const std::string& className, const std::vector
     return b;
 }
 
-class PictureFormatsTest : public ::testing::Test {
-protected:
-    void TearDown() override
-    {
-        UnregisterJpegFormats();
-        UnregisterBitmapFormat();
+TEST(PictureFormats, KindsByNameAndByContent)
+{
+    const auto name = [](const PictureKind* kind) { return kind ? kind->name : std::string("none"); };
+    struct Case { const char* file; const char* any; const char* classic; };
+    for (const Case& c : {Case{"a.JPG", "JPEG", "JPEG"}, Case{"a.jpe", "JPEG", "none"}, Case{"a.Heic", "HEIF", "HEIF"},
+                          Case{"x.d/a", "none", "none"}, Case{"a.tiff", "TIFF", "TIFF"}, Case{"a.bmp.txt", "none", "none"}}) {
+        EXPECT_EQ(name(KindOfName(c.file)), c.any) << c.file;
+        EXPECT_EQ(name(KindOfName(c.file, true)), c.classic) << c.file;
     }
-};
-
-TEST_F(PictureFormatsTest, JpegRegistersJpegThenJpg)
-{
-    RegisterJpegFormats();
-    const std::vector<PictureFormat> formats = RegisteredFormats();
-    ASSERT_EQ(formats.size(), 2u);
-    EXPECT_EQ(formats[0].extension, "jpeg");
-    EXPECT_EQ(formats[1].extension, "jpg");
-    EXPECT_EQ(formats[1].description, "JPEG Image File");
-    UnregisterJpegFormats();
-    EXPECT_TRUE(RegisteredFormats().empty());
+    const std::vector<std::uint8_t> jpeg = test::MakeJpeg(4, 4, test::Gradient);
+    EXPECT_EQ(KindOfContent(jpeg.data(), jpeg.size()), &JpegKind());
+    const std::uint8_t bitmap[] = {'B', 'M', 0};
+    EXPECT_EQ(KindOfContent(bitmap, sizeof bitmap), &BitmapKind());
+    EXPECT_EQ(KindOfContent(bitmap + 1, 2), nullptr);
 }
 
-TEST_F(PictureFormatsTest, LoadsFilesByExtensionIgnoringCase)
+TEST(PictureFormats, StoredPicturesFindTheirClassByName)
 {
-    test::ScratchDir dir;
-    test::WriteBytes(dir.file("a.JPG"), test::MakeJpeg(12, 8, test::Gradient));
-    test::WriteBytes(dir.file("b.bmp"), test::MakeBmp({.width = 1, .height = 1, .pixels = {1, 2, 3, 0}}));
+    const std::vector<std::uint8_t> jpeg = test::MakeJpeg(10, 6, test::Gradient);
     Raster24 picture;
-    EXPECT_FALSE(LoadPictureFile(dir.file("a.JPG"), picture));
-    RegisterJpegFormats();
-    RegisterBitmapFormat();
-    ASSERT_TRUE(LoadPictureFile(dir.file("a.JPG"), picture));
-    EXPECT_EQ(picture.width(), 12);
-    ASSERT_TRUE(LoadPictureFile(dir.file("b.bmp"), picture));
-    EXPECT_EQ(picture.width(), 1);
-    EXPECT_FALSE(LoadPictureFile(dir.file("c.png"), picture));
-    EXPECT_FALSE(LoadPictureFile(dir.path().string() + "/noextension", picture));
-}
-
-TEST_F(PictureFormatsTest, PreviewsArePutUpright)
-{
-    test::ScratchDir dir;
-    test::WriteBytes(dir.file("p.jpg"),
-                     test::MakeJpeg(40, 20, test::Gradient, {.app1 = test::ExifWithOrientation(6)}));
-    RegisterJpegFormats();
-    Raster24 picture;
-    ASSERT_TRUE(LoadPictureFile(dir.file("p.jpg"), picture));
-    EXPECT_EQ(picture.width(), 20);
-    EXPECT_EQ(picture.height(), 40);
-}
-
-TEST_F(PictureFormatsTest, PreviewsShowProfiledColours)
-{
-    const std::string adobe = "/usr/share/color/icc/colord/AdobeRGB1998.icc";
-    if (!std::filesystem::exists(adobe)) GTEST_SKIP() << "colord-data is not installed";
-    test::ScratchDir dir;
-    test::WriteBytes(dir.file("plain.jpg"), test::MakeJpeg(40, 20, test::Gradient));
-    test::WriteBytes(dir.file("tagged.jpg"), test::MakeJpeg(40, 20, test::Gradient, {.icc = test::ReadBytes(adobe)}));
-    RegisterJpegFormats();
-    Raster24 plain, tagged, expected;
-    ASSERT_TRUE(LoadPictureFile(dir.file("plain.jpg"), plain));
-    ASSERT_TRUE(LoadPictureFile(dir.file("tagged.jpg"), tagged));
-    expected = plain;
-    ConvertToSrgb(expected, test::ReadBytes(adobe));
-    for (int y = 0; y < 20; ++y)
-        ASSERT_TRUE(std::equal(tagged.scanLine(y), tagged.scanLine(y) + 120, std::as_const(expected).scanLine(y)));
-    EXPECT_FALSE(std::equal(plain.scanLine(0), plain.scanLine(0) + 120, std::as_const(tagged).scanLine(0)));
-}
-
-TEST_F(PictureFormatsTest, StoredPicturesFindTheirClassByName)
-{
-    const std::vector<std::uint8_t> record = Stored("TJPEGImage", test::MakeJpeg(10, 6, test::Gradient));
-    Raster24 picture;
-    ByteStream unregistered(record.data(), record.size());
-    ReadStoredPicture(unregistered, picture);  // no class: empty, no error
+    const std::vector<std::uint8_t> unknown = Stored("TPngImage", jpeg);
+    ByteStream other(unknown.data(), unknown.size());
+    ReadStoredPicture(other, picture);  // a class it does not read: empty, no error
     EXPECT_EQ(picture.width(), 0);
 
-    RegisterJpegFormats();
+    const std::vector<std::uint8_t> record = Stored("TJPEGImage", jpeg);
     ByteStream stream(record.data(), record.size());
     ReadStoredPicture(stream, picture);
     EXPECT_EQ(picture.width(), 10);

@@ -1,9 +1,13 @@
 #include "codecs/PreviewDecode.h"
+#include "imaging/ColourProfile.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <utility>
 
 namespace pictavo {
 namespace {
@@ -44,8 +48,27 @@ TEST(PreviewDecode, SmallestScaleThatStillFillsTheRoom)
     }
     EXPECT_EQ(DecodePreview(dir.file("a.jpg"), 220, 220, {.cancelled = [] { return true; }}).width(), 0);
     EXPECT_EQ(DecodePreview(dir.file("a.txt"), 220, 220).width(), 0);  // no format for it
+    test::WriteBytes(dir.file("a.png"), test::ReadBytes(dir.file("a.jpg")));
+    EXPECT_EQ(DecodePreview(dir.file("a.png"), 220, 220).width(), 0);  // not one the window offers
     test::WriteBytes(dir.file("bad.jpg"), {0xFF, 0xD8, 0xFF, 0xD9});
     EXPECT_EQ(test::ErrorOf([&] { DecodePreview(dir.file("bad.jpg"), 220, 220); }), "JPEG error #50");
+}
+
+TEST(PreviewDecode, ShowsProfiledColoursInSrgb)
+{
+    const std::string adobe = "/usr/share/color/icc/colord/AdobeRGB1998.icc";
+    if (!std::filesystem::exists(adobe)) GTEST_SKIP() << "colord-data is not installed";
+    test::ScratchDir dir;
+    test::WriteBytes(dir.file("plain.jpg"), test::MakeJpeg(40, 20, test::Gradient));
+    test::WriteBytes(dir.file("tagged.jpg"), test::MakeJpeg(40, 20, test::Gradient, {.icc = test::ReadBytes(adobe)}));
+    Raster24 plain = DecodePreview(dir.file("plain.jpg"), 40, 20);
+    const Raster24 tagged = DecodePreview(dir.file("tagged.jpg"), 40, 20);
+    ASSERT_EQ(tagged.width(), 40);
+    Raster24 expected = plain;
+    ConvertToSrgb(expected, test::ReadBytes(adobe));
+    for (int y = 0; y < 20; ++y)
+        ASSERT_TRUE(std::equal(tagged.scanLine(y), tagged.scanLine(y) + 120, std::as_const(expected).scanLine(y)));
+    EXPECT_FALSE(std::equal(tagged.scanLine(0), tagged.scanLine(0) + 120, std::as_const(plain).scanLine(0)));
 }
 
 TEST(PreviewDecode, SubsampleKeepsEveryStepthPixel)
