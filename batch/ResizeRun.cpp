@@ -109,6 +109,31 @@ std::vector<std::uint8_t> EncodeOutput(const BatchModel& model, const WaitingOut
     return FitQuality(encode, model.targetBytes, quality).bytes;
 }
 
+OutputSize OutputSizeOf(const ReductionPlan& plan)
+{
+    // A picture no larger than the target is copied, never enlarged.
+    if (Reduction::Copies(plan)) return {Reduction::UprightWidth(plan), Reduction::UprightHeight(plan)};
+    return {plan.targetWidth, plan.targetHeight};
+}
+
+std::vector<ReductionPlan> OutputPlans(const PictureHeader& header, const BatchModel& model)
+{
+    const bool alpha = header.alpha && model.output().alpha;
+    std::vector<ReductionPlan> plans;
+    for (const TargetSize target : model.targets()) {
+        ReductionPlan plan = PlanFor(header, target, model.sharpen);
+        plan.alpha = alpha;
+        const OutputSize size = OutputSizeOf(plan);
+        // Sizes that give the same output in this picture are made once.
+        if (std::none_of(plans.begin(), plans.end(), [&](const ReductionPlan& p) {
+                const OutputSize other = OutputSizeOf(p);
+                return other.width == size.width && other.height == size.height;
+            }))
+            plans.push_back(plan);
+    }
+    return plans;
+}
+
 ReducedSizes ReduceEach(const BatchModel& model, const std::string& path, const std::string& name,
                         DecodeWarnings* warnings, bool encoderMemory)
 {
@@ -128,31 +153,21 @@ ReducedSizes ReduceEach(const BatchModel& model, const std::string& path, const 
     if (!header.workFollowsData && std::uint64_t(header.width) * std::uint64_t(header.height) > model.maxPixels)
         throw EInvalidGraphic("The picture is " + std::to_string(header.width) + " x " + std::to_string(header.height) +
                               " pixels, more than the " + std::to_string(model.maxPixels) + " allowed");
-    // Sizes that give the same output in this picture are made once.
-    std::vector<ReductionPlan> plans;
-    std::vector<ResizedOutput> outputs;
-    std::uint64_t need = 0, largestEncoder = 0;
     // Transparency is kept where the output has it; an opaque picture, or
     // one written as JPEG, comes composited over the background as before.
     const bool alpha = header.alpha && model.output().alpha;
     source->setDelivery({.keepAlpha = alpha, .background = model.background});
-    for (const TargetSize target : model.targets()) {
-        ReductionPlan plan = PlanFor(header, target, model.sharpen);
-        plan.alpha = alpha;
-        const bool copies = Reduction::Copies(plan);
-        ResizedOutput output{copies ? Reduction::UprightWidth(plan) : plan.targetWidth,
-                             copies ? Reduction::UprightHeight(plan) : plan.targetHeight, {}};
-        if (std::any_of(outputs.begin(), outputs.end(), [&](const ResizedOutput& o) {
-                return o.width == output.width && o.height == output.height;
-            }))
-            continue;
+    const std::vector<ReductionPlan> plans = OutputPlans(header, model);
+    std::vector<ResizedOutput> outputs;
+    std::uint64_t need = 0, largestEncoder = 0;
+    for (const ReductionPlan& plan : plans) {
         // The decoder's share is counted once, and the encoder's: the sizes
         // are encoded one after another.
         const std::uint64_t encoder = model.output().memory(plan.targetWidth, plan.targetHeight);
-        need += MemoryFor(header, plan, model.output()) - encoder - (plans.empty() ? 0 : header.decodeMemory);
+        need += MemoryFor(header, plan, model.output()) - encoder - (outputs.empty() ? 0 : header.decodeMemory);
         largestEncoder = std::max(largestEncoder, encoder);
-        plans.push_back(plan);
-        outputs.push_back(std::move(output));
+        const OutputSize size = OutputSizeOf(plan);
+        outputs.push_back({size.width, size.height, {}});
     }
     if (encoderMemory) need += largestEncoder;
     const int factor = model.fast ? DecodeFewerPixels(*source, plans) : 1;
@@ -175,6 +190,25 @@ ReducedSizes ReduceEach(const BatchModel& model, const std::string& path, const 
     }
     if (warnings) *warnings = damage;
     return sizes;
+}
+
+// The names a picture's outputs get from `pattern`. Names that hold the
+// output's size need the picture's header; none when it cannot be read.
+std::vector<std::string> ExpectedOutputs(const BatchModel& model, const std::string& path, const std::string& name,
+                                         const std::string& pattern)
+{
+    if (!HasSizeFields(pattern)) return {pattern};
+    std::vector<std::string> made;
+    try {
+        const std::unique_ptr<PictureSource> source = OpenPicture(path, name, model.format);
+        for (const ReductionPlan& plan : OutputPlans(source->header(), model)) {
+            const OutputSize size = OutputSizeOf(plan);
+            made.push_back(WithSize(pattern, size.width, size.height));
+        }
+    } catch (const std::exception&) {
+        return {};  // read again, to fail with its message
+    }
+    return made;
 }
 
 void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& options)
@@ -211,11 +245,16 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
     std::vector<int> todo;
     for (int i = 0; i < count; ++i) {
         if (options.update) {
-            const auto [keeper, name] = keeperOf(outputs[static_cast<std::size_t>(i)]);
-            if (keeper.upToDate(name, inputPath(i), key)) {
+            std::string& output = outputs[static_cast<std::size_t>(i)];
+            const std::vector<std::string> made = ExpectedOutputs(settings, inputPath(i), names[static_cast<std::size_t>(i)], output);
+            if (!made.empty() && std::all_of(made.begin(), made.end(), [&](const std::string& one) {
+                    const auto [keeper, name] = keeperOf(one);
+                    return keeper.upToDate(name, inputPath(i), key);
+                })) {
+                output = made.front();  // the list shows the first
                 model.progressPosition = i;
                 if (hooks.progressChanged) hooks.progressChanged(model);
-                if (hooks.upToDate) hooks.upToDate(i, outputs[static_cast<std::size_t>(i)]);
+                if (hooks.upToDate) hooks.upToDate(i, output);
                 continue;
             }
         }

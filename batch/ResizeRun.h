@@ -8,6 +8,7 @@
 #include "base/Errors.h"
 #include "base/MemoryBudget.h"
 #include "imaging/Raster24.h"
+#include "imaging/Reduction.h"
 
 #include <atomic>
 #include <cstdint>
@@ -72,6 +73,11 @@ struct OutputSize {
     int height;
 };
 OutputSize TargetFor(int w, int h, TargetSize target);
+
+// The plans of a picture's outputs, in the order of model.targets(), one a
+// distinct output size, and the size each output comes out at.
+std::vector<ReductionPlan> OutputPlans(const PictureHeader& header, const BatchModel& model);
+OutputSize OutputSizeOf(const ReductionPlan& plan);
 
 // Reads `path` in the model's format, reduces and encodes it: the bytes of
 // its output file. Errors name the file as `name`. The damage the decoder

@@ -199,6 +199,16 @@ TEST(PictavoTool, SeveralSizesWriteWhatSeparateRunsWrite)
                                                   "tiny-120x90.jpg", "wide-200x133.jpg", "wide-320x213.jpg",
                                                   "wide-640x427.jpg"}));
 
+    // --update knows each picture's outputs by their sizes: all of them must
+    // be up to date for the picture to be left alone.
+    const std::string again = "--update --size 640x480,320,200x150 --sharpen --name '{stem}-{w}x{h}' --output " +
+                              together.path().string() + " " + in.path().string();
+    EXPECT_EQ(Tool(again).out, "0 written, 3 up to date\n");
+    fs::remove(together.file("wide-320x213.jpg"));
+    const std::string redone = Tool(again).out;
+    EXPECT_TRUE(redone.ends_with("\n1 written, 2 up to date\n")) << redone;
+    EXPECT_EQ(FilesUnder(together.path()), separate);
+
     // Sizes a template cannot tell apart are refused before anything is written.
     ScratchDir refused;
     const Result clash = Tool("--size 640,320 --name '{stem}' --output " + refused.path().string() + " " + in.path().string());
