@@ -36,6 +36,8 @@ inline constexpr std::array<const char*, 6> SizeCaptions = {
 inline constexpr std::array<int, 5> QualityPresets = {90, 75, 60, 50, 30};
 inline constexpr std::array<const char*, 5> QualityCaptions = {"90%", "75%", "60%", "50%", "30%"};
 inline constexpr std::array<const char*, 2> FormatCaptions = {"JPG  -> JPG", "BMP -> JPG"};
+// The series the outputs are numbered after unless named otherwise.
+inline constexpr const char* DefaultSeries = "RurOdi";
 // As large as any camera makes.
 inline constexpr std::uint64_t DefaultMaxPixels = 1000000000;
 
@@ -45,7 +47,7 @@ struct BatchModel {
     int sizeIndex = 1;     // "800 x 600"
     int qualityIndex = 1;  // "75%"
     bool sharpen = false;
-    std::string series = "RurOdi";
+    std::string series = DefaultSeries;
     bool resizeEnabled = false;
     bool okVisible = false;
     int progressMax = 100;

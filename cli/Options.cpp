@@ -1,5 +1,6 @@
 #include "cli/Options.h"
 
+#include "base/Limits.h"
 #include "base/MemoryBudget.h"
 #include "batch/FolderScan.h"
 #include "codecs/OutputFormats.h"
@@ -27,9 +28,9 @@ std::optional<TargetSize> ParseOneSize(const std::string& text, std::optional<in
     const std::size_t x = text.find_first_of("xX");
     int w = 0, h = 0;
     if (x == std::string::npos) {
-        if (!ParseInt(text, 1, 65500, w)) return std::nullopt;
+        if (!ParseInt(text, 1, MaxOutputSide, w)) return std::nullopt;
         h = w;
-    } else if (!ParseInt(text.substr(0, x), 1, 65500, w) || !ParseInt(text.substr(x + 1), 1, 65500, h)) {
+    } else if (!ParseInt(text.substr(0, x), 1, MaxOutputSide, w) || !ParseInt(text.substr(x + 1), 1, MaxOutputSide, h)) {
         return std::nullopt;
     }
     preset.reset();
@@ -146,7 +147,7 @@ std::string OutputFormatHelp()
 bool ParseShard(const std::string& text, Options& o)
 {
     const std::size_t slash = text.find('/');
-    return slash != std::string::npos && ParseInt(text.substr(slash + 1), 1, 1000000, o.shards) &&
+    return slash != std::string::npos && ParseInt(text.substr(slash + 1), 1, MaxShards, o.shards) &&
            ParseInt(text.substr(0, slash), 1, o.shards, o.shard);
 }
 
@@ -250,7 +251,7 @@ const OptionRule Rules[] = {
      "no longer exact and differs slightly from the default's (still the same at every --jobs and --shard); "
      "with several sizes the largest decides the decoding; other formats are read whole as always",
      [](Options& o, const std::string&) { return o.model.fast = true; }, ""},
-    {"series", 0, "NAME", "name the outputs are numbered after (default RurOdi)",
+    {"series", 0, "NAME", "name the outputs are numbered after (default " + std::string(DefaultSeries) + ")",
      [](Options& o, const std::string& v) {
          o.model.series = v;
          return true;
@@ -358,7 +359,8 @@ std::string HelpText()
     std::string text = std::string(Usage) + "\n";
     Wrap(text,
          "Shrink every picture in FOLDER so that its longer side meets the chosen size, by exact area "
-         "averaging, and write them as a numbered JPEG series: RurOdi01.jpg, RurOdi02.jpg, ... Transparent pictures "
+         "averaging, and write them as a numbered JPEG series: " + std::string(DefaultSeries) + "01.jpg, " + DefaultSeries +
+         "02.jpg, ... Transparent pictures "
          "keep their transparency where the output format has it, and are composited over white (or "
          "--background) where it has not; pictures with a colour profile are written in "
          "sRGB. No output ever replaces a listed picture, and a name that would leave the output folder or be given "

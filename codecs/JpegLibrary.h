@@ -5,6 +5,8 @@
 // then is the C++ exception raised, so no exception crosses the C library.
 #pragma once
 
+#include "base/Limits.h"
+
 #include <csetjmp>
 #include <cstddef>
 #include <cstdint>
@@ -87,9 +89,6 @@ struct Decompressor {
     Decompressor& operator=(const Decompressor&) = delete;
 };
 
-// Real encoders write at most a few dozen scans; a file with thousands of
-// them costs minutes of decoding for nothing. More than this is refused.
-inline constexpr int MaxScans = 100;
 // The scans of a datastream, found by walking its markers from the start to
 // its end-of-image marker (entropy-coded data never holds a marker: every
 // 0xFF in it is stuffed), so whatever follows the picture is never read.

@@ -1,6 +1,7 @@
 #include "codecs/PngSource.h"
 
 #include "base/Errors.h"
+#include "base/Limits.h"
 #include "base/MemoryBudget.h"
 #include "base/Stop.h"
 #include "imaging/ColourProfile.h"
@@ -21,7 +22,6 @@ namespace pictavo {
 namespace {
 
 constexpr std::uint8_t Signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-constexpr std::uint32_t MaxSide = 1000000;                 // libpng's own default, stated
 constexpr png_alloc_size_t MaxChunk = png_alloc_size_t(16) << 20;  // iCCP, eXIf and the like
 constexpr std::uint64_t InflateMemory = 48 << 10;          // zlib's window and tables
 constexpr double SrgbFileGamma = 1 / 2.2;
@@ -85,7 +85,7 @@ struct Library {
             throw EOutOfMemory();
         }
         png_set_read_fn(png, &callbacks, ReadData);
-        png_set_user_limits(png, MaxSide, MaxSide);
+        png_set_user_limits(png, MaxPngSide, MaxPngSide);
         png_set_chunk_malloc_max(png, std::min<std::uint64_t>(MaxChunk, MemoryBudget()));
         png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, UnusedChunks, UnusedChunkCount);
         if (rowsOnly) {

@@ -1,5 +1,7 @@
 #include "codecs/PreviewDecode.h"
 
+#include "base/Limits.h"
+
 #include "codecs/BmpReader.h"
 #include "codecs/Files.h"
 #include "codecs/JpegLibrary.h"
@@ -137,7 +139,7 @@ void ReportBitmapSize(const std::string& path, const PreviewCallbacks& callbacks
     const bool core = u16(BitmapInfoSizeOffset) == CoreHeaderSize;
     const std::int64_t w = core ? u16(BitmapWidthOffset) : i32(BitmapWidthOffset);
     const std::int64_t h = core ? u16(BitmapWidthOffset + 2) : std::abs(std::int64_t(i32(BitmapWidthOffset + 4)));
-    if (w > 0 && h > 0 && w <= 0x7FFFFFFF && h <= 0x7FFFFFFF) callbacks.sized(int(w), int(h));
+    if (w > 0 && h > 0 && w <= MaxPictureSide && h <= MaxPictureSide) callbacks.sized(int(w), int(h));
 }
 
 Raster24 SubsampledToRoom(Raster24& picture, int roomWidth, int roomHeight)

@@ -403,7 +403,7 @@ void TJPEGImage::run(RowTarget& target, bool wholeRaster)
     const bool quantized = !cmyk && !grey && palette_;
     if (quantized) {
         d.cinfo.quantize_colors = TRUE;
-        d.cinfo.desired_number_of_colors = 236;
+        d.cinfo.desired_number_of_colors = PaletteColours;
     } else if (!cmyk && !grey) {
         // Rows come out in the raster's blue, green, red order directly.
         d.cinfo.out_color_space = JCS_EXT_BGR;

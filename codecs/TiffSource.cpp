@@ -3,6 +3,7 @@
 #include "imaging/ColourProfile.h"
 
 #include "base/Errors.h"
+#include "base/Limits.h"
 #include "base/MemoryBudget.h"
 #include "codecs/Files.h"
 #include "codecs/SampleRows.h"
@@ -10,7 +11,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -217,7 +217,7 @@ void TiffSource::readLayout()
     std::uint16_t* extraTypes = nullptr;
     TIFFGetField(t, TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes);
 
-    if (width == 0 || height == 0 || width > INT_MAX || height > INT_MAX) fail("the picture has no size");
+    if (width == 0 || height == 0 || width > MaxPictureSide || height > MaxPictureSide) fail("the picture has no size");
     if (!TIFFIsCODECConfigured(compression)) Unsupported("compression " + std::to_string(compression));
     if (format != SAMPLEFORMAT_UINT) Unsupported("sample format " + std::to_string(format));
     if (planar != PLANARCONFIG_CONTIG && samples > 1) Unsupported("separate colour planes");

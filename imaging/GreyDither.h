@@ -1,4 +1,4 @@
-// Grey JPEG pictures are shown in 236 grey levels, dithered exactly as the
+// Grey JPEG pictures are shown in PaletteColours grey levels, dithered exactly as the
 // JPEG library's one-pass quantizer dithers them (Floyd-Steinberg, even rows
 // left to right, odd rows right to left), pixel for pixel. It is done here
 // rather than by the library because the library's quantizer serves any
@@ -12,9 +12,13 @@
 
 namespace pictavo {
 
+// The colours of a picture shown on a 256-colour screen: its palette less
+// the 20 colours the system keeps for itself.
+inline constexpr int PaletteColours = 236;
+
 class GreyDither {
 public:
-    static constexpr int Levels = 236;
+    static constexpr int Levels = PaletteColours;
     // The grey value of each level, darkest first: 0 and 255 at the ends,
     // the rest evenly spaced between.
     static const std::array<std::uint8_t, Levels>& LevelValues();

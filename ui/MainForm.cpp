@@ -168,7 +168,7 @@ void TMain_Form::createControls()
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
     ProgressBar1->setFocusPolicy(Qt::NoFocus);
-    Edit1 = new QLineEdit("RurOdi", this);
+    Edit1 = new QLineEdit(DefaultSeries, this);
     Edit1->setObjectName("Edit1");
     Edit1->setGeometry(352, 106, 73, 21);
     Edit1->setFont(bold);
