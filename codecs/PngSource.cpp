@@ -15,6 +15,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include <png.h>
 
@@ -153,6 +154,88 @@ int Orientation(const std::vector<std::uint8_t>& bytes)
     return 1;
 }
 
+// Palette pictures and grey ones of fewer than 8 bits, read as stored: each
+// byte of a row is up to 8 pixels, turned into colours by one look-up in a
+// table made from what libpng's expansion would give.
+class PackedRows {
+public:
+    // `expanded`: the layout of the expanded rows, with its delivery.
+    PackedRows(png_structp png, png_infop info, const SampleLayout& expanded)
+        : bits_(png_get_bit_depth(png, info)), pixel_(expanded.keepAlpha && (expanded.channels % 2 == 0) ? 4 : 3)
+    {
+        const int indices = 1 << bits_;
+        const unsigned mask = static_cast<unsigned>(indices - 1);
+        png_colorp palette = nullptr;
+        int colours = 0;
+        png_bytep alphas = nullptr;
+        int transparent = 0;
+        png_color_16p grey = nullptr;
+        png_get_PLTE(png, info, &palette, &colours);
+        if (!png_get_tRNS(png, info, &alphas, &transparent, &grey)) transparent = 0, grey = nullptr;
+        const bool indexed = png_get_color_type(png, info) == PNG_COLOR_TYPE_PALETTE;
+        // Each index once, as expanded samples: palette entries past the
+        // table are black, alpha past the tRNS entries opaque.
+        std::vector<std::uint8_t> samples;
+        for (int i = 0; i < indices; ++i) {
+            if (indexed) {
+                const bool known = palette && i < colours;
+                samples.insert(samples.end(), {known ? palette[i].red : png_byte(0), known ? palette[i].green : png_byte(0),
+                                               known ? palette[i].blue : png_byte(0)});
+                if (expanded.channels == 4) samples.push_back(alphas && i < transparent ? alphas[i] : 255);
+            } else {
+                samples.push_back(static_cast<std::uint8_t>(i * (255 / mask)));
+                if (expanded.channels == 2) samples.push_back(grey && unsigned(i) == (grey->gray & mask) ? 0 : 255);
+            }
+        }
+        std::vector<std::uint8_t> pixels(static_cast<std::size_t>(pixel_ * indices));
+        SamplesToBgr(samples.data(), indices, expanded, pixels.data());
+        perByte_ = 8 / bits_;
+        table_.resize(256 * static_cast<std::size_t>(perByte_ * pixel_));
+        for (unsigned byte = 0; byte < 256; ++byte)
+            for (int k = 0; k < perByte_; ++k) {
+                const unsigned index = byte >> (8 - bits_ * (k + 1)) & mask;
+                std::memcpy(&table_[static_cast<std::size_t>((byte * perByte_ + k) * pixel_)], &pixels[index * pixel_], pixel_);
+            }
+    }
+
+    // The layout libpng's expansion would give these rows.
+    static SampleLayout Expanded(png_structp png, png_infop info)
+    {
+        SampleLayout layout;
+        const bool transparent = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
+        layout.channels = png_get_color_type(png, info) == PNG_COLOR_TYPE_PALETTE ? (transparent ? 4 : 3) : (transparent ? 2 : 1);
+        return layout;
+    }
+
+    void toBgr(const std::uint8_t* packed, int width, std::uint8_t* bgr) const
+    {
+        switch (perByte_ * pixel_) {
+        case 24: return run<24>(packed, width, bgr);
+        case 32: return run<32>(packed, width, bgr);
+        case 12: return run<12>(packed, width, bgr);
+        case 16: return run<16>(packed, width, bgr);
+        case 6: return run<6>(packed, width, bgr);
+        case 8: return run<8>(packed, width, bgr);
+        case 3: return run<3>(packed, width, bgr);
+        default: return run<4>(packed, width, bgr);
+        }
+    }
+
+private:
+    template <std::size_t Bytes>
+    void run(const std::uint8_t* packed, int width, std::uint8_t* bgr) const
+    {
+        const int whole = width / perByte_, rest = width % perByte_;
+        for (int i = 0; i < whole; ++i, bgr += Bytes) std::memcpy(bgr, &table_[packed[i] * Bytes], Bytes);
+        if (rest > 0) std::memcpy(bgr, &table_[packed[whole] * Bytes], static_cast<std::size_t>(rest * pixel_));
+    }
+
+    int bits_;
+    int pixel_;  // bytes a delivered pixel
+    int perByte_ = 1;
+    std::vector<std::uint8_t> table_;  // for each byte value, its pixels' colours
+};
+
 class PngSource : public PictureSource {
 public:
     explicit PngSource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) { readHeader(); }
@@ -194,7 +277,7 @@ void PngSource::readHeader()
     sampleRow_ = std::uint64_t(header_.width) * 4 * (bitDepth == 16 ? 2 : 1);
     const std::uint64_t libraryRows = 2 * (std::uint64_t(png_get_rowbytes(lib.png, lib.info)) + 1);
     header_.decodeMemory = bytes_.size() + libraryRows + InflateMemory +
-                           sampleRow_ * (interlaced_ ? std::uint64_t(header_.height) : 1);
+                           sampleRow_ * (interlaced_ ? std::uint64_t(header_.height) : 2);
     CheckMemoryBudget(header_.decodeMemory + 3 * std::uint64_t(header_.width));
     header_.orientation = Orientation(bytes_);
     header_.iccProfile = ColourProfile(lib.png, lib.info);
@@ -219,7 +302,7 @@ void PngSource::readRows(const RowSink& sink)
     // Everything that outlives a library error is made before the setjmp.
     std::vector<std::uint8_t> samples, bgr((keepsAlpha() ? 4 : 3) * static_cast<std::size_t>(header_.width));
     try {
-        samples.resize(static_cast<std::size_t>(sampleRow_ * (interlaced_ ? std::uint64_t(header_.height) : 1)));
+        samples.resize(static_cast<std::size_t>(sampleRow_ * (interlaced_ ? std::uint64_t(header_.height) : 2)));
     } catch (const std::bad_alloc&) {
         throw EOutOfMemory();
     }
@@ -231,24 +314,31 @@ void PngSource::readRows(const RowSink& sink)
     // short is. A file that fails before its first row, or for want of
     // memory, fails.
     volatile int rowsRead = 0;
+    volatile std::int64_t held = 0;  // rows equal to the last one handed on, not handed on yet
     if (setjmp(png_jmpbuf(lib.png))) {
         if (rowsRead == 0 || std::strstr(callbacks.error, "memory") != nullptr) Fail(callbacks);
         warnings_.count = callbacks.warnings + 1;
         warnings_.text = callbacks.warnings > 0 ? callbacks.firstWarning
                          : callbacks.ranOut       ? "Premature end of PNG file"
                                                   : callbacks.error;
-        if (interlaced_) rowsRead = 0;  // every row holds what its passes gave
-        else std::fill(samples.begin(), samples.end(), 0);
-        for (int y = interlaced_ ? 0 : rowsRead; y < header_.height; ++y) {
-            SamplesToBgr(samples.data() + (interlaced_ ? static_cast<std::size_t>(sampleRow_) * y : 0), header_.width,
-                         layout_, bgr.data());
+        if (!interlaced_) {
+            if (held > 0) sink.repeat(bgr.data(), held);
+            std::fill(samples.begin(), samples.end(), 0);
+            SamplesToBgr(samples.data(), header_.width, layout_, bgr.data());
+            return sink.repeat(bgr.data(), header_.height - rowsRead);
+        }
+        for (int y = 0; y < header_.height; ++y) {  // every row holds what its passes gave
+            SamplesToBgr(samples.data() + static_cast<std::size_t>(sampleRow_) * y, header_.width, layout_, bgr.data());
             sink(bgr.data());
         }
         return;
     }
     png_read_info(lib.png, lib.info);
     const int passes = interlaced_ ? png_set_interlace_handling(lib.png) : 1;
-    layout_ = Expand(lib.png, lib.info);
+    const int colourType = png_get_color_type(lib.png, lib.info);
+    const bool packed = !interlaced_ && (colourType == PNG_COLOR_TYPE_PALETTE ||
+                                         (colourType == PNG_COLOR_TYPE_GRAY && png_get_bit_depth(lib.png, lib.info) < 8));
+    layout_ = packed ? PackedRows::Expanded(lib.png, lib.info) : Expand(lib.png, lib.info);
     layout_.keepAlpha = keepsAlpha();
     layout_.background = delivery_.background;
     const SampleLayout& layout = layout_;
@@ -257,12 +347,31 @@ void PngSource::readRows(const RowSink& sink)
         png_error(lib.png, "header changed between reads");
     const std::size_t stride = static_cast<std::size_t>(sampleRow_);
     if (!interlaced_) {
+        std::optional<PackedRows> table;
+        if (packed) table.emplace(lib.png, lib.info, layout);
+        // Rows are read into two buffers in turn: a row equal to the one
+        // before goes on as a count, so a plain background costs one row.
+        const std::size_t rowBytes = png_get_rowbytes(lib.png, lib.info);
+        int current = 0;
         for (int y = 0; y < header_.height; ++y) {
-            png_read_row(lib.png, samples.data(), nullptr);
+            std::uint8_t* row = samples.data() + stride * static_cast<std::size_t>(current);
+            png_read_row(lib.png, row, nullptr);
             rowsRead = y + 1;
-            SamplesToBgr(samples.data(), header_.width, layout, bgr.data());
+            if (y > 0 && std::memcmp(row, samples.data() + stride * static_cast<std::size_t>(1 - current), rowBytes) == 0) {
+                held = held + 1;
+                LeaveIfStopped();
+                continue;
+            }
+            if (held > 0) {
+                sink.repeat(bgr.data(), held);
+                held = 0;
+            }
+            if (table) table->toBgr(row, header_.width, bgr.data());
+            else SamplesToBgr(row, header_.width, layout, bgr.data());
             sink(bgr.data());
+            current = 1 - current;
         }
+        if (held > 0) sink.repeat(bgr.data(), held);
     } else {
         // Every pass comes before the first row: a stop is looked for here too.
         for (int pass = 0; pass < passes; ++pass)

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -101,6 +102,12 @@ struct Case {
 const Case Cases[] = {
     {"rgb.png", "convert base.ppm png24:rgb.png", "magick", OpenPngBytes, 0},
     {"palette.png", "convert base.ppm -colors 16 png8:palette.png", "magick", OpenPngBytes, 0},
+    // Palette and low-bit grey rows are expanded by table lookup, not by libpng.
+    {"bilevel.png", "convert base.ppm -threshold 40% -type Bilevel bilevel.png", "magick", OpenPngBytes, 0, 1, true},
+    {"gray2.png", "convert base.ppm -colorspace gray -define png:bit-depth=2 -define png:color-type=0 gray2.png", "magick", OpenPngBytes, 0, 1, true},
+    {"palette4.png", "convert base.ppm -colors 16 -define png:bit-depth=4 png8:palette4.png", "magick", OpenPngBytes, 0},
+    {"bilevel-trns.png", "convert base.ppm -threshold 40% -type Bilevel -transparent black -define png:bit-depth=1 -define png:color-type=0 bilevel-trns.png", "magick", OpenPngBytes, 0, 1, true, false, true},
+    {"palette2-trns.png", "convert rgba.png -colors 4 -define png:bit-depth=2 png8:palette2-trns.png", "magick", OpenPngBytes, 0, 1, false, false, true},
     {"gray16.png", "convert deep.png -colorspace gray -depth 16 gray16.png", "magick", OpenPngBytes, 1, 1, true},
     {"rgba16-interlaced.png", "convert rgba.png -depth 16 -evaluate multiply 0.93 -interlace PNG png64:rgba16-interlaced.png", "magick", OpenPngBytes, 1, 1, false, false, true},
     {"icc.png", "convert base.ppm -profile p3.icc icc.png", "magick", OpenPngBytes, 0, 1, false, true},
@@ -251,6 +258,7 @@ TEST(PictureSourcesTest, FilesCutShortAreReadAsFarAsTheyGo)
     } cases[] = {
         {"cut.png", "convert noise.ppm cut.png", OpenPngBytes},
         {"cut-interlaced.png", "convert noise.ppm -interlace PNG cut-interlaced.png", OpenPngBytes},
+        {"cut-palette.png", "convert noise.ppm -colors 16 -define png:bit-depth=4 png8:cut-palette.png", OpenPngBytes},
         {"cut.webp", "cwebp -quiet -q 90 noise.ppm -o cut.webp", OpenWebpBytes},
         {"cut-lossless.webp", "cwebp -quiet -lossless noise.ppm -o cut-lossless.webp", OpenWebpBytes},
         // ImageMagick writes the directory last, so the file is made here.
@@ -286,7 +294,10 @@ void Put32(std::vector<std::uint8_t>& b, std::uint32_t v, bool big)
     for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (big ? 24 - 8 * i : 8 * i)));
 }
 
-std::vector<std::uint8_t> Png(std::uint32_t width, std::uint32_t height, bool interlaced)
+// A PNG of zero samples: `raw` bytes of them, filter bytes included, or
+// every row's when 0.
+std::vector<std::uint8_t> Png(std::uint32_t width, std::uint32_t height, bool interlaced, std::uint8_t depth = 8,
+                              std::uint8_t colour = 6, std::size_t raw = 1000)
 {
     std::vector<std::uint8_t> png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     auto chunk = [&](const char* type, std::vector<std::uint8_t> data) {
@@ -298,11 +309,13 @@ std::vector<std::uint8_t> Png(std::uint32_t width, std::uint32_t height, bool in
     std::vector<std::uint8_t> ihdr;
     Put32(ihdr, width, true);
     Put32(ihdr, height, true);
-    ihdr.insert(ihdr.end(), {8, 6, 0, 0, static_cast<std::uint8_t>(interlaced)});  // 8-bit RGBA
+    ihdr.insert(ihdr.end(), {depth, colour, 0, 0, static_cast<std::uint8_t>(interlaced)});
     chunk("IHDR", ihdr);
-    std::vector<std::uint8_t> raw(1000), packed(2000);
+    const int channels = colour == 2 ? 3 : colour == 4 ? 2 : colour == 6 ? 4 : 1;
+    if (raw == 0) raw = height * (1 + (std::size_t(width) * channels * depth + 7) / 8);
+    std::vector<std::uint8_t> zeros(raw), packed(compressBound(static_cast<uLong>(raw)));
     uLongf packedSize = packed.size();
-    compress(packed.data(), &packedSize, raw.data(), raw.size());
+    compress(packed.data(), &packedSize, zeros.data(), zeros.size());
     packed.resize(packedSize);
     chunk("IDAT", packed);
     chunk("IEND", {});
@@ -354,6 +367,32 @@ std::vector<std::uint8_t> HugeHeic(const test::ScratchDir& dir)
         if (std::memcmp(&b[at], "ispe", 4) == 0)
             for (std::size_t i = 8; i < 16; i += 4) b[at + i] = 0, b[at + i + 1] = 0x01, b[at + i + 2] = 0, b[at + i + 3] = 0;
     return b;
+}
+
+// A row equal to the one before goes on as a count: a plain picture costs
+// one row however tall it is (1,000,000 x 8,000 pixels at 1 bit took 20 s).
+TEST(PictureSourcesTest, RepeatedPngRowsGoOnAsACount)
+{
+    const struct {
+        std::uint8_t depth, colour;
+    } cases[] = {{1, 0}, {4, 0}, {8, 2}, {16, 2}};
+    constexpr std::uint32_t W = 20000, H = 300;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(int(c.depth) * 10 + c.colour);
+        const std::unique_ptr<PictureSource> source = OpenPngBytes(Png(W, H, false, c.depth, c.colour, 0));
+        int plain = 0;
+        std::int64_t repeated = 0;
+        bool black = true;
+        source->readRows({[&](const std::uint8_t* row) {
+                              ++plain;
+                              black = black && std::all_of(row, row + 3 * W, [](std::uint8_t v) { return v == 0; });
+                          },
+                          [&](const std::uint8_t*, std::int64_t count) { repeated += count; }});
+        EXPECT_EQ(plain, 1);
+        EXPECT_EQ(repeated, H - 1);
+        EXPECT_TRUE(black);
+        EXPECT_EQ(source->warnings().count, 0);
+    }
 }
 
 TEST(PictureSourcesTest, HostileHeadersFailBeforeTakingMemory)
