@@ -293,8 +293,11 @@ public:
         if (header_.height == 0) return;
         if (layout_.rle) {
             const std::vector<std::uint8_t> data = ReadRleData(in_, layout_);
-            return DecodeBitmapRleRows(data.data(), data.size(), layout_.bits, layout_.palette, layout_.width,
-                                       layout_.rows, sink);
+            // Data that end before their end-of-bitmap marker are written as far as they go, and say so.
+            if (!DecodeBitmapRleRows(data.data(), data.size(), layout_.bits, layout_.palette, layout_.width,
+                                     layout_.rows, sink))
+                warnings_ = {1, "Premature end of BMP file"};
+            return;
         }
         const std::size_t rowBytes = static_cast<std::size_t>(RowBytes(layout_.width, layout_.bits));
         CheckMemoryBudget(rowBytes + 3 * static_cast<std::uint64_t>(layout_.width));

@@ -34,9 +34,11 @@ std::unique_ptr<PictureSource> OpenBitmapSource(const std::string& path, const s
 void DecodeBitmapRle(const std::uint8_t* data, std::size_t size, int bits,
                      const std::vector<PaletteEntry>& palette, Raster24& picture);
 // The same rows handed on one at a time as blue, green, red bytes, in
-// stored order (the bottom row first); rows the data jumps over go on as a count.
+// stored order (the bottom row first); rows the data jumps over go on as a
+// count. False when the data end before the picture does: the rows left are
+// black, and with no data at all none is handed on the plain way.
 using RleRowSink = RowSink;
-void DecodeBitmapRleRows(const std::uint8_t* data, std::size_t size, int bits,
+bool DecodeBitmapRleRows(const std::uint8_t* data, std::size_t size, int bits,
                          const std::vector<PaletteEntry>& palette, int width, int rows, const RleRowSink& sink);
 
 }  // namespace pictavo

@@ -19,6 +19,9 @@ public:
     {
     }
     bool done() const { return y >= rows_; }
+    // Every row painted, or all but the last up to its end (some writers
+    // leave out the last end-of-line and the end-of-bitmap marker).
+    bool complete() const { return done() || (y == rows_ - 1 && x >= width_); }
     void put(unsigned index)
     {
         if (x < width_ && y < rows_ && index < palette_.size()) {  // indices beyond the table stay black
@@ -51,7 +54,7 @@ private:
     std::vector<std::uint8_t> row_;  // blue, green, red of the row being painted
 };
 
-void Decode(const std::uint8_t* data, std::size_t size, int bits, Painter& paint);
+bool Decode(const std::uint8_t* data, std::size_t size, int bits, Painter& paint);
 
 }  // namespace
 
@@ -65,17 +68,25 @@ void DecodeBitmapRle(const std::uint8_t* data, std::size_t size, int bits,
     });
 }
 
-void DecodeBitmapRleRows(const std::uint8_t* data, std::size_t size, int bits,
+bool DecodeBitmapRleRows(const std::uint8_t* data, std::size_t size, int bits,
                          const std::vector<PaletteEntry>& palette, int width, int rows, const RleRowSink& sink)
 {
+    if (size < 2 && rows > 0) {  // not one command: black rows made up are no picture
+        const std::vector<std::uint8_t> black(3 * static_cast<std::size_t>(width), 0);
+        sink.repeat(black.data(), rows);
+        return false;
+    }
     Painter paint(width, rows, palette, sink);
-    Decode(data, size, bits, paint);
+    const bool whole = Decode(data, size, bits, paint);
     paint.finish();
+    return whole;
 }
 
 namespace {
 
-void Decode(const std::uint8_t* data, std::size_t size, int bits, Painter& paint)
+// False when the data end before the end-of-bitmap marker with rows left to
+// paint.
+bool Decode(const std::uint8_t* data, std::size_t size, int bits, Painter& paint)
 {
     std::size_t pos = 0;
     while (pos + 2 <= size && !paint.done()) {
@@ -90,9 +101,9 @@ void Decode(const std::uint8_t* data, std::size_t size, int bits, Painter& paint
             paint.x = 0;
             paint.moveTo(paint.y + 1);
         } else if (value == EndOfBitmap) {
-            return;
+            return true;
         } else if (value == Delta) {
-            if (pos + 2 > size) return;
+            if (pos + 2 > size) return false;
             paint.x += data[pos];
             paint.moveTo(paint.y + data[pos + 1]);
             pos += 2;
@@ -100,12 +111,13 @@ void Decode(const std::uint8_t* data, std::size_t size, int bits, Painter& paint
             const std::size_t bytes = bits == 8 ? value : (value + 1u) / 2;
             for (int k = 0; k < value; ++k) {
                 const std::size_t at = pos + (bits == 8 ? k : k / 2);
-                if (at >= size) return;
+                if (at >= size) return false;
                 paint.put(bits == 8 ? data[at] : (k % 2 == 0 ? data[at] >> 4 : data[at] & 0x0F));
             }
             pos += bytes + (bytes & 1);
         }
     }
+    return paint.complete();
 }
 
 }  // namespace

@@ -226,16 +226,36 @@ TEST(BmpReader, ShortPixelDataLeavesTheTopRowsBlack)
     EXPECT_EQ(At(r, 0, 2), 0x030201u);
     EXPECT_EQ(At(r, 1, 3), 0x030201u);
     // Streamed, the picture says it was cut short; whole, it says nothing.
+    // Run-length data are cut short when they end before their end-of-bitmap
+    // marker; with no data at all, no row is decoded.
+    s.pixels.resize(2 * s.pixels.size());
+    BmpFields runs{.width = 2, .height = 4, .bits = 8, .compression = 1, .colorsUsed = 1, .palette = {0x030201}};
+    runs.pixels = {2, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 1};
+    runs.imageSize = 16;
+    BmpFields noEnd = runs;
+    noEnd.pixels.resize(14);  // the last row whole, without its marker
+    const struct {
+        BmpFields fields;
+        std::size_t kept;  // pixel bytes the file keeps
+        int plainRows;     // rows handed on one by one, at least
+        bool cut;
+    } cases[] = {{s, 32, 4, false}, {s, 16, 1, true}, {runs, 16, 1, false}, {noEnd, 14, 1, false},
+                 {runs, 8, 1, true}, {runs, 5, 1, true}, {runs, 0, 0, true}};
     test::ScratchDir dir;
-    for (const bool cut : {true, false}) {
-        if (!cut) s.pixels.resize(2 * s.pixels.size());
-        test::WriteBytes(dir.file("s.bmp"), MakeBmp(s));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.fields.compression) + " " + std::to_string(c.kept));
+        BmpFields f = c.fields;
+        f.pixels.resize(c.kept);
+        test::WriteBytes(dir.file("s.bmp"), MakeBmp(f));
         const std::unique_ptr<PictureSource> source = OpenBitmapSource(dir.file("s.bmp"), "s.bmp");
-        int rows = 0;
-        source->readRows([&](const std::uint8_t*) { ++rows; });
+        int plain = 0;
+        std::int64_t rows = 0;
+        source->readRows({[&](const std::uint8_t*) { ++plain, ++rows; }, [&](const std::uint8_t*, std::int64_t n) { rows += n; }});
         EXPECT_EQ(rows, 4);
-        EXPECT_EQ(source->warnings().count, cut ? 1 : 0);
-        EXPECT_EQ(source->warnings().text, cut ? "Premature end of BMP file" : "");
+        EXPECT_EQ(plain == 0, c.plainRows == 0);
+        EXPECT_GE(plain, c.plainRows);
+        EXPECT_EQ(source->warnings().count, c.cut ? 1 : 0);
+        EXPECT_EQ(source->warnings().text, c.cut ? "Premature end of BMP file" : "");
     }
 }
 
