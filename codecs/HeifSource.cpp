@@ -94,6 +94,53 @@ std::uint64_t DerivedInputs(const std::vector<std::uint8_t>& bytes)
     return inputs;
 }
 
+// Where the coded data of the file's items lie, by their 'iloc' extents in
+// the file itself: from the first byte any starts at to the last any ends at.
+struct ItemData {
+    std::uint64_t start = UINT64_MAX;
+    std::uint64_t end = 0;
+};
+
+ItemData ItemDataSpan(const std::vector<std::uint8_t>& bytes)
+{
+    constexpr std::size_t FullBoxHeader = 4;
+    ItemData span;
+    ForEachBox(bytes.data(), bytes.size(), [&](std::string_view type, const std::uint8_t* meta, std::size_t size) {
+        if (type != "meta" || size < FullBoxHeader) return;
+        ForEachBox(meta + FullBoxHeader, size - FullBoxHeader, [&](std::string_view type, const std::uint8_t* b, std::size_t size) {
+            if (type != "iloc" || size < FullBoxHeader + 2) return;
+            std::size_t p = FullBoxHeader;
+            bool ok = true;
+            const auto number = [&](int width) {  // big-endian, of 0, 2, 4 or 8 bytes
+                std::uint64_t value = 0;
+                if (p + static_cast<std::size_t>(width) > size) ok = false;
+                for (int i = 0; ok && i < width; ++i) value = value << 8 | b[p++];
+                return value;
+            };
+            const int version = b[0];
+            const int offsetSize = b[p] >> 4, lengthSize = b[p] & 15, baseSize = b[p + 1] >> 4;
+            const int indexSize = version >= 1 ? b[p + 1] & 15 : 0;
+            p += 2;
+            const int idSize = version < 2 ? 2 : 4;
+            const std::uint64_t items = number(idSize);
+            for (std::uint64_t item = 0; ok && item < items; ++item) {
+                number(idSize);
+                const std::uint64_t method = version >= 1 ? number(2) & 15 : 0;
+                number(2);  // data reference
+                const std::uint64_t base = number(baseSize), extents = number(2);
+                for (std::uint64_t e = 0; ok && e < extents; ++e) {
+                    number(indexSize);
+                    const std::uint64_t offset = number(offsetSize), length = number(lengthSize);
+                    if (!ok || method != 0 || length == 0 || offset > UINT64_MAX / 2 || length > UINT64_MAX / 4) continue;
+                    span.start = std::min(span.start, base + offset);
+                    span.end = std::max(span.end, base + offset + length);
+                }
+            }
+        });
+    });
+    return span;
+}
+
 // Reads the bits of an HEVC parameter set, emulation prevention removed.
 class BitReader {
 public:
@@ -362,6 +409,7 @@ public:
     explicit HeifSource(std::vector<std::uint8_t> bytes);
     const PictureHeader& header() const override { return header_; }
     void readRows(const RowSink& sink) override;
+    DecodeWarnings warnings() const override { return warnings_; }
     std::span<const std::uint8_t> fileBytes() const override { return bytes_; }
     std::optional<OutputMetadata> containerMetadata() const override;
 
@@ -369,6 +417,8 @@ private:
     void check(const heif_error& error) const;
 
     std::vector<std::uint8_t> bytes_;
+    bool cutShort_ = false;  // the coded data past the end of the file were made up as zeros
+    DecodeWarnings warnings_;
     std::string format_ = "HEIF";
     std::unique_ptr<heif_context, ContextDeleter> context_;
     std::unique_ptr<heif_image_handle, HandleDeleter> handle_;
@@ -395,6 +445,14 @@ HeifSource::HeifSource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes
         throw EInvalidGraphic(format_ + " error: the picture is made of " + std::to_string(tiles) +
                               " tiles, more than the " + std::to_string(MaxTiles) + " allowed");
     try {
+        // A file cut short in its coded data, its header whole: the data it
+        // lacks are read as zeros, so the decoder gives what the rest holds
+        // (a made-up rest), and the picture says it was cut short.
+        const ItemData data = ItemDataSpan(bytes_);
+        if (data.start < bytes_.size() && data.end > bytes_.size() && data.end <= MemoryBudget() / 4) {
+            bytes_.resize(static_cast<std::size_t>(data.end), 0);
+            cutShort_ = true;
+        }
         context_.reset(Heif().heif_context_alloc());
         if (!context_) throw EOutOfMemory();
         // Tiles are decoded on this thread, where the allocation cap holds,
@@ -470,6 +528,7 @@ void HeifSource::readRows(const RowSink& sink)
     } catch (const std::bad_alloc&) {
         throw EOutOfMemory();
     }
+    if (cutShort_) warnings_ = {1, "Premature end of " + format_ + " file"};
     int stride = 0;
     const std::uint8_t* plane = Heif().heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
     const int bits = Heif().heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved);
