@@ -25,6 +25,7 @@ struct Budget {
     std::condition_variable freed;
     std::uint64_t total = DefaultBudget();
     std::uint64_t held = 0;
+    int waiting = 0;  // reservations waiting for others to free memory
 };
 
 Budget& TheBudget()
@@ -71,13 +72,32 @@ MemoryReservation::MemoryReservation(std::uint64_t bytes)
     if (bytes > b.total) throw EOutOfMemory();
     // Nobody else holds anything when held is 0, so a fitting request always
     // gets through eventually.
-    b.freed.wait(lock, [&] { return bytes > b.total || b.held + bytes <= b.total; });
+    const auto fits = [&] { return bytes > b.total || b.held + bytes <= b.total; };
+    if (!fits()) {
+        ++b.waiting;
+        b.freed.wait(lock, fits);
+        --b.waiting;
+    }
     if (bytes > b.total) throw EOutOfMemory();  // the budget shrank while waiting
     b.held += bytes;
     bytes_ = bytes;
     const std::uint64_t total = b.total;
     lock.unlock();
     ReturnFreedMemoryBeyond(total, bytes);
+}
+
+std::optional<MemoryReservation> MemoryReservation::IfFree(std::uint64_t bytes)
+{
+    Budget& b = TheBudget();
+    std::unique_lock lock(b.mutex);
+    if (b.waiting > 0 || b.held > b.total || bytes > b.total - b.held) return std::nullopt;
+    b.held += bytes;
+    const std::uint64_t total = b.total;
+    lock.unlock();
+    std::optional<MemoryReservation> taken(std::in_place);
+    taken->bytes_ = bytes;
+    ReturnFreedMemoryBeyond(total, bytes);
+    return taken;
 }
 
 MemoryReservation& MemoryReservation::operator=(MemoryReservation&& other) noexcept

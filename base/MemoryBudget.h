@@ -27,6 +27,9 @@ class MemoryReservation {
 public:
     MemoryReservation() = default;
     explicit MemoryReservation(std::uint64_t bytes);
+    // Takes `bytes` only when they are free now and no holder is waiting
+    // for memory (a waiting one goes first); nothing otherwise. Never waits.
+    static std::optional<MemoryReservation> IfFree(std::uint64_t bytes);
     ~MemoryReservation() { release(); }
     MemoryReservation(MemoryReservation&& other) noexcept : bytes_(other.bytes_) { other.bytes_ = 0; }
     MemoryReservation& operator=(MemoryReservation&& other) noexcept;

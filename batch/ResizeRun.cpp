@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <chrono>
 #include <map>
+#include <optional>
 #include <mutex>
 #include <stdexcept>
 #include <filesystem>
@@ -134,21 +135,37 @@ std::vector<ReductionPlan> OutputPlans(const PictureHeader& header, const BatchM
     return plans;
 }
 
-ReducedSizes ReduceEach(const BatchModel& model, const std::string& path, const std::string& name,
-                        DecodeWarnings* warnings, bool encoderMemory)
+namespace {
+
+// A picture opened with the memory for its whole resize held.
+struct OpenedPicture {
+    std::unique_ptr<PictureSource> source;
+    MemoryReservation memory;
+    std::vector<ReductionPlan> plans;
+    std::vector<ResizedOutput> outputs;
+    int factor = 1;
+};
+
+// Opens the picture and reserves what its resize needs. Without `wait` it
+// takes memory only when it is free at once, and gives up (nothing) when it
+// is not, holding nothing.
+std::optional<OpenedPicture> OpenWithMemory(const BatchModel& model, const std::string& path, const std::string& name,
+                                            bool encoderMemory, bool wait)
 {
-    // Most decoders hold the whole file before they know what else they
-    // need, so its bytes are reserved before it is read. Only one picture at
-    // a time holds part of its share while it waits for the rest; the
-    // others hold all of theirs and will free it, so no two jobs can wait
-    // on each other.
-    static std::mutex opening;
-    std::unique_lock oneAtATime(opening);
+    const auto reserve = [wait](std::uint64_t bytes) -> std::optional<MemoryReservation> {
+        if (wait) return MemoryReservation(bytes);
+        return MemoryReservation::IfFree(bytes);
+    };
     std::error_code unknown;  // a missing file fails in the reader, with its message
     const std::uintmax_t fileBytes = std::filesystem::file_size(path, unknown);
-    MemoryReservation memory(unknown ? 0 : std::min<std::uint64_t>(fileBytes, MemoryBudget()));
-    const std::unique_ptr<PictureSource> source = OpenPicture(path, name, model.format);
-    const PictureHeader& header = source->header();
+    std::optional<MemoryReservation> fileShare = reserve(unknown ? 0 : std::min<std::uint64_t>(fileBytes, MemoryBudget()));
+    if (!fileShare) return std::nullopt;
+    OpenedPicture opened;
+    MemoryReservation& memory = opened.memory;
+    memory = std::move(*fileShare);
+    opened.source = OpenPicture(path, name, model.format);
+    PictureSource& source = *opened.source;
+    const PictureHeader& header = source.header();
     if (header.width == 0 && header.height == 0) FailEmpty();
     if (!header.workFollowsData && std::uint64_t(header.width) * std::uint64_t(header.height) > model.maxPixels)
         throw EInvalidGraphic("The picture is " + std::to_string(header.width) + " x " + std::to_string(header.height) +
@@ -156,25 +173,51 @@ ReducedSizes ReduceEach(const BatchModel& model, const std::string& path, const 
     // Transparency is kept where the output has it; an opaque picture, or
     // one written as JPEG, comes composited over the background as before.
     const bool alpha = header.alpha && model.output().alpha;
-    source->setDelivery({.keepAlpha = alpha, .background = model.background});
-    const std::vector<ReductionPlan> plans = OutputPlans(header, model);
-    std::vector<ResizedOutput> outputs;
+    source.setDelivery({.keepAlpha = alpha, .background = model.background});
+    opened.plans = OutputPlans(header, model);
     std::uint64_t need = 0, largestEncoder = 0;
-    for (const ReductionPlan& plan : plans) {
+    for (const ReductionPlan& plan : opened.plans) {
         // The decoder's share is counted once, and the encoder's: the sizes
         // are encoded one after another.
         const std::uint64_t encoder = model.output().memory(plan.targetWidth, plan.targetHeight);
-        need += MemoryFor(header, plan, model.output()) - encoder - (outputs.empty() ? 0 : header.decodeMemory);
+        need += MemoryFor(header, plan, model.output()) - encoder - (opened.outputs.empty() ? 0 : header.decodeMemory);
         largestEncoder = std::max(largestEncoder, encoder);
         const OutputSize size = OutputSizeOf(plan);
-        outputs.push_back({size.width, size.height, {}});
+        opened.outputs.push_back({size.width, size.height, {}});
     }
     if (encoderMemory) need += largestEncoder;
-    const int factor = model.fast ? DecodeFewerPixels(*source, plans) : 1;
+    opened.factor = model.fast ? DecodeFewerPixels(source, opened.plans) : 1;
     memory.release();  // what the header declares includes the file's bytes where they are held
-    if (model.metadata != MetadataPolicy::None) need += MetadataMemory(*source, path);
-    memory = MemoryReservation(need);  // waits for other jobs to free enough
-    oneAtATime.unlock();
+    if (model.metadata != MetadataPolicy::None) need += MetadataMemory(source, path);
+    std::optional<MemoryReservation> all = reserve(need);  // waiting, for other jobs to free enough
+    if (!all) return std::nullopt;
+    memory = std::move(*all);
+    return opened;
+}
+
+}  // namespace
+
+ReducedSizes ReduceEach(const BatchModel& model, const std::string& path, const std::string& name,
+                        DecodeWarnings* warnings, bool encoderMemory)
+{
+    // Most decoders hold the whole file before they know what else they
+    // need, so its bytes are reserved before it is read. A picture whose
+    // share is free at once takes it without waiting; the others take turns,
+    // so only one picture at a time holds part of its share while it waits
+    // for the rest. The others hold all of theirs and will free it, so no
+    // two jobs can wait on each other.
+    static std::mutex opening;
+    std::optional<OpenedPicture> opened = OpenWithMemory(model, path, name, encoderMemory, false);
+    if (!opened) {
+        const std::lock_guard oneAtATime(opening);
+        opened = OpenWithMemory(model, path, name, encoderMemory, true);
+    }
+    PictureSource* const source = opened->source.get();
+    const PictureHeader& header = source->header();
+    const std::vector<ReductionPlan>& plans = opened->plans;
+    const std::vector<ResizedOutput>& outputs = opened->outputs;
+    const int factor = opened->factor;
+    MemoryReservation& memory = opened->memory;
     std::vector<ReducedPicture> reduced = Reduce(*source, plans, factor);
     DecodeWarnings damage = source->warnings();
     const std::vector<std::uint8_t> profile = ProfileForRows(header.iccProfile, header.gray);
@@ -374,10 +417,11 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
             staged.push_back({i, std::move(file), read_ ? &keeper : nullptr, bare, name, &output == &done.back()});
         }
         // A save costs as much as the record is long: one a picture while it
-        // is short, one every 128th of its length when it is long, so each
-        // picture's share stays that of a short one, and at least once a
-        // second.
-        const std::size_t batch = std::clamp<std::size_t>(recordLines / 128, 1, 64);
+        // is short, one every 16th of its length when it is long, so each
+        // picture's share stays that of a short one (a sixteen-line record
+        // costs about what making the temporary and renaming an output does),
+        // and at least once a second.
+        const std::size_t batch = std::clamp<std::size_t>(recordLines / 16, 1, 64);
         if (staged.size() >= batch || std::chrono::steady_clock::now() - oldest >= std::chrono::seconds(1)) flush();
     };
     const auto failed = [&](int k, const ResizeError& error) {

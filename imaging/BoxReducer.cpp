@@ -29,6 +29,60 @@ std::uint8_t BoxValue(Total sum, std::uint64_t n, std::uint32_t h)
     return static_cast<std::uint8_t>((sum + n / 2) / n);
 }
 
+// The same for a total known to fit 64 bits, without wide arithmetic.
+std::uint8_t BoxValue64(std::uint64_t sum, std::uint64_t n, std::uint32_t h)
+{
+    if (h >= SmallestReciprocal) return static_cast<std::uint8_t>((sum * h) >> 16);
+    if (sum <= UINT64_MAX - n / 2) return static_cast<std::uint8_t>((sum + n / 2) / n);
+    return static_cast<std::uint8_t>((Total(sum) + n / 2) / n);
+}
+
+// Each box's value straight from the column sums of all its band's rows: the
+// common case, where the sums were never folded into the totals. Boxes whose
+// widths are all `least` or one more sum `least` columns and then the next
+// one times 0 or 1, with no branch that the alternating widths would
+// mispredict; the sums hold one spare pixel for the last box's look past its end.
+template <class Sum>
+void BoxValues(const Sum* sums, const std::vector<int>& widths, int least, bool twoWidths, int rows,
+               std::uint8_t* out)
+{
+    int lastWidth = -1;
+    std::uint64_t n = 0;
+    std::uint32_t h = 0;
+    const auto divisors = [&](int width) {
+        if (width == lastWidth) return;
+        lastWidth = width;
+        n = std::uint64_t(width) * static_cast<std::uint64_t>(rows);
+        h = n > 65535 ? 0 : static_cast<std::uint32_t>(65535 / n);
+    };
+    for (const int width : widths) {
+        std::uint64_t b = 0, g = 0, r = 0;
+        if (twoWidths) {
+            for (int k = 0; k < least; ++k, sums += 3) {
+                b += sums[0];
+                g += sums[1];
+                r += sums[2];
+            }
+            const std::uint64_t more = static_cast<std::uint64_t>(width - least);
+            b += more * sums[0];
+            g += more * sums[1];
+            r += more * sums[2];
+            sums += 3 * more;
+        } else {
+            for (int k = 0; k < width; ++k, sums += 3) {
+                b += sums[0];
+                g += sums[1];
+                r += sums[2];
+            }
+        }
+        divisors(width);
+        out[0] = BoxValue64(b, n, h);
+        out[1] = BoxValue64(g, n, h);
+        out[2] = BoxValue64(r, n, h);
+        out += 3;
+    }
+}
+
 // Adds each box's share of the column sums to its totals. A box's share
 // stays below 2^31 columns x 2^32, within 64 bits.
 template <class Sum, class Acc>
@@ -109,6 +163,11 @@ void BoxReducer::start()
     std::size_t used = 0;
     for (const int w : columnWidths_) used += static_cast<std::size_t>(w);
     usedBytes_ = 3 * used;
+    if (!columnWidths_.empty()) {
+        const auto [least, most] = std::minmax_element(columnWidths_.begin(), columnWidths_.end());
+        leastWidth_ = *least;
+        twoWidths_ = *most - *least <= 1;
+    }
     totals_.assign(3 * columnWidths_.size(), 0);
     startBand();
 }
@@ -116,7 +175,7 @@ void BoxReducer::start()
 std::uint64_t BoxReducer::MemoryFor(int sourceWidth, int destinationWidth)
 {
     const std::uint64_t boxes = 3 * static_cast<std::uint64_t>(destinationWidth < 0 ? 0 : destinationWidth);
-    return 3 * static_cast<std::uint64_t>(sourceWidth) * sizeof(std::uint32_t) +
+    return 3 * (static_cast<std::uint64_t>(sourceWidth) + 1) * sizeof(std::uint32_t) +
            boxes * (sizeof(Total) + sizeof(std::uint64_t));
 }
 
@@ -130,24 +189,21 @@ void BoxReducer::startBand()
     }
     if (rowHeights_[band_] <= NarrowRows) {
         wide_.clear();
-        if (narrow_.empty()) narrow_.assign(usedBytes_, 0);
+        if (narrow_.empty()) narrow_.assign(usedBytes_ + 3, 0);
     } else {
         narrow_.clear();
-        if (wide_.empty()) wide_.assign(usedBytes_, 0);
+        if (wide_.empty()) wide_.assign(usedBytes_ + 3, 0);
     }
 }
 
 void BoxReducer::foldColumns()
 {
     if (rowsInColumns_ == 0) return;
-    if (!narrow_.empty()) {
-        FoldColumns(narrow_.data(), columnWidths_, totals_.data());
-        std::fill(narrow_.begin(), narrow_.end(), 0);
-    } else {
-        FoldColumns(wide_.data(), columnWidths_, totals_.data());
-        std::fill(wide_.begin(), wide_.end(), 0);
-    }
+    // The next row starts the sums afresh.
+    if (!narrow_.empty()) FoldColumns(narrow_.data(), columnWidths_, totals_.data());
+    else FoldColumns(wide_.data(), columnWidths_, totals_.data());
     rowsInColumns_ = 0;
+    totalsUsed_ = true;
 }
 
 void BoxReducer::addRow(const std::uint8_t* row)
@@ -158,13 +214,16 @@ void BoxReducer::addRow(const std::uint8_t* row)
         return;
     }
     row += skipBytes_;
-    // A plain pass down the columns that the compiler vectorises.
+    // A plain pass down the columns that the compiler vectorises; the first
+    // row after a fold sets the sums instead of clearing them first.
     if (!narrow_.empty()) {
         std::uint16_t* sums = narrow_.data();
-        for (std::size_t x = 0; x < usedBytes_; ++x) sums[x] = static_cast<std::uint16_t>(sums[x] + row[x]);
+        if (rowsInColumns_ == 0) std::copy(row, row + usedBytes_, sums);
+        else for (std::size_t x = 0; x < usedBytes_; ++x) sums[x] = static_cast<std::uint16_t>(sums[x] + row[x]);
     } else {
         std::uint32_t* sums = wide_.data();
-        for (std::size_t x = 0; x < usedBytes_; ++x) sums[x] += row[x];
+        if (rowsInColumns_ == 0) std::copy(row, row + usedBytes_, sums);
+        else for (std::size_t x = 0; x < usedBytes_; ++x) sums[x] += row[x];
     }
     if (++rowsInColumns_ == WideRows) foldColumns();
     if (++rowsInBand_ == rowHeights_[band_]) finishBand();
@@ -181,6 +240,7 @@ void BoxReducer::addRows(const std::uint8_t* row, std::int64_t count)
     std::vector<std::uint64_t> shares(totals_.size(), 0);
     FoldColumns(row + skipBytes_, columnWidths_, shares.data());
     while (count > 0 && !done()) {
+        totalsUsed_ = true;
         const std::int64_t k = std::min<std::int64_t>(count, rowHeights_[band_] - rowsInBand_);
         for (std::size_t i = 0; i < shares.size(); ++i) totals_[i] += Total(shares[i]) * static_cast<std::uint64_t>(k);
         count -= k;
@@ -191,8 +251,17 @@ void BoxReducer::addRows(const std::uint8_t* row, std::int64_t count)
 
 void BoxReducer::finishBand()
 {
-    foldColumns();
     std::uint8_t* out = destination_.scanLine(static_cast<int>(band_));
+    if (!totalsUsed_) {
+        if (!narrow_.empty()) BoxValues(narrow_.data(), columnWidths_, leastWidth_, twoWidths_, rowsInBand_, out);
+        else BoxValues(wide_.data(), columnWidths_, leastWidth_, twoWidths_, rowsInBand_, out);
+        rowsInColumns_ = 0;
+        ++band_;
+        rowsInBand_ = 0;
+        startBand();
+        return;
+    }
+    foldColumns();
     // Boxes of a band come in at most two widths: divide once for each.
     int lastWidth = -1;
     std::uint64_t n = 0;
@@ -209,6 +278,7 @@ void BoxReducer::finishBand()
         totals += 3;
     }
     std::fill(totals_.begin(), totals_.end(), 0);
+    totalsUsed_ = false;
     ++band_;
     rowsInBand_ = 0;
     startBand();

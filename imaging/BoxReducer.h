@@ -81,6 +81,9 @@ private:
     // 257 rows, thirty-two bits 16,843,009; taller bands fold them into
     // the box totals before they could wrap.
     int rowsInColumns_ = 0;
+    bool totalsUsed_ = false;  // the band's totals hold part of it
+    int leastWidth_ = 0;       // the narrowest box
+    bool twoWidths_ = false;   // every box is leastWidth_ or one wider
     std::vector<std::uint16_t> narrow_;
     std::vector<std::uint32_t> wide_;
     std::vector<Total> totals_;  // the band's box totals, blue, green, red
