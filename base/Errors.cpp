@@ -15,7 +15,13 @@ std::string CommandLineMessage(const std::string& name, const std::exception& er
     std::string text = own ? own->headline() : error.what();
     if (own && !own->detail().empty()) text += ": " + own->detail();
     const std::string& subject = own && !own->path().empty() ? own->path() : name;
-    return DisplayMessage(subject.empty() ? text : subject + ": " + text);
+    std::string line = subject.empty() ? text : subject + ": " + text;
+    // Some libraries' messages run over lines or end in a line break
+    // (libheif's); each failure takes one line.
+    for (char& c : line)
+        if (c == '\n' || c == '\r') c = ' ';
+    line.erase(line.find_last_not_of(' ') + 1);
+    return DisplayMessage(line);
 }
 
 }  // namespace pictavo

@@ -16,7 +16,8 @@ packages=(
   dpkg-dev file help2man lintian appstream desktop-file-utils
   parallel
   webp libheif-examples libavif-bin libjxl-tools libimage-exiftool-perl
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev llvm
+  time bc
 )
 
 missing=()

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs the whole test suite;
 # then, each in a build folder of its own, the suite without the window under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and the run and budget
-# tests under ThreadSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer, the run and budget tests
+# under ThreadSanitizer, and every fuzz target for a minute from its seeds.
 # Every step runs; any failure fails the script.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 jobs=$(nproc)
+fuzz_seconds=${PICTAVO_FUZZ_SECONDS:-60}
 results=()
 failed=0
 
@@ -53,9 +54,52 @@ tsan() {
         -j"$jobs" -R '^(ResizeRun|ListOrderRun|MemoryBudget|FreedMemory|AllocationCap)\.|^PictavoTool\.JobsDoNotChangeTheBytes$'
 }
 
+# One fuzz target from the seeds in fuzz/corpus/<target>; what it finds
+# stays in build-fuzz.
+fuzz_one() {
+    local target=$1
+    mkdir -p "build-fuzz/found/$target" build-fuzz/crashes
+    # The targets hold pictures to 64 MiB of budget: an input that takes
+    # 1 GiB, a single allocation of 256 MiB or 20 seconds is a failure.
+    # Stacks through libheif, built without frame pointers, are whole only
+    # when unwound slowly; the leak suppressions need them whole.
+    local unwind=1
+    case $target in *heif* | *avif*) unwind=0 ;; esac
+    if UBSAN_OPTIONS=print_stacktrace=1 ASAN_OPTIONS=fast_unwind_on_malloc=$unwind \
+        LSAN_OPTIONS=suppressions=$PWD/fuzz/lsan.supp "build-fuzz/fuzz/$target" -max_total_time="$fuzz_seconds" -timeout=20 \
+        -rss_limit_mb=1024 -malloc_limit_mb=256 -artifact_prefix="build-fuzz/crashes/$target-" \
+        "build-fuzz/found/$target" "fuzz/corpus/$target" >"build-fuzz/$target.log" 2>&1; then
+        echo "$target: $(grep -o '#[0-9]*.*DONE.*' "build-fuzz/$target.log" | tail -1)"
+    else
+        tail -n 60 "build-fuzz/$target.log"
+        echo "$target FAILED: keep the input in build-fuzz/crashes as a seed in fuzz/corpus/$target once fixed"
+        return 1
+    fi
+}
+
+fuzz() {
+    cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+        -DPICTAVO_FUZZ=ON -DPICTAVO_GUI=OFF -DPICTAVO_TESTS=OFF -DPICTAVO_BENCH=OFF >/dev/null
+    cmake --build build-fuzz -j"$jobs"
+    local targets=() pids=() i status=0
+    for dir in fuzz/corpus/*/; do targets+=("$(basename "$dir")"); done
+    # As many fuzzers at once as there are cores.
+    for i in "${!targets[@]}"; do
+        if [ "${#pids[@]}" -ge "$jobs" ]; then
+            wait "${pids[0]}" || status=1
+            pids=("${pids[@]:1}")
+        fi
+        fuzz_one "${targets[$i]}" &
+        pids+=($!)
+    done
+    for pid in "${pids[@]}"; do wait "$pid" || status=1; done
+    return "$status"
+}
+
 step "build and tests" plain
 step "AddressSanitizer and UndefinedBehaviorSanitizer" asan
 step "ThreadSanitizer" tsan
+step "fuzzing" fuzz
 
 echo
 for r in "${results[@]}"; do echo "test.sh: $r"; done
