@@ -72,15 +72,19 @@ std::uint64_t MemoryFor(const PictureHeader& header, const ReductionPlan& plan, 
 
 std::vector<ReducedPicture> Reduce(PictureSource& source, const std::vector<ReductionPlan>& plans, int factor)
 {
+    const ReductionPlan& first = plans.front();
+    // Rows decoded smaller go to the reducers as they are, each pixel
+    // standing for `factor` columns; alpha and copied pictures take them
+    // widened back to the picture's width.
+    const bool narrow = factor > 1 && !first.alpha &&
+                        std::none_of(plans.begin(), plans.end(), [](const ReductionPlan& p) { return Reduction::Copies(p); });
     // Each reducer writes into its own member: they stay where they are made.
     std::vector<std::unique_ptr<Reduction>> reductions;
-    for (const ReductionPlan& plan : plans) reductions.push_back(std::make_unique<Reduction>(plan));
-    const ReductionPlan& first = plans.front();
+    for (const ReductionPlan& plan : plans) reductions.push_back(std::make_unique<Reduction>(plan, narrow ? factor : 1));
     const std::size_t pixel = first.alpha ? 4 : 3;
-    // A row decoded smaller, widened back to the picture's width.
-    std::vector<std::uint8_t> whole(factor > 1 ? pixel * static_cast<std::size_t>(first.width) : 0);
+    std::vector<std::uint8_t> whole(factor > 1 && !narrow ? pixel * static_cast<std::size_t>(first.width) : 0);
     const auto widened = [&](const std::uint8_t* row) {
-        if (factor == 1) return row;
+        if (factor == 1 || narrow) return row;
         for (std::size_t x = 0, from = 0; x < whole.size(); from += pixel)
             for (int k = 0; k < factor && x < whole.size(); ++k, x += pixel) std::memcpy(&whole[x], row + from, pixel);
         return static_cast<const std::uint8_t*>(whole.data());
@@ -94,7 +98,14 @@ std::vector<ReducedPicture> Reduce(PictureSource& source, const std::vector<Redu
                              return;
                          }
                          const std::uint8_t* wide = widened(row);
-                         for (int k = 0; k < factor && rows < first.height; ++k, ++rows)
+                         const std::int64_t count = std::min<std::int64_t>(factor, first.height - rows);
+                         if (count <= 0) return;
+                         rows += count;
+                         if (narrow) {
+                             for (const auto& reduction : reductions) reduction->addRows(wide, count);
+                             return;
+                         }
+                         for (std::int64_t k = 0; k < count; ++k)
                              for (const auto& reduction : reductions) reduction->addRow(wide);
                      },
                      [&](const std::uint8_t* row, std::int64_t count) {

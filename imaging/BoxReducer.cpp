@@ -17,6 +17,8 @@ constexpr std::uint32_t SmallestReciprocal = 32;
 // 255 x 16,843,009 = 2^32 - 1.
 constexpr int NarrowRows = 257;
 constexpr int WideRows = 16843009;
+// Repeated rows up to this many are added down the columns.
+constexpr std::int64_t FewRows = 64;
 
 using Total = BoxReducer::Total;
 
@@ -149,13 +151,68 @@ BoxReducer::BoxReducer(Raster24& destination, BoxGrid grid)
 {
 }
 
-BoxReducer::BoxReducer(Raster24& destination, BoxAxis columns, BoxAxis rows) : destination_(destination)
+BoxReducer::BoxReducer(Raster24& destination, BoxAxis columns, BoxAxis rows, int scale)
+    : destination_(destination), scale_(std::max(scale, 1))
 {
-    skipBytes_ = 3 * static_cast<std::size_t>(columns.skip);
     rowsToSkip_ = rows.skip;
     columnWidths_ = std::move(columns.sizes);
     rowHeights_ = std::move(rows.sizes);
+    if (scale_ == 1) {
+        skipBytes_ = 3 * static_cast<std::size_t>(columns.skip);
+        start();
+        return;
+    }
+    // Each arriving pixel stands for `scale` of the picture's columns: a box
+    // takes whole the pixels it covers and its share of those at its ends.
+    std::int64_t at = columns.skip;
+    for (const int width : columnWidths_) {
+        const std::int64_t end = at + width;
+        const int first = static_cast<int>(at / scale_), last = static_cast<int>((end - 1) / scale_);
+        pieces_.push_back({first, static_cast<int>(std::min<std::int64_t>(end, std::int64_t(first + 1) * scale_) - at),
+                           last, static_cast<int>(end - std::int64_t(last) * scale_)});
+        at = end;
+    }
     start();
+}
+
+template <class Sum, class Acc>
+void BoxReducer::fold(const Sum* sums, Acc* totals) const
+{
+    if (scale_ == 1) return FoldColumns(sums, columnWidths_, totals);
+    for (const Piece& piece : pieces_) {
+        for (int c = 0; c < 3; ++c) {
+            const Sum* column = sums + c;
+            std::uint64_t middle = 0;
+            for (int j = piece.first + 1; j < piece.last; ++j) middle += column[3 * j];
+            std::uint64_t sum = std::uint64_t(piece.firstWeight) * column[3 * piece.first] + middle * std::uint64_t(scale_);
+            if (piece.last > piece.first) sum += std::uint64_t(piece.lastWeight) * column[3 * piece.last];
+            totals[c] += sum;
+        }
+        totals += 3;
+    }
+}
+
+template <class Sum>
+void BoxReducer::values(const Sum* sums, std::uint8_t* out) const
+{
+    if (scale_ == 1) return BoxValues(sums, columnWidths_, leastWidth_, twoWidths_, rowsInBand_, out);
+    std::uint64_t box[3];
+    for (std::size_t k = 0; k < pieces_.size(); ++k) {
+        box[0] = box[1] = box[2] = 0;
+        const Piece& piece = pieces_[k];
+        // One box's totals: the folding above over that box alone.
+        for (int c = 0; c < 3; ++c) {
+            const Sum* column = sums + c;
+            std::uint64_t middle = 0;
+            for (int j = piece.first + 1; j < piece.last; ++j) middle += column[3 * j];
+            box[c] = std::uint64_t(piece.firstWeight) * column[3 * piece.first] + middle * std::uint64_t(scale_);
+            if (piece.last > piece.first) box[c] += std::uint64_t(piece.lastWeight) * column[3 * piece.last];
+        }
+        const std::uint64_t n = std::uint64_t(columnWidths_[k]) * static_cast<std::uint64_t>(rowsInBand_);
+        const std::uint32_t h = n > 65535 ? 0 : static_cast<std::uint32_t>(65535 / n);
+        for (int c = 0; c < 3; ++c) out[c] = BoxValue64(box[c], n, h);
+        out += 3;
+    }
 }
 
 void BoxReducer::start()
@@ -163,6 +220,7 @@ void BoxReducer::start()
     std::size_t used = 0;
     for (const int w : columnWidths_) used += static_cast<std::size_t>(w);
     usedBytes_ = 3 * used;
+    if (scale_ > 1) usedBytes_ = pieces_.empty() ? 0 : 3 * (static_cast<std::size_t>(pieces_.back().last) + 1);
     if (!columnWidths_.empty()) {
         const auto [least, most] = std::minmax_element(columnWidths_.begin(), columnWidths_.end());
         leastWidth_ = *least;
@@ -200,8 +258,8 @@ void BoxReducer::foldColumns()
 {
     if (rowsInColumns_ == 0) return;
     // The next row starts the sums afresh.
-    if (!narrow_.empty()) FoldColumns(narrow_.data(), columnWidths_, totals_.data());
-    else FoldColumns(wide_.data(), columnWidths_, totals_.data());
+    if (!narrow_.empty()) fold(narrow_.data(), totals_.data());
+    else fold(wide_.data(), totals_.data());
     rowsInColumns_ = 0;
     totalsUsed_ = true;
 }
@@ -213,20 +271,31 @@ void BoxReducer::addRow(const std::uint8_t* row)
         --rowsToSkip_;
         return;
     }
+    addToColumns(row, 1);
+}
+
+void BoxReducer::addToColumns(const std::uint8_t* row, int k)
+{
     row += skipBytes_;
     // A plain pass down the columns that the compiler vectorises; the first
     // row after a fold sets the sums instead of clearing them first.
+    const bool first = rowsInColumns_ == 0;
     if (!narrow_.empty()) {
         std::uint16_t* sums = narrow_.data();
-        if (rowsInColumns_ == 0) std::copy(row, row + usedBytes_, sums);
-        else for (std::size_t x = 0; x < usedBytes_; ++x) sums[x] = static_cast<std::uint16_t>(sums[x] + row[x]);
+        const auto times = static_cast<std::uint16_t>(k);
+        if (first && k == 1) std::copy(row, row + usedBytes_, sums);
+        else if (first) for (std::size_t x = 0; x < usedBytes_; ++x) sums[x] = static_cast<std::uint16_t>(row[x] * times);
+        else for (std::size_t x = 0; x < usedBytes_; ++x) sums[x] = static_cast<std::uint16_t>(sums[x] + row[x] * times);
     } else {
         std::uint32_t* sums = wide_.data();
-        if (rowsInColumns_ == 0) std::copy(row, row + usedBytes_, sums);
-        else for (std::size_t x = 0; x < usedBytes_; ++x) sums[x] += row[x];
+        const auto times = static_cast<std::uint32_t>(k);
+        if (first) for (std::size_t x = 0; x < usedBytes_; ++x) sums[x] = row[x] * times;
+        else for (std::size_t x = 0; x < usedBytes_; ++x) sums[x] += row[x] * times;
     }
-    if (++rowsInColumns_ == WideRows) foldColumns();
-    if (++rowsInBand_ == rowHeights_[band_]) finishBand();
+    rowsInColumns_ += k;
+    if (rowsInColumns_ == WideRows) foldColumns();
+    rowsInBand_ += k;
+    if (rowsInBand_ == rowHeights_[band_]) finishBand();
 }
 
 void BoxReducer::addRows(const std::uint8_t* row, std::int64_t count)
@@ -236,9 +305,19 @@ void BoxReducer::addRows(const std::uint8_t* row, std::int64_t count)
     rowsToSkip_ -= static_cast<int>(skipped);
     count -= skipped;
     if (count <= 0 || done()) return;
+    // A few rows go down the columns, each band's share at once.
+    if (count <= FewRows) {
+        while (count > 0 && !done()) {
+            const int k = static_cast<int>(std::min<std::int64_t>(
+                {count, rowHeights_[band_] - rowsInBand_, std::int64_t(WideRows) - rowsInColumns_}));
+            addToColumns(row, k);
+            count -= k;
+        }
+        return;
+    }
     // The row's share of each box, taken once for every band the rows reach.
     std::vector<std::uint64_t> shares(totals_.size(), 0);
-    FoldColumns(row + skipBytes_, columnWidths_, shares.data());
+    fold(row + skipBytes_, shares.data());
     while (count > 0 && !done()) {
         totalsUsed_ = true;
         const std::int64_t k = std::min<std::int64_t>(count, rowHeights_[band_] - rowsInBand_);
@@ -253,8 +332,8 @@ void BoxReducer::finishBand()
 {
     std::uint8_t* out = destination_.scanLine(static_cast<int>(band_));
     if (!totalsUsed_) {
-        if (!narrow_.empty()) BoxValues(narrow_.data(), columnWidths_, leastWidth_, twoWidths_, rowsInBand_, out);
-        else BoxValues(wide_.data(), columnWidths_, leastWidth_, twoWidths_, rowsInBand_, out);
+        if (!narrow_.empty()) values(narrow_.data(), out);
+        else values(wide_.data(), out);
         rowsInColumns_ = 0;
         ++band_;
         rowsInBand_ = 0;

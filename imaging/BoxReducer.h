@@ -42,8 +42,11 @@ public:
     BoxReducer(Raster24& destination, int sourceWidth, int sourceHeight);
     // Boxes given per axis, for rows that arrive mirrored or transposed with
     // respect to the picture the boxes were laid over. `destination` is sized
-    // to columns.sizes x rows.sizes.
-    BoxReducer(Raster24& destination, BoxAxis columns, BoxAxis rows);
+    // to columns.sizes x rows.sizes. With a `scale` above 1 the rows arrive
+    // that many times narrower, each pixel standing for `scale` columns (the
+    // last for what is left of the picture's width); rows are still counted
+    // as the picture's, so a row standing for several is given by addRows.
+    BoxReducer(Raster24& destination, BoxAxis columns, BoxAxis rows, int scale = 1);
 
     // Memory the reducer itself holds for a source row of `sourceWidth`
     // reduced to `destinationWidth` boxes.
@@ -64,6 +67,11 @@ public:
 private:
     BoxReducer(Raster24& destination, BoxGrid grid);
     void startBand();
+    void addToColumns(const std::uint8_t* row, int k);  // k alike rows, all within the band
+    template <class Sum, class Acc>
+    void fold(const Sum* sums, Acc* totals) const;
+    template <class Sum>
+    void values(const Sum* sums, std::uint8_t* out) const;
     void foldColumns();
     void finishBand();
 
@@ -81,6 +89,13 @@ private:
     // 257 rows, thirty-two bits 16,843,009; taller bands fold them into
     // the box totals before they could wrap.
     int rowsInColumns_ = 0;
+    // With a scale, each box's first and last arriving pixel and their
+    // weights; those between weigh the scale.
+    struct Piece {
+        int first, firstWeight, last, lastWeight;
+    };
+    int scale_ = 1;
+    std::vector<Piece> pieces_;
     bool totalsUsed_ = false;  // the band's totals hold part of it
     int leastWidth_ = 0;       // the narrowest box
     bool twoWidths_ = false;   // every box is leastWidth_ or one wider

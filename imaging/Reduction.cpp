@@ -58,7 +58,7 @@ std::uint64_t Reduction::MemoryFor(const ReductionPlan& plan)
            3 * raster(plan.targetWidth, plan.targetHeight) + 6 * plane(plan.targetWidth, plan.targetHeight);
 }
 
-Reduction::Reduction(const ReductionPlan& plan) : plan_(plan), effectiveOrientation_(EffectiveOrientation(plan))
+Reduction::Reduction(const ReductionPlan& plan, int scale) : plan_(plan), effectiveOrientation_(EffectiveOrientation(plan))
 {
     const int uw = UprightWidth(plan), uh = UprightHeight(plan);
     copies_ = Copies(plan);
@@ -82,7 +82,7 @@ Reduction::Reduction(const ReductionPlan& plan) : plan_(plan), effectiveOrientat
     // Black where rows never arrive.
     reduced_.reset(static_cast<int>(columns.sizes.size()), static_cast<int>(rows.sizes.size()), PixelFormat::Bgr24, 0);
     if (plan.alpha) alphaReducer_.emplace(reduced_, alpha_, std::move(columns), std::move(rows));
-    else reducer_.emplace(reduced_, std::move(columns), std::move(rows));
+    else reducer_.emplace(reduced_, std::move(columns), std::move(rows), scale);
 }
 
 void Reduction::addRow(const std::uint8_t* row)

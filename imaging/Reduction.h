@@ -26,8 +26,11 @@ struct ReductionPlan {
 
 class Reduction {
 public:
-    // Raises the reducer's division errors before any row is taken.
-    explicit Reduction(const ReductionPlan& plan);
+    // Raises the reducer's division errors before any row is taken. With a
+    // `scale` above 1 (not for alpha, nor for a picture copied), rows arrive
+    // that many times narrower, each pixel standing for `scale` of the
+    // plan's columns; rows still count as the plan's (see BoxReducer).
+    explicit Reduction(const ReductionPlan& plan, int scale = 1);
 
     // The upright size of the picture the rows make.
     static int UprightWidth(const ReductionPlan& plan);

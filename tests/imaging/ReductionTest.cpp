@@ -108,6 +108,33 @@ TEST(Reduction, RepeatedRowsEqualRowByRow)
         }
 }
 
+// Rows decoded `scale` times smaller, each pixel standing for scale x scale
+// of the picture's (the last ones for what is left), reduce exactly as the
+// same rows widened back and repeated, whatever the orientation.
+TEST(Reduction, ScaledRowsEqualWidenedRows)
+{
+    std::mt19937 rng(7);
+    const int sizes[][4] = {{37, 23, 9, 5}, {64, 48, 13, 7}, {300, 45, 17, 4}, {13, 3000, 4, 3}, {61, 59, 30, 29}};
+    for (const auto& s : sizes)
+        for (const int scale : {2, 4, 8})
+            for (int orientation = 1; orientation <= 8; ++orientation) {
+                const ReductionPlan plan{s[0], s[1], false, orientation, s[2], s[3], orientation % 3 == 0};
+                const int narrowWidth = (s[0] + scale - 1) / scale, narrowHeight = (s[1] + scale - 1) / scale;
+                const Raster24 decoded = Noise(narrowWidth, narrowHeight, rng);
+                Reduction widened(plan), scaled(plan, scale);
+                std::vector<std::uint8_t> wide(3 * static_cast<std::size_t>(s[0]));
+                for (int y = 0; y < narrowHeight; ++y) {
+                    const std::uint8_t* row = decoded.scanLine(y);
+                    for (int x = 0; x < s[0]; ++x) std::memcpy(&wide[3 * static_cast<std::size_t>(x)], row + 3 * (x / scale), 3);
+                    const int count = std::min(scale, s[1] - y * scale);
+                    for (int k = 0; k < count; ++k) widened.addRow(wide.data());
+                    scaled.addRows(row, count);
+                }
+                EXPECT_TRUE(SamePixels(widened.finish(), scaled.finish()))
+                    << s[0] << "x" << s[1] << " at 1/" << scale << " orientation " << orientation;
+            }
+}
+
 // Boxes of more rows than thirty-two-bit column sums can hold stay white.
 TEST(Reduction, WhiteStaysWhiteInTheLargestBoxes)
 {
