@@ -26,4 +26,10 @@ inline constexpr int MaxScans = 100;
 // has, and small enough that a shard's count never overflows.
 inline constexpr int MaxShards = 1000000;
 
+// The most tiles a HEIF or AVIF picture may be made of: libheif decodes each
+// tile of a grid on its own, at a cost that grows faster than their count
+// (141 x 141 tiles of 64 x 64 took minutes, from a file of 835 KB). Phones
+// write tiles of 512 x 512, so this still allows a gigapixel.
+inline constexpr std::uint64_t MaxHeifTiles = 4096;
+
 }  // namespace pictavo

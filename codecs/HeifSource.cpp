@@ -7,6 +7,7 @@
 #include "base/AllocationCap.h"
 
 #include "base/Errors.h"
+#include "base/Limits.h"
 #include "base/MemoryBudget.h"
 #include "imaging/ColourProfile.h"
 #include "codecs/Files.h"
@@ -47,12 +48,6 @@ std::vector<std::string_view> Brands(const std::uint8_t* bytes, std::size_t size
         brands.emplace_back(reinterpret_cast<const char*>(bytes) + at, 4);
     return brands;
 }
-
-// libheif decodes each tile of a grid on its own, at a cost that grows
-// faster than their count (141 x 141 tiles of 64 x 64 took minutes, from a
-// file of 835 KB): past this many the picture is refused before any is
-// decoded. Phones write tiles of 512 x 512, so this still allows a gigapixel.
-constexpr std::uint64_t MaxTiles = 4096;
 
 // Calls `each(type, payload, size)` for the boxes that follow one another in
 // `size` bytes, up to the first that does not fit.
@@ -441,9 +436,10 @@ HeifSource::HeifSource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes
 {
     for (std::string_view brand : Brands(bytes_.data(), bytes_.size()))
         if (brand == "avif" || brand == "avis") format_ = "AVIF";
-    if (const std::uint64_t tiles = DerivedInputs(bytes_); tiles > MaxTiles)
+    // Refused before any tile is decoded.
+    if (const std::uint64_t tiles = DerivedInputs(bytes_); tiles > MaxHeifTiles)
         throw EInvalidGraphic(format_ + " error: the picture is made of " + std::to_string(tiles) +
-                              " tiles, more than the " + std::to_string(MaxTiles) + " allowed");
+                              " tiles, more than the " + std::to_string(MaxHeifTiles) + " allowed");
     try {
         // A file cut short in its coded data, its header whole: the data it
         // lacks are read as zeros, so the decoder gives what the rest holds
