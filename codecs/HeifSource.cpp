@@ -1,5 +1,6 @@
 #include "codecs/HeifSource.h"
 
+#include "codecs/HeifItems.h"
 #include "codecs/HeifLibrary.h"
 
 #include "codecs/ByteStream.h"
@@ -47,93 +48,6 @@ std::vector<std::string_view> Brands(const std::uint8_t* bytes, std::size_t size
     for (std::size_t at = CompatibleBrandsAt; at + 4 <= end; at += 4)
         brands.emplace_back(reinterpret_cast<const char*>(bytes) + at, 4);
     return brands;
-}
-
-// Calls `each(type, payload, size)` for the boxes that follow one another in
-// `size` bytes, up to the first that does not fit.
-template <class F>
-void ForEachBox(const std::uint8_t* data, std::size_t size, F each)
-{
-    for (std::size_t at = 0; at + BoxHeader <= size;) {
-        std::uint64_t length = BigEndian32(data + at), header = BoxHeader;
-        if (length == 1) {  // a 64-bit size follows the type
-            if (at + 16 > size) return;
-            length = std::uint64_t(BigEndian32(data + at + 8)) << 32 | BigEndian32(data + at + 12);
-            header = 16;
-        } else if (length == 0) {  // to the end of the file
-            length = size - at;
-        }
-        if (length < header || length > size - at) return;
-        each(std::string_view(reinterpret_cast<const char*>(data) + at + 4, 4), data + at + header,
-             static_cast<std::size_t>(length - header));
-        at += static_cast<std::size_t>(length);
-    }
-}
-
-// How many pictures the file's grids and overlays are made of: the sum of
-// their 'dimg' references, each one decode of a tile.
-std::uint64_t DerivedInputs(const std::vector<std::uint8_t>& bytes)
-{
-    constexpr std::size_t FullBoxHeader = 4;  // version, flags
-    std::uint64_t inputs = 0;
-    ForEachBox(bytes.data(), bytes.size(), [&](std::string_view type, const std::uint8_t* meta, std::size_t size) {
-        if (type != "meta" || size < FullBoxHeader) return;
-        ForEachBox(meta + FullBoxHeader, size - FullBoxHeader, [&](std::string_view type, const std::uint8_t* iref, std::size_t size) {
-            if (type != "iref" || size < FullBoxHeader) return;
-            const std::size_t id = iref[0] == 0 ? 2 : 4;  // bytes of an item id, by version
-            ForEachBox(iref + FullBoxHeader, size - FullBoxHeader, [&](std::string_view type, const std::uint8_t* refs, std::size_t size) {
-                if (type == "dimg" && size >= id + 2) inputs += BigEndian16(refs + id);
-            });
-        });
-    });
-    return inputs;
-}
-
-// Where the coded data of the file's items lie, by their 'iloc' extents in
-// the file itself: from the first byte any starts at to the last any ends at.
-struct ItemData {
-    std::uint64_t start = UINT64_MAX;
-    std::uint64_t end = 0;
-};
-
-ItemData ItemDataSpan(const std::vector<std::uint8_t>& bytes)
-{
-    constexpr std::size_t FullBoxHeader = 4;
-    ItemData span;
-    ForEachBox(bytes.data(), bytes.size(), [&](std::string_view type, const std::uint8_t* meta, std::size_t size) {
-        if (type != "meta" || size < FullBoxHeader) return;
-        ForEachBox(meta + FullBoxHeader, size - FullBoxHeader, [&](std::string_view type, const std::uint8_t* b, std::size_t size) {
-            if (type != "iloc" || size < FullBoxHeader + 2) return;
-            std::size_t p = FullBoxHeader;
-            bool ok = true;
-            const auto number = [&](int width) {  // big-endian, of 0, 2, 4 or 8 bytes
-                std::uint64_t value = 0;
-                if (p + static_cast<std::size_t>(width) > size) ok = false;
-                for (int i = 0; ok && i < width; ++i) value = value << 8 | b[p++];
-                return value;
-            };
-            const int version = b[0];
-            const int offsetSize = b[p] >> 4, lengthSize = b[p] & 15, baseSize = b[p + 1] >> 4;
-            const int indexSize = version >= 1 ? b[p + 1] & 15 : 0;
-            p += 2;
-            const int idSize = version < 2 ? 2 : 4;
-            const std::uint64_t items = number(idSize);
-            for (std::uint64_t item = 0; ok && item < items; ++item) {
-                number(idSize);
-                const std::uint64_t method = version >= 1 ? number(2) & 15 : 0;
-                number(2);  // data reference
-                const std::uint64_t base = number(baseSize), extents = number(2);
-                for (std::uint64_t e = 0; ok && e < extents; ++e) {
-                    number(indexSize);
-                    const std::uint64_t offset = number(offsetSize), length = number(lengthSize);
-                    if (!ok || method != 0 || length == 0 || offset > UINT64_MAX / 2 || length > UINT64_MAX / 4) continue;
-                    span.start = std::min(span.start, base + offset);
-                    span.end = std::max(span.end, base + offset + length);
-                }
-            }
-        });
-    });
-    return span;
 }
 
 // Reads the bits of an HEVC parameter set, emulation prevention removed.
@@ -414,6 +328,10 @@ private:
     std::vector<std::uint8_t> bytes_;
     bool cutShort_ = false;  // the coded data past the end of the file were made up as zeros
     DecodeWarnings warnings_;
+    // Tiles whose data the file lacks: decoded from another tile's data, and
+    // delivered as zero samples. Left, top, width, height.
+    std::vector<std::array<std::uint32_t, 4>> blank_;
+    void mendMissingTiles(const HeifItems& items);
     std::string format_ = "HEIF";
     std::unique_ptr<heif_context, ContextDeleter> context_;
     std::unique_ptr<heif_image_handle, HandleDeleter> handle_;
@@ -436,17 +354,22 @@ HeifSource::HeifSource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes
 {
     for (std::string_view brand : Brands(bytes_.data(), bytes_.size()))
         if (brand == "avif" || brand == "avis") format_ = "AVIF";
+    const HeifItems items = ReadHeifItems(bytes_);
     // Refused before any tile is decoded.
-    if (const std::uint64_t tiles = DerivedInputs(bytes_); tiles > MaxHeifTiles)
-        throw EInvalidGraphic(format_ + " error: the picture is made of " + std::to_string(tiles) +
+    if (items.derivedInputs > MaxHeifTiles)
+        throw EInvalidGraphic(format_ + " error: the picture is made of " + std::to_string(items.derivedInputs) +
                               " tiles, more than the " + std::to_string(MaxHeifTiles) + " allowed");
     try {
         // A file cut short in its coded data, its header whole: the data it
         // lacks are read as zeros, so the decoder gives what the rest holds
         // (a made-up rest), and the picture says it was cut short.
-        const ItemData data = ItemDataSpan(bytes_);
-        if (data.start < bytes_.size() && data.end > bytes_.size() && data.end <= MemoryBudget() / 4) {
-            bytes_.resize(static_cast<std::size_t>(data.end), 0);
+        std::uint64_t start = UINT64_MAX, end = 0;
+        for (const auto& [item, extents] : items.data)
+            for (const HeifItems::Extent& e : extents)
+                if (e.length > 0) start = std::min(start, e.start), end = std::max(end, e.start + e.length);
+        if (start < bytes_.size() && end > bytes_.size() && end <= MemoryBudget() / 4) {
+            mendMissingTiles(items);
+            bytes_.resize(static_cast<std::size_t>(end), 0);
             cutShort_ = true;
         }
         context_.reset(Heif().heif_context_alloc());
@@ -504,6 +427,63 @@ HeifSource::HeifSource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes
     header_.decodeMemory += ProfileMemory(header_.iccProfile.size());
 }
 
+// The decoder fails on a tile whose data is all zeros, and with it the whole
+// grid: the tiles the file lacks, or has in part, are decoded from a whole
+// tile's data instead and delivered blank, as the rows of other formats
+// past their data are. Grids that are turned, mirrored or cropped are left
+// as they are.
+void HeifSource::mendMissingTiles(const HeifItems& items)
+{
+    const std::uint64_t size = bytes_.size();
+    const auto whole = [&](std::uint64_t tile) {
+        const auto placed = items.data.find(tile);
+        if (placed == items.data.end()) return items.inMeta.count(tile) > 0;
+        return std::all_of(placed->second.begin(), placed->second.end(),
+                           [&](const HeifItems::Extent& e) { return e.length > 0 && e.start + e.length <= size; });
+    };
+    // Writes `value` into a field of `width` bytes; false when it does not fit.
+    const auto put = [&](std::size_t at, int width, std::uint64_t value) {
+        if (width <= 0 || (width < 8 && value >> (8 * width) != 0)) return false;
+        for (int i = width - 1; i >= 0; --i, value >>= 8) bytes_[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value);
+        return true;
+    };
+    HeifGrid primary;
+    const auto primaryType = items.types.find(items.primary);
+    if (primaryType == items.types.end() || primaryType->second != "grid" || items.transformed.count(items.primary) ||
+        !ReadHeifGrid(bytes_, items, items.primary, primary))
+        return;
+    for (const auto& [grid, tiles] : items.tiles) {
+        const auto type = items.types.find(grid);
+        HeifGrid layout;
+        // The picture's grid, or its alpha's of the same layout.
+        if (type == items.types.end() || type->second != "grid" || items.transformed.count(grid) ||
+            !ReadHeifGrid(bytes_, items, grid, layout) || layout.width != primary.width || layout.height != primary.height ||
+            static_cast<std::size_t>(layout.rows) * static_cast<std::size_t>(layout.columns) != tiles.size())
+            continue;
+        const auto donor = std::find_if(tiles.begin(), tiles.end(), [&](std::uint64_t tile) {
+            const auto placed = items.data.find(tile);
+            return whole(tile) && placed != items.data.end() && placed->second.size() == 1;
+        });
+        const auto tileSize = items.sizes.find(tiles.front());
+        if (donor == tiles.end() || tileSize == items.sizes.end()) continue;
+        const HeifItems::Extent& from = items.data.at(*donor).front();
+        for (std::size_t cell = 0; cell < tiles.size(); ++cell) {
+            if (whole(tiles[cell])) continue;
+            const auto placed = items.data.find(tiles[cell]);
+            if (placed == items.data.end() || placed->second.size() != 1) continue;
+            const HeifItems::Extent& to = placed->second.front();
+            if (from.start < to.base || !put(to.offsetField, to.offsetSize, from.start - to.base) ||
+                !put(to.lengthField, to.lengthSize, from.length))
+                continue;
+            const std::uint64_t x = std::uint64_t(cell % static_cast<std::size_t>(layout.columns)) * tileSize->second.first;
+            const std::uint64_t y = std::uint64_t(cell / static_cast<std::size_t>(layout.columns)) * tileSize->second.second;
+            if (x < layout.width && y < layout.height)
+                blank_.push_back({std::uint32_t(x), std::uint32_t(y), std::min<std::uint32_t>(tileSize->second.first, layout.width - std::uint32_t(x)),
+                                  std::min<std::uint32_t>(tileSize->second.second, layout.height - std::uint32_t(y))});
+        }
+    }
+}
+
 void HeifSource::readRows(const RowSink& sink)
 {
     CheckMemoryBudget(header_.decodeMemory);
@@ -542,8 +522,16 @@ void HeifSource::readRows(const RowSink& sink)
     if (SampleRowBytes(std::uint64_t(header_.width), layout) > static_cast<std::uint64_t>(stride))
         throw EInvalidGraphic(format_ + " error: the decoded picture does not match its header");
     std::vector<std::uint8_t> bgr((keepsAlpha() ? 4 : 3) * static_cast<std::size_t>(header_.width));
+    const std::size_t pixel = static_cast<std::size_t>(SampleRowBytes(1, layout));
+    std::vector<std::uint8_t> mended(blank_.empty() ? 0 : pixel * static_cast<std::size_t>(header_.width));
     for (int y = 0; y < header_.height; ++y) {
-        SamplesToBgr(plane + static_cast<std::size_t>(stride) * static_cast<std::size_t>(y), header_.width, layout, bgr.data());
+        const std::uint8_t* row = plane + static_cast<std::size_t>(stride) * static_cast<std::size_t>(y);
+        for (const auto& [left, top, width, height] : blank_) {
+            if (std::uint32_t(y) < top || std::uint32_t(y) - top >= height || std::uint64_t(left) + width > std::uint64_t(header_.width)) continue;
+            if (row != mended.data()) row = static_cast<const std::uint8_t*>(std::memcpy(mended.data(), row, mended.size()));
+            std::memset(mended.data() + pixel * left, 0, pixel * width);
+        }
+        SamplesToBgr(row, header_.width, layout, bgr.data());
         sink(bgr.data());
     }
 }

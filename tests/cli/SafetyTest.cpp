@@ -208,57 +208,15 @@ std::vector<std::uint8_t> LyingAvif(int side)
 }
 
 // A HEIF grid of `tiles` x `tiles` tiles that declare `declared` pixels a
-// side but code `side`, made from what heif-enc writes for a flat picture:
-// every cell names one item, or each its own item over the same coded data.
-// Empty when the tools are missing.
-std::vector<std::uint8_t> LyingGrid(const ScratchDir& dir, int side, int tiles = 2, bool itemEach = false, int declared = 64)
+// side but code `side`, made from what heif-enc writes for a flat picture;
+// empty when the tools are missing.
+std::vector<std::uint8_t> LyingGrid(const ScratchDir& dir, int side, int tiles = 2,
+                                    test::GridTiles items = test::GridTiles::OneItem, std::uint32_t declared = 64)
 {
     const std::string size = std::to_string(side) + "x" + std::to_string(side);
     if (std::system(("cd " + dir.path().string() + " && convert -size " + size + " xc:gray50 t.png && heif-enc -q 50 t.png -o t.heic >/dev/null 2>&1").c_str()) != 0)
         return {};
-    const std::vector<std::uint8_t> heic = test::ReadBytes(dir.file("t.heic"));
-    const auto find = [&](const char* type) {
-        return static_cast<std::size_t>(std::search(heic.begin(), heic.end(), type, type + 4) - heic.begin()) - 4;
-    };
-    const auto u32 = [&](std::size_t at) { return std::uint32_t(heic[at] << 24 | heic[at + 1] << 16 | heic[at + 2] << 8 | heic[at + 3]); };
-    const std::size_t hvcC = find("hvcC"), iloc = find("iloc");
-    // Version 0 with 4-byte offsets, lengths and base: the one item's one extent.
-    const std::size_t coded = u32(iloc + 20) + u32(iloc + 26);
-    const std::vector<std::uint8_t> hevc(heic.begin() + coded, heic.begin() + coded + u32(iloc + 30));
-    const int cells = tiles * tiles, items = itemEach ? cells : 1, gridSide = tiles * declared;
-    std::vector<std::uint8_t> tile, grid, ipma, dimg, descriptor{0, 0, std::uint8_t(tiles - 1), std::uint8_t(tiles - 1)};
-    Put(descriptor, gridSide, 2), Put(descriptor, gridSide, 2);
-    Put(tile, declared, 4), Put(tile, declared, 4), Put(grid, gridSide, 4), Put(grid, gridSide, 4);
-    Put(dimg, 1, 2), Put(dimg, cells, 2);
-    for (int k = 0; k < cells; ++k) Put(dimg, 2 + k % items, 2);
-    Put(ipma, 1 + items, 4), ipma.insert(ipma.end(), {0, 1, 1, 0x03});
-    std::vector<std::uint8_t> infos;
-    Put(infos, 1 + items, 2);
-    infos = infos + Box("infe", {0, 1, 0, 0, 'g', 'r', 'i', 'd', 0}, 2);
-    for (int k = 0; k < items; ++k) {
-        Put(ipma, 2 + k, 2), ipma.insert(ipma.end(), {2, 0x81, 0x02});
-        infos = infos + Box("infe", {std::uint8_t((2 + k) >> 8), std::uint8_t(2 + k), 0, 0, 'h', 'v', 'c', '1', 0}, 2);
-    }
-    const auto file = [&](std::uint32_t at) {
-        std::vector<std::uint8_t> places{0x44, 0};
-        Put(places, 1 + items, 2);
-        places.insert(places.end(), {0, 1, 0, 0, 0, 1});
-        Put(places, at, 4), Put(places, descriptor.size(), 4);
-        for (int k = 0; k < items; ++k) {
-            Put(places, 2 + k, 2), places.insert(places.end(), {0, 0, 0, 1});
-            Put(places, at + descriptor.size(), 4), Put(places, hevc.size(), 4);
-        }
-        const std::vector<std::uint8_t> hdlr{0, 0, 0, 0, 'p', 'i', 'c', 't', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-        const std::vector<std::uint8_t> ipco(heic.begin() + hvcC, heic.begin() + hvcC + u32(hvcC));
-        const std::vector<std::uint8_t> ftyp{'h', 'e', 'i', 'c', 0, 0, 0, 0, 'm', 'i', 'f', '1', 'h', 'e', 'i', 'c'};
-        return Box("ftyp", ftyp) +
-               Box("meta", Box("hdlr", hdlr, 0) + Box("pitm", {0, 1}, 0) + Box("iloc", places, 0) + Box("iinf", infos, 0) +
-                               Box("iref", Box("dimg", dimg), 0) +
-                               Box("iprp", Box("ipco", ipco + Box("ispe", tile, 0) + Box("ispe", grid, 0)) + Box("ipma", ipma, 0)),
-                   0);
-    };
-    const std::size_t head = file(0).size() + 8;
-    return file(static_cast<std::uint32_t>(head)) + Box("mdat", descriptor + hevc);
+    return test::MakeHeifGrid(test::ReadBytes(dir.file("t.heic")), tiles, tiles, declared, tiles * declared, tiles * declared, items);
 }
 
 // A grey TIFF of side x side in one strip of `strip`, compressed as
@@ -382,8 +340,8 @@ TEST(Safety, HostileFilesStayWithinTheMemoryBudget)
         {"grid.heic", [&] { return LyingGrid(scratch, 2048); }, ""},  // libheif's threads decoded tiles side by side
         // libheif decodes tile after tile, each as dear as a picture: 835 KB
         // of 141 x 141 tiles took minutes. Refused before any is decoded.
-        {"tiles.heic", [&] { return LyingGrid(scratch, 16, 65, true, 16); }, "HEIF error: the picture is made of 4225 tiles, more than the 4096 allowed"},
-        {"cells.heic", [&] { return LyingGrid(scratch, 16, 65, false, 16); }, "HEIF error: the picture is made of 4225 tiles, more than the 4096 allowed"},
+        {"tiles.heic", [&] { return LyingGrid(scratch, 16, 65, test::GridTiles::ItemEach, 16); }, "HEIF error: the picture is made of 4225 tiles, more than the 4096 allowed"},
+        {"cells.heic", [&] { return LyingGrid(scratch, 16, 65, test::GridTiles::OneItem, 16); }, "HEIF error: the picture is made of 4225 tiles, more than the 4096 allowed"},
         {"profile.bmp", [] { return BmpWithProfile(2000000000); }, ""},
         {"iccp.png", [] { return PngWith(HugeIccp(16 << 20)); }, ""},
         {"exif.png", [] { return PngWith(Chunk("eXIf", std::vector<std::uint8_t>(40 << 20))); }, ""},

@@ -257,6 +257,7 @@ TEST(PictureSourcesTest, FilesCutShortAreReadAsFarAsTheyGo)
         const char* make;
         Opener open;
         bool blackRest = true;
+        bool grid = false;  // the file made is the tile of a grid of 4 x 3, each tile a copy
     } cases[] = {
         {"cut.png", "convert noise.ppm cut.png", OpenPngBytes},
         {"cut-interlaced.png", "convert noise.ppm -interlace PNG cut-interlaced.png", OpenPngBytes},
@@ -267,6 +268,8 @@ TEST(PictureSourcesTest, FilesCutShortAreReadAsFarAsTheyGo)
         {"cut.tif", "", OpenTiffBytes},
         {"cut.heic", "heif-enc -q 90 noise.png -o cut.heic", OpenHeifBytes, false},
         {"cut.avif", "heif-enc -A -q 90 noise.png -o cut.avif", OpenHeifBytes, false},
+        // The tiles the file lacks are black; a grid fails whole in libheif.
+        {"cut-grid.heic", "convert noise.png -crop 64x64+0+0 tile.png && heif-enc -q 90 tile.png -o cut-grid.heic", OpenHeifBytes, true, true},
     };
     ASSERT_TRUE(Shell("cd " + dir.path().string() + " && convert -size 200x160 plasma:red-blue -seed 1 noise.ppm && convert noise.ppm PNG24:noise.png"));
     for (const auto& c : cases) {
@@ -274,6 +277,7 @@ TEST(PictureSourcesTest, FilesCutShortAreReadAsFarAsTheyGo)
         if (*c.make && !Have(std::string(c.make).substr(0, std::string(c.make).find(' ')))) continue;
         ASSERT_TRUE(!*c.make || Shell("cd " + dir.path().string() + " && " + c.make));
         std::vector<std::uint8_t> bytes = *c.make ? test::ReadBytes(dir.file(c.file)) : GreyStripsTiff(200, 160, 16);
+        if (c.grid) bytes = test::MakeHeifGrid(bytes, 4, 3, 64, 200, 160, test::GridTiles::CopyEach);
         const Decoded whole = Decode(c.open, bytes);
         bytes.resize(bytes.size() / 2);
         std::unique_ptr<PictureSource> source;

@@ -1,5 +1,6 @@
 #include "tests/support/TestSupport.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -223,6 +224,82 @@ std::vector<std::uint8_t> MakeBmp(const BmpFields& fields)
     b.insert(b.end(), fields.gapAfterTable, 0xEE);
     b.insert(b.end(), fields.pixels.begin(), fields.pixels.end());
     return b;
+}
+
+namespace {
+
+void PutBig(std::vector<std::uint8_t>& b, std::uint64_t value, int bytes)
+{
+    for (int i = bytes - 1; i >= 0; --i) b.push_back(static_cast<std::uint8_t>(value >> 8 * i));
+}
+
+// An ISO box, with version and flags when `version` is not negative.
+std::vector<std::uint8_t> IsoBox(const char* type, const std::vector<std::uint8_t>& payload, int version = -1)
+{
+    std::vector<std::uint8_t> b;
+    PutBig(b, 8 + (version >= 0 ? 4 : 0) + payload.size(), 4);
+    b.insert(b.end(), type, type + 4);
+    if (version >= 0) PutBig(b, std::uint64_t(version) << 24, 4);
+    b.insert(b.end(), payload.begin(), payload.end());
+    return b;
+}
+
+std::vector<std::uint8_t> operator+(std::vector<std::uint8_t> a, const std::vector<std::uint8_t>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> MakeHeifGrid(const std::vector<std::uint8_t>& heic, int columns, int rows, std::uint32_t tileSide,
+                                       std::uint32_t width, std::uint32_t height, GridTiles tiles)
+{
+    const auto find = [&](const char* type) {
+        return static_cast<std::size_t>(std::search(heic.begin(), heic.end(), type, type + 4) - heic.begin()) - 4;
+    };
+    const auto u32 = [&](std::size_t at) { return std::uint32_t(heic[at] << 24 | heic[at + 1] << 16 | heic[at + 2] << 8 | heic[at + 3]); };
+    const std::size_t hvcC = find("hvcC"), iloc = find("iloc");
+    // heif-enc writes iloc version 0 with 4-byte offsets, lengths and base: the one item's one extent.
+    const std::size_t coded = u32(iloc + 20) + u32(iloc + 26);
+    const std::vector<std::uint8_t> hevc(heic.begin() + coded, heic.begin() + coded + u32(iloc + 30));
+    const int cells = columns * rows, items = tiles == GridTiles::OneItem ? 1 : cells;
+    std::vector<std::uint8_t> tile, grid, ipma, dimg, infos, descriptor{0, 1, std::uint8_t(rows - 1), std::uint8_t(columns - 1)};
+    PutBig(descriptor, width, 4), PutBig(descriptor, height, 4);
+    PutBig(tile, tileSide, 4), PutBig(tile, tileSide, 4), PutBig(grid, width, 4), PutBig(grid, height, 4);
+    PutBig(dimg, 1, 2), PutBig(dimg, cells, 2);
+    for (int k = 0; k < cells; ++k) PutBig(dimg, 2 + k % items, 2);
+    PutBig(ipma, 1 + items, 4), ipma.insert(ipma.end(), {0, 1, 1, 0x03});
+    PutBig(infos, 1 + items, 2);
+    infos = infos + IsoBox("infe", {0, 1, 0, 0, 'g', 'r', 'i', 'd', 0}, 2);
+    for (int k = 0; k < items; ++k) {
+        PutBig(ipma, 2 + k, 2), ipma.insert(ipma.end(), {2, 0x81, 0x02});
+        infos = infos + IsoBox("infe", {std::uint8_t((2 + k) >> 8), std::uint8_t(2 + k), 0, 0, 'h', 'v', 'c', '1', 0}, 2);
+    }
+    const auto file = [&](std::uint32_t at) {
+        std::vector<std::uint8_t> places{0x44, 0};
+        PutBig(places, 1 + items, 2);
+        places.insert(places.end(), {0, 1, 0, 0, 0, 1});
+        PutBig(places, at, 4), PutBig(places, descriptor.size(), 4);
+        for (int k = 0; k < items; ++k) {
+            PutBig(places, 2 + k, 2), places.insert(places.end(), {0, 0, 0, 1});
+            PutBig(places, at + descriptor.size() + (tiles == GridTiles::CopyEach ? k * hevc.size() : 0), 4);
+            PutBig(places, hevc.size(), 4);
+        }
+        const std::vector<std::uint8_t> hdlr{0, 0, 0, 0, 'p', 'i', 'c', 't', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+        const std::vector<std::uint8_t> ipco(heic.begin() + hvcC, heic.begin() + hvcC + u32(hvcC));
+        const std::vector<std::uint8_t> ftyp{'h', 'e', 'i', 'c', 0, 0, 0, 0, 'm', 'i', 'f', '1', 'h', 'e', 'i', 'c'};
+        return IsoBox("ftyp", ftyp) +
+               IsoBox("meta", IsoBox("hdlr", hdlr, 0) + IsoBox("pitm", {0, 1}, 0) + IsoBox("iloc", places, 0) +
+                                  IsoBox("iinf", infos, 0) + IsoBox("iref", IsoBox("dimg", dimg), 0) +
+                                  IsoBox("iprp", IsoBox("ipco", ipco + IsoBox("ispe", tile, 0) + IsoBox("ispe", grid, 0)) +
+                                                     IsoBox("ipma", ipma, 0)),
+                      0);
+    };
+    std::vector<std::uint8_t> data = descriptor;
+    for (int k = 0; k < (tiles == GridTiles::CopyEach ? cells : 1); ++k) data = data + hevc;
+    const std::size_t head = file(0).size() + 8;
+    return file(static_cast<std::uint32_t>(head)) + IsoBox("mdat", data);
 }
 
 }  // namespace pictavo::test

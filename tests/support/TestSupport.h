@@ -86,4 +86,12 @@ struct BmpFields {
 };
 std::vector<std::uint8_t> MakeBmp(const BmpFields& fields);
 
+// A HEIF grid of `columns` x `rows` cells showing `width` x `height`, each a
+// tile that declares `tileSide` pixels a side, coded as the one picture of
+// `heic` (as heif-enc writes it): every cell one item, each cell its own item
+// over the same coded data, or each its own item and copy of the data.
+enum class GridTiles { OneItem, ItemEach, CopyEach };
+std::vector<std::uint8_t> MakeHeifGrid(const std::vector<std::uint8_t>& heic, int columns, int rows, std::uint32_t tileSide,
+                                       std::uint32_t width, std::uint32_t height, GridTiles tiles);
+
 }  // namespace pictavo::test
