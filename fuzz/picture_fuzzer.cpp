@@ -1,7 +1,7 @@
 // Arbitrary bytes as a picture file the tool resizes, through the run's own
 // step for one picture (ResizeEach): opened by content, checked against the
 // memory budget and the pixel cap, reduced, turned to sRGB and encoded. Each
-// target takes one kind (PICTAVO_KIND) and leaves other inputs alone, so its
+// target takes the kind its name says and leaves other inputs alone, so its
 // minute goes to that decoder. Every input must end in outputs or in one of
 // the program's own exceptions, whose text is one line, within the budget.
 #include "base/Errors.h"
@@ -16,8 +16,24 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <strings.h>
 #include <sys/mman.h>
 #include <unistd.h>
+
+namespace {
+// The kind of file this target takes, from its name: picture_<kind>_fuzzer.
+std::string Kind;
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char*** argv)
+{
+    const std::string program = (*argv)[0];
+    const std::size_t start = program.rfind("picture_");
+    const std::size_t end = program.rfind("_fuzzer");
+    if (start == std::string::npos || end == std::string::npos || end <= start + 8) std::abort();
+    Kind = program.substr(start + 8, end - start - 8);
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -33,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string name = kind ? kind->name : "JPEG";
     if (name == "HEIF" && size >= 12 && (std::memcmp(data + 8, "avif", 4) == 0 || std::memcmp(data + 8, "avis", 4) == 0))
         name = "AVIF";
-    if (name != PICTAVO_KIND) return -1;
+    if (strcasecmp(name.c_str(), Kind.c_str()) != 0) return -1;
     if (ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != static_cast<ssize_t>(size)) return 0;
 
     pictavo::BatchModel model;

@@ -80,7 +80,7 @@ fuzz_one() {
 fuzz() {
     cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
         -DPICTAVO_FUZZ=ON -DPICTAVO_GUI=OFF -DPICTAVO_TESTS=OFF -DPICTAVO_BENCH=OFF >/dev/null
-    cmake --build build-fuzz -j"$jobs"
+    cmake --build build-fuzz -j"$jobs" --target fuzzers
     local targets=() pids=() i status=0
     for dir in fuzz/corpus/*/; do targets+=("$(basename "$dir")"); done
     # As many fuzzers at once as there are cores.
