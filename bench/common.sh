@@ -62,3 +62,54 @@ fast_table() {
   done
   echo "targets: fast >= 4 x exact at 160x120, >= 2 x at 800x600 (speed is the inverse of the ratio)"
 }
+
+# The C library's heap as the tool sets it for itself (freed memory kept,
+# huge pages): the floor runs with it, so what is left between the tool and
+# the floor is the tool's own work.
+floor_heap=glibc.malloc.hugetlb=1:glibc.malloc.mmap_threshold=33554432:glibc.malloc.trim_threshold=2147483647
+
+# COUNT photographs of 640 x 480 in FOLDER: every wallpaper JPEG cut to
+# 640 x 480 at quality 90 (by ImageMagick, else by the tool at 640 on the
+# longer side), copied round until there are COUNT.
+small_photos() {
+  local folder=$1 count=$2 tool=$3 i=0 n k f
+  mkdir -p "$folder/src"
+  for f in $(find /usr/share/wallpapers -path '*contents/images/*' -name '*.jpg' -type f -size +200k | sort); do
+    i=$((i + 1))
+    if command -v convert >/dev/null; then
+      convert "$f" -resize '640x480^' -gravity center -extent 640x480 -quality 90 "$folder/src/s$i.jpg" 2>/dev/null
+    else
+      mkdir -p "$folder/one"; cp "$f" "$folder/one/s$i.jpg"
+    fi
+  done
+  if [ -d "$folder/one" ]; then "$tool" --quiet --size 640 --quality 90 --name '{stem}' --output "$folder/src" "$folder/one"; rm -r "$folder/one"; fi
+  n=$(ls "$folder/src" | wc -l)
+  for k in $(seq 0 $((count - 1))); do cp "$folder/src/$(ls "$folder/src" | sed -n "$((k % n + 1))p")" "$folder/p$(printf %04d $k).jpg"; done
+  rm -r "$folder/src"
+}
+
+# Each command's peak memory in MiB by GNU time: NAME=COMMAND pairs, one a
+# line on standard input; prints NAME PEAK.
+peaks() {
+  local name cmd
+  while IFS='=' read -r name cmd; do
+    printf '%s %s\n' "$name" $(( $(/usr/bin/time -f '%M' sh -c "$cmd >/dev/null 2>&1" 2>&1 | tail -1) / 1024 ))
+  done
+}
+
+# One table: hyperfine's medians (wall and CPU) and the peaks, each as a
+# ratio to the command named floor.
+print_table() {
+  python3 - "$1" "$2" <<'PY'
+import json, statistics, sys
+results = json.load(open(sys.argv[1]))["results"]
+peaks = dict(line.split() for line in open(sys.argv[2]) if line.strip())
+wall = {r["command"]: statistics.median(r["times"]) for r in results}
+cpu = {r["command"]: r["user"] + r["system"] for r in results}
+print(f"{'':14s} {'median':>8s} {'x floor':>8s} {'cpu':>8s} {'x floor':>8s} {'peak MiB':>9s} {'x floor':>8s}")
+for name in wall:
+    p = float(peaks.get(name, "nan"))
+    print(f"{name:14s} {wall[name]:8.3f} {wall[name] / wall['floor']:8.2f} {cpu[name]:8.3f} {cpu[name] / cpu['floor']:8.2f}"
+          f" {p:9.0f} {p / float(peaks['floor']):8.2f}")
+PY
+}

@@ -1,7 +1,7 @@
-// The floor of a resize: every file decoded exactly as the tool decodes it
-// (float IDCT, block smoothing, fancy upsampling, blue-green-red rows, eight
-// rows a call) into memory, and the rows thrown away. One process for all
-// files, as the tool is one process.
+// The floor of a resize: every file read whole into memory and decoded
+// exactly as the tool decodes it (float IDCT, block smoothing, fancy
+// upsampling, blue-green-red rows, eight rows a call), and the rows thrown
+// away. One process for all files, as the tool is one process.
 //   decode_floor FILE...
 #include <cstdio>
 #include <vector>
@@ -10,18 +10,27 @@
 
 int main(int argc, char** argv)
 {
-    std::vector<unsigned char> lines;
+    std::vector<unsigned char> lines, bytes;
     for (int f = 1; f < argc; ++f) {
         FILE* file = std::fopen(argv[f], "rb");
         if (!file) {
             std::perror(argv[f]);
             return 1;
         }
+        std::fseek(file, 0, SEEK_END);
+        bytes.resize(static_cast<std::size_t>(std::ftell(file)));
+        std::rewind(file);
+        const bool read = std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size();
+        std::fclose(file);
+        if (!read || bytes.empty()) {
+            std::fprintf(stderr, "%s: cannot be read\n", argv[f]);
+            return 1;
+        }
         jpeg_decompress_struct cinfo{};
         jpeg_error_mgr errors{};
         cinfo.err = jpeg_std_error(&errors);
         jpeg_create_decompress(&cinfo);
-        jpeg_stdio_src(&cinfo, file);
+        jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
         jpeg_read_header(&cinfo, TRUE);
         cinfo.dct_method = JDCT_FLOAT;
         cinfo.do_block_smoothing = TRUE;
@@ -35,7 +44,6 @@ int main(int argc, char** argv)
         while (cinfo.output_scanline < cinfo.output_height) jpeg_read_scanlines(&cinfo, rows, 8);
         jpeg_finish_decompress(&cinfo);
         jpeg_destroy_decompress(&cinfo);
-        std::fclose(file);
     }
     return 0;
 }

@@ -18,7 +18,7 @@ runs=${1:-7}
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 source "$here/bench/common.sh"
-heap=glibc.malloc.hugetlb=1:glibc.malloc.mmap_threshold=33554432:glibc.malloc.trim_threshold=2147483647
+heap=$floor_heap
 
 # Two sets: the largest JPEG of each of the first 12 wallpapers (uneven:
 # baseline and progressive, 4 to 20 MP), and 17 others: every 2560 x 1600

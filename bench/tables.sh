@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# All three tables in one run, side by side: 500 photographs of 640 x 480 to
+# 320 x 240; the largest JPEG of each of the first 17 wallpapers (4 to 15 MP,
+# baseline and progressive) to 800 x 600; and bench/parallel.sh's set17
+# (2560 x 1600 and 2560 x 1440) to 800 x 600. Each table times the floor
+# (build/bench/decode_floor with the tool's heap settings), the tool at
+# --jobs 1, --jobs 2 and --fast (one job), djpeg decoding every file, and
+# vipsthumbnail and ImageMagick where installed, all at quality 75: medians
+# of RUNS rounds (wall and CPU) and peak memory (GNU time), as ratios to
+# the floor.
+# Targets: small pictures --jobs 1 <= 1.5 x floor, --jobs 2 <= 0.6 x --jobs 1;
+# large ones --jobs 1 <= 1.05 x floor, --jobs 2 <= 0.55 x floor, peak at
+# --jobs 2 <= 1.5 x the floor's. bench/fast.sh has --fast against the exact run.
+# Needs hyperfine, GNU time, libjpeg-turbo-progs and plasma-workspace-wallpapers.
+#   bench/tables.sh [RUNS]
+set -euo pipefail
+here="$(cd "$(dirname "$0")/.." && pwd)"
+tool="$here/build/cli/pictavo"
+floor="$here/build/bench/decode_floor"
+runs=${1:-3}
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+source "$here/bench/common.sh"
+
+small_photos "$work/small" 500 "$tool"
+mkdir -p "$work/w17" "$work/set17"
+i=0
+largest_wallpapers 17 | while IFS= read -r f; do i=$((i + 1)); cp "$f" "$work/w17/w$(printf %02d $i).jpg"; done
+i=0
+{ find /usr/share/wallpapers -path '*contents/images/*' -name '2560x1600.jpg' | sort
+  find /usr/share/wallpapers -path '*contents/images/*' -name '2560x1440.jpg' | sort | head -5; } |
+  while IFS= read -r f; do i=$((i + 1)); cp "$f" "$work/set17/w$i.jpg"; done
+
+for table in small:320x240 w17:800x600 set17:800x600; do
+  set=${table%%:*} size=${table#*:}
+  photos="$work/$set" out="$work/out-$set"
+  mkdir -p "$out"
+  w=${size%x*} h=${size#*x}
+  {
+    echo "floor=env GLIBC_TUNABLES=$floor_heap $floor $photos/*.jpg"
+    echo "jobs1=$tool --quiet --jobs 1 --size $size --output $out $photos"
+    echo "jobs2=$tool --quiet --jobs 2 --size $size --output $out $photos"
+    echo "fast=$tool --quiet --fast --jobs 1 --size $size --output $out $photos"
+    command -v djpeg >/dev/null && echo "djpeg=for f in $photos/*.jpg; do djpeg -dct float -outfile /dev/null \$f; done"
+    command -v vipsthumbnail >/dev/null &&
+      echo "vips=for f in $photos/*.jpg; do vipsthumbnail -s $size -o $out/%s-v.jpg[Q=75] \$f; done"
+    command -v convert >/dev/null &&
+      echo "imagemagick=for f in $photos/*.jpg; do convert \$f -resize ${w}x${h} -quality 75 $out/im.jpg; done"
+  } >"$work/commands"
+  set --
+  while IFS='=' read -r name cmd; do set -- "$@" -n "$name" "$cmd"; done <"$work/commands"
+  echo "== $set: $(ls "$photos" | wc -l) photographs to $size, $runs rounds"
+  hyperfine --style none --runs "$runs" --export-json "$work/$set.json" "$@" >/dev/null
+  peaks <"$work/commands" >"$work/$set.peaks"
+  print_table "$work/$set.json" "$work/$set.peaks"
+done
