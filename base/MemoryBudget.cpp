@@ -65,6 +65,13 @@ std::uint64_t MemoryBudgetFree()
     return b.total > b.held ? b.total - b.held : 0;
 }
 
+std::size_t MemoryReservationsWaiting()
+{
+    Budget& b = TheBudget();
+    std::lock_guard lock(b.mutex);
+    return static_cast<std::size_t>(b.waiting);
+}
+
 MemoryReservation::MemoryReservation(std::uint64_t bytes)
 {
     Budget& b = TheBudget();

@@ -4,6 +4,7 @@
 // so a few tiny hostile files cannot take the machine's memory.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -18,6 +19,9 @@ void SetMemoryBudget(std::uint64_t bytes);
 void CheckMemoryBudget(std::uint64_t bytes);
 // What no reservation holds at the moment.
 std::uint64_t MemoryBudgetFree();
+// How many reservations are waiting for memory others hold: a run that
+// seems stuck may only be waiting.
+std::size_t MemoryReservationsWaiting();
 
 // A share of the budget held for one picture's work, returned when it ends.
 // Waits while the other holders leave too little free; raises "Out of

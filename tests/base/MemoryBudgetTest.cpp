@@ -40,7 +40,7 @@ TEST(MemoryBudget, ReservationsShareTheBudget)
         const MemoryReservation r(600);
         granted = true;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    while (MemoryReservationsWaiting() == 0) std::this_thread::yield();
     EXPECT_FALSE(granted);
     EXPECT_EQ(MemoryBudgetFree(), 300u);
     first.reset();

@@ -478,7 +478,10 @@ TEST(Safety, StoppedRunsLeaveOnlyWholeOutputs)
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
         ScratchDir out;
         const Outcome r = RunTool({"--output", out.path().string(), "--jobs", "2", dir.path().string()}, [&](pid_t pid) {
-            while (fs::is_empty(out.path())) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            // Stopped once it has written something, or after a minute at most.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+            while (fs::is_empty(out.path()) && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
             kill(pid, signal);
         });
         EXPECT_EQ(r.status, 128 + signal);

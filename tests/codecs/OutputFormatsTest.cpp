@@ -81,7 +81,7 @@ TEST(OutputFormats, EachFormatReadsBackWithItsMetadata)
                                   "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description "
                                   "xmlns:dc='http://purl.org/dc/elements/1.1/'><dc:rights>Shop "
                                   "Ltd</dc:rights></rdf:Description></rdf:RDF></x:xmpmeta>"};
-    const bool exiftool = std::system("command -v exiftool >/dev/null") == 0;
+    const bool exiftool = test::HaveProgram("exiftool");
     test::ScratchDir dir;
     for (const OutputFormat& format : OutputFormats()) {
         // The same picture opaque, with a separate alpha plane, and interleaved.
