@@ -416,10 +416,10 @@ HeifSource::HeifSource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes
     }
     case heif_color_profile_type_nclx: {
         heif_color_profile_nclx* nclx = nullptr;
-        if (Heif().heif_image_handle_get_nclx_color_profile(h, &nclx).code == heif_error_Ok && nclx) {
-            std::unique_ptr<heif_color_profile_nclx, NclxDeleter> owned(nclx);
-            header_.iccProfile = NclxProfile(*nclx);
-        }
+        // libheif hands the profile out even when it reports unknown primaries.
+        const bool known = Heif().heif_image_handle_get_nclx_color_profile(h, &nclx).code == heif_error_Ok;
+        const std::unique_ptr<heif_color_profile_nclx, NclxDeleter> owned(nclx);
+        if (known && nclx) header_.iccProfile = NclxProfile(*nclx);
         break;
     }
     default: break;
