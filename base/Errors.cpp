@@ -1,5 +1,7 @@
 #include "base/Errors.h"
 
+#include <cstring>
+
 namespace pictavo {
 
 std::string DisplayMessage(const std::string& message)
@@ -7,6 +9,22 @@ std::string DisplayMessage(const std::string& message)
     if (!message.empty() && static_cast<unsigned char>(message.back()) > '.')
         return message + ".";
     return message;
+}
+
+std::string LibraryErrorText(const std::string& library, const std::string& message)
+{
+    return library + " error: " + message;
+}
+
+bool TellsOfMemory(const char* message)
+{
+    return std::strstr(message, "emory") != nullptr;  // "Out of memory", "Memory allocation failed", ...
+}
+
+void RaiseLibraryError(const std::string& library, const std::string& message)
+{
+    if (TellsOfMemory(message.c_str())) throw EOutOfMemory();
+    throw EInvalidGraphic(LibraryErrorText(library, message));
 }
 
 std::string CommandLineMessage(const std::string& name, const std::exception& error)

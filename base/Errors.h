@@ -3,6 +3,8 @@
 #pragma once
 
 #include <exception>
+#include <new>
+#include <stdexcept>
 #include <string>
 
 namespace pictavo {
@@ -74,6 +76,12 @@ class EOutOfMemory : public Exception {
 public:
     EOutOfMemory() : Exception(msg::OutOfMemory) {}
 };
+// An input of no bytes. The window shows what it always showed for one (its
+// size came out as a division by zero); the command line says what it is.
+class EEmptyFile : public Exception {
+public:
+    EEmptyFile() : Exception(msg::FloatZeroDivide) { setHeadline("The file is empty"); }
+};
 // A file's picture data cannot be understood.
 class EInvalidGraphic : public Exception {
 public:
@@ -112,6 +120,28 @@ class EWriteError : public EStreamError {
 public:
     EWriteError() : EStreamError(msg::StreamWrite) {}
 };
+
+// Runs `work`; running out of memory in it (std::bad_alloc, or a size too
+// large for a container) leaves as EOutOfMemory.
+template <class Work>
+decltype(auto) WithMemoryErrors(Work&& work)
+{
+    try {
+        return work();
+    } catch (const std::bad_alloc&) {
+        throw EOutOfMemory();
+    } catch (const std::length_error&) {
+        throw EOutOfMemory();
+    }
+}
+
+// A decoding library's message as the user sees it: "<library> error: <message>".
+std::string LibraryErrorText(const std::string& library, const std::string& message);
+// Whether a library's message tells of memory running out.
+bool TellsOfMemory(const char* message);
+// Raises a decoding library's error: EOutOfMemory when its message tells of
+// memory running out, else EInvalidGraphic with LibraryErrorText.
+[[noreturn]] void RaiseLibraryError(const std::string& library, const std::string& message);
 
 // The text an error box shows: a full stop is added when the message ends in
 // a character that sorts after "." (so "!", ")", "." and blanks get none).

@@ -25,15 +25,6 @@
 namespace pictavo {
 namespace {
 
-// An empty file sizes to nothing: the window keeps the message it always
-// showed for that, the command line says why.
-[[noreturn]] void FailEmpty()
-{
-    EZeroDivide empty;
-    empty.setHeadline("The file is empty");
-    throw empty;
-}
-
 // The identities of the listed inputs that exist, each with its index.
 std::map<FileIdentity, std::size_t> ListedIdentities(const std::string& inputFolder,
                                                     const std::vector<std::string>& names)
@@ -166,7 +157,7 @@ std::optional<OpenedPicture> OpenWithMemory(const BatchModel& model, const std::
     opened.source = OpenPicture(path, name, model.format);
     PictureSource& source = *opened.source;
     const PictureHeader& header = source.header();
-    if (header.width == 0 && header.height == 0) FailEmpty();
+    if (header.width == 0 && header.height == 0) throw EEmptyFile();
     if (!header.workFollowsData && std::uint64_t(header.width) * std::uint64_t(header.height) > model.maxPixels)
         throw EInvalidGraphic("The picture is " + std::to_string(header.width) + " x " + std::to_string(header.height) +
                               " pixels, more than the " + std::to_string(model.maxPixels) + " allowed");

@@ -13,7 +13,7 @@
 #include "codecs/Files.h"
 #include "codecs/TJPEGImage.h"
 #include "imaging/ColourProfile.h"
-#include "imaging/ReduceBitmap.h"
+#include "imaging/Reduction.h"
 
 #include <benchmark/benchmark.h>
 #include <jpeglib.h>
@@ -100,11 +100,13 @@ BENCHMARK(BM_LibjpegDecodeFloat6000x4000)->Unit(benchmark::kMillisecond);
 void BM_Reduce6000x4000To800x533(benchmark::State& state)
 {
     Raster24 source = MadeUpPhoto(6000, 4000);
+    source.make24Bit();
+    const Raster24& rows = source;
     for (auto _ : state) {
-        Raster24 destination;
-        destination.setWidth(800);
-        destination.setHeight(533);
-        ReduceBitmap(source, destination, state.range(0) != 0);
+        Reduction reduction({.width = 6000, .height = 4000, .targetWidth = 800, .targetHeight = 533,
+                             .sharpen = state.range(0) != 0});
+        for (int r = 0; r < 4000 && !reduction.done(); ++r) reduction.addRow(rows.scanLine(r));
+        Raster24 destination = reduction.finish();
         benchmark::DoNotOptimize(destination.scanLine(0));
     }
 }

@@ -118,11 +118,7 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& path, const std::stri
     const FileDescriptor fd = OpenRegularFile(path, shownName, &size);
     CheckMemoryBudget(size);
     std::vector<std::uint8_t> bytes;
-    try {
-        bytes.resize(static_cast<std::size_t>(size));
-    } catch (const std::bad_alloc&) {
-        throw EOutOfMemory();
-    }
+    WithMemoryErrors([&] { bytes.resize(static_cast<std::size_t>(size)); });
     bytes.resize(ReadUpTo(fd.get(), bytes.data(), bytes.size()));  // shorter if the file shrank meanwhile
     return bytes;
 }

@@ -32,7 +32,7 @@ const HeifLibrary& Heif()
 {
     static std::string error;
     static const HeifLibrary library = Load(error);
-    if (!error.empty()) throw EInvalidGraphic("HEIF error: " + error);
+    if (!error.empty()) throw EInvalidGraphic(LibraryErrorText("HEIF", error));
     return library;
 }
 

@@ -347,7 +347,7 @@ void HeifSource::check(const heif_error& error) const
     if (error.code == heif_error_Memory_allocation_error ||
         error.subcode == heif_suberror_Nonexisting_image_channel_referenced)
         throw EOutOfMemory();
-    throw EInvalidGraphic(format_ + " error: " + (error.message ? error.message : "unknown"));
+    throw EInvalidGraphic(LibraryErrorText(format_, error.message ? error.message : "unknown"));
 }
 
 HeifSource::HeifSource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes))
@@ -357,9 +357,10 @@ HeifSource::HeifSource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes
     const HeifItems items = ReadHeifItems(bytes_);
     // Refused before any tile is decoded.
     if (items.derivedInputs > MaxHeifTiles)
-        throw EInvalidGraphic(format_ + " error: the picture is made of " + std::to_string(items.derivedInputs) +
-                              " tiles, more than the " + std::to_string(MaxHeifTiles) + " allowed");
-    try {
+        throw EInvalidGraphic(LibraryErrorText(format_, "the picture is made of " + std::to_string(items.derivedInputs) +
+                                                             " tiles, more than the " + std::to_string(MaxHeifTiles) +
+                                                             " allowed"));
+    WithMemoryErrors([&] {
         // A file cut short in its coded data, its header whole: the data it
         // lacks are read as zeros, so the decoder gives what the rest holds
         // (a made-up rest), and the picture says it was cut short.
@@ -384,15 +385,13 @@ HeifSource::HeifSource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes
         heif_image_handle* handle = nullptr;
         check(Heif().heif_context_get_primary_image_handle(context_.get(), &handle));
         handle_.reset(handle);
-    } catch (const std::bad_alloc&) {
-        throw EOutOfMemory();
-    }
+    });
     heif_image_handle* h = handle_.get();
     // The size after the transformations, as decoding delivers it.
     header_.width = Heif().heif_image_handle_get_width(h);
     header_.height = Heif().heif_image_handle_get_height(h);
     if (header_.width <= 0 || header_.height <= 0)
-        throw EInvalidGraphic(format_ + " error: the picture has no size");
+        throw EInvalidGraphic(LibraryErrorText(format_, "the picture has no size"));
     alpha_ = Heif().heif_image_handle_has_alpha_channel(h) != 0;
     header_.alpha = alpha_;
     deep_ = Heif().heif_image_handle_get_luma_bits_per_pixel(h) > 8;
@@ -494,23 +493,21 @@ void HeifSource::readRows(const RowSink& sink)
     const heif_chroma chroma = deep_ ? (alpha_ ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
                                      : (alpha_ ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
     std::unique_ptr<heif_image, ImageDeleter> image;
-    try {
+    WithMemoryErrors([&] {
         heif_image* decoded = nullptr;
         // Headroom for the library's own tables; a grid of tiles or a coded
         // size that asks for far more than the picture needs is refused.
         const AllocationCap cap(static_cast<std::size_t>(header_.decodeMemory) + (std::size_t(64) << 20));
         check(Heif().heif_decode_image(handle_.get(), &decoded, heif_colorspace_RGB, chroma, options.get()));
         image.reset(decoded);
-    } catch (const std::bad_alloc&) {
-        throw EOutOfMemory();
-    }
+    });
     if (cutShort_) warnings_ = {1, "Premature end of " + format_ + " file"};
     int stride = 0;
     const std::uint8_t* plane = Heif().heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
     const int bits = Heif().heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved);
     if (!plane || Heif().heif_image_get_width(image.get(), heif_channel_interleaved) != header_.width ||
         Heif().heif_image_get_height(image.get(), heif_channel_interleaved) != header_.height || bits < 1 || bits > 16)
-        throw EInvalidGraphic(format_ + " error: the decoded picture does not match its header");
+        throw EInvalidGraphic(LibraryErrorText(format_, "the decoded picture does not match its header"));
 
     SampleLayout layout;
     layout.channels = alpha_ ? 4 : 3;
@@ -520,7 +517,7 @@ void HeifSource::readRows(const RowSink& sink)
     layout.keepAlpha = keepsAlpha();
     layout.background = delivery_.background;
     if (SampleRowBytes(std::uint64_t(header_.width), layout) > static_cast<std::uint64_t>(stride))
-        throw EInvalidGraphic(format_ + " error: the decoded picture does not match its header");
+        throw EInvalidGraphic(LibraryErrorText(format_, "the decoded picture does not match its header"));
     std::vector<std::uint8_t> bgr((keepsAlpha() ? 4 : 3) * static_cast<std::size_t>(header_.width));
     const std::size_t pixel = static_cast<std::size_t>(SampleRowBytes(1, layout));
     std::vector<std::uint8_t> mended(blank_.empty() ? 0 : pixel * static_cast<std::size_t>(header_.width));

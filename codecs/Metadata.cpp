@@ -282,10 +282,11 @@ std::uint64_t MetadataMemory(const PictureSource& source, const std::string& pat
     return CopiesHeld * declared + ToolkitMemory;
 }
 
-OutputMetadata ReadMetadata(const PictureSource& source, const std::string& path, MetadataPolicy policy, int width,
-                            int height, DecodeWarnings& warnings)
+namespace {
+
+OutputMetadata ReadAndFilterMetadata(const PictureSource& source, const std::string& path, MetadataPolicy policy,
+                                     int width, int height, DecodeWarnings& warnings)
 {
-    if (policy == MetadataPolicy::None) return {};
     const std::lock_guard lock(Exiv2Lock());
     std::vector<std::string> complaints;
     Complaints = &complaints;
@@ -313,8 +314,6 @@ OutputMetadata ReadMetadata(const PictureSource& source, const std::string& path
         }
     } catch (const Exiv2::AnyError& error) {
         damage = std::string("damaged metadata, left out: ") + error.what();
-    } catch (const std::bad_alloc&) {
-        throw EOutOfMemory();
     }
     // A maker note is the camera maker's own, often damaged by other
     // programs: it goes alone. Damage anywhere else takes all the metadata.
@@ -355,10 +354,17 @@ OutputMetadata ReadMetadata(const PictureSource& source, const std::string& path
     } catch (const Exiv2::AnyError& error) {
         AddWarning(warnings, std::string("damaged metadata, left out: ") + error.what());
         return {};
-    } catch (const std::bad_alloc&) {
-        throw EOutOfMemory();
     }
     return out;
+}
+
+}  // namespace
+
+OutputMetadata ReadMetadata(const PictureSource& source, const std::string& path, MetadataPolicy policy, int width,
+                            int height, DecodeWarnings& warnings)
+{
+    if (policy == MetadataPolicy::None) return {};
+    return WithMemoryErrors([&] { return ReadAndFilterMetadata(source, path, policy, width, height, warnings); });
 }
 
 }  // namespace pictavo

@@ -103,11 +103,10 @@ struct Library {
 
 [[noreturn]] void Fail(const Callbacks& c)
 {
-    if (std::strstr(c.error, "memory") != nullptr) throw EOutOfMemory();
     // The header check names each fault in a warning before its one error.
     if (std::strcmp(c.error, "Invalid IHDR data") == 0 && c.lastWarning[0] != '\0')
-        throw EInvalidGraphic(std::string("PNG error: ") + c.error + ": " + c.lastWarning);
-    throw EInvalidGraphic(std::string("PNG error: ") + c.error);
+        RaiseLibraryError("PNG", std::string(c.error) + ": " + c.lastWarning);
+    RaiseLibraryError("PNG", c.error);
 }
 
 // The profile the samples are in: iCCP as stored; sRGB means none. A gAMA
@@ -301,11 +300,8 @@ void PngSource::readRows(const RowSink& sink)
     CheckMemoryBudget(header_.decodeMemory);
     // Everything that outlives a library error is made before the setjmp.
     std::vector<std::uint8_t> samples, bgr((keepsAlpha() ? 4 : 3) * static_cast<std::size_t>(header_.width));
-    try {
-        samples.resize(static_cast<std::size_t>(sampleRow_ * (interlaced_ ? std::uint64_t(header_.height) : 2)));
-    } catch (const std::bad_alloc&) {
-        throw EOutOfMemory();
-    }
+    WithMemoryErrors(
+        [&] { samples.resize(static_cast<std::size_t>(sampleRow_ * (interlaced_ ? std::uint64_t(header_.height) : 2))); });
     Callbacks callbacks;
     callbacks.bytes = &bytes_;
     Library lib(callbacks, true);
@@ -316,7 +312,7 @@ void PngSource::readRows(const RowSink& sink)
     volatile int rowsRead = 0;
     volatile std::int64_t held = 0;  // rows equal to the last one handed on, not handed on yet
     if (setjmp(png_jmpbuf(lib.png))) {
-        if (rowsRead == 0 || std::strstr(callbacks.error, "memory") != nullptr) Fail(callbacks);
+        if (rowsRead == 0 || TellsOfMemory(callbacks.error)) Fail(callbacks);
         warnings_.count = callbacks.warnings + 1;
         warnings_.text = callbacks.warnings > 0 ? callbacks.firstWarning
                          : callbacks.ranOut       ? "Premature end of PNG file"

@@ -176,14 +176,12 @@ TiffSource::TiffSource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes
 
 void TiffSource::fail(const char* fallback) const
 {
-    const char* reason = messages_.error[0] ? messages_.error : fallback;
-    if (std::strstr(reason, "emory") != nullptr) throw EOutOfMemory();
-    throw EInvalidGraphic(std::string("TIFF error: ") + reason);
+    RaiseLibraryError("TIFF", messages_.error[0] ? messages_.error : fallback);
 }
 
 void TiffSource::damaged(std::uint64_t rowsRead, std::uint64_t offset, std::uint64_t length, const char* fallback)
 {
-    if (rowsRead == 0 || std::strstr(messages_.error, "emory") != nullptr) fail(fallback);
+    if (rowsRead == 0 || TellsOfMemory(messages_.error)) fail(fallback);
     if (damage_.count++ == 0)
         damage_.text = offset > bytes_.size() || length > bytes_.size() - offset ? "Premature end of TIFF file"
                        : messages_.error[0]                                       ? messages_.error
@@ -193,7 +191,7 @@ void TiffSource::damaged(std::uint64_t rowsRead, std::uint64_t offset, std::uint
 
 [[noreturn]] void Unsupported(const std::string& what)
 {
-    throw EInvalidGraphic("TIFF error: " + what + " is not supported");
+    throw EInvalidGraphic(LibraryErrorText("TIFF", what + " is not supported"));
 }
 
 void TiffSource::readLayout()
@@ -433,12 +431,10 @@ void TiffSource::readRows(const RowSink& sink)
         convert(const_cast<std::uint8_t*>(samples), bgr.data());
         sink.repeat(bgr.data(), static_cast<std::int64_t>(count));
     };
-    try {
+    WithMemoryErrors([&] {
         if (TIFFIsTiled(tiff_.get())) readTiles(row);
         else readStrips(row, rest);
-    } catch (const std::bad_alloc&) {
-        throw EOutOfMemory();
-    }
+    });
 }
 
 }  // namespace

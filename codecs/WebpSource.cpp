@@ -23,7 +23,7 @@ constexpr int LosslessFormat = 2;                        // WebPBitstreamFeature
 
 [[noreturn]] void Fail(const std::string& reason)
 {
-    throw EInvalidGraphic("WebP error: " + reason);
+    throw EInvalidGraphic(LibraryErrorText("WebP", reason));
 }
 
 [[noreturn]] void Fail(VP8StatusCode status)
@@ -165,11 +165,7 @@ void WebpSource::readRows(const RowSink& sink)
     CheckMemoryBudget(header_.decodeMemory);
     const std::size_t stride = 4 * static_cast<std::size_t>(width);
     PixelBuffer pixels;
-    try {
-        pixels.resize(stride * static_cast<std::size_t>(height));
-    } catch (const std::bad_alloc&) {
-        throw EOutOfMemory();
-    }
+    WithMemoryErrors([&] { pixels.resize(stride * static_cast<std::size_t>(height)); });
     const int decoded = decode(fragment, pixels.data(), stride, pixels.size(), complete);
     // Rows the data does not reach are black.
     for (std::size_t i = stride * static_cast<std::size_t>(decoded); i < pixels.size(); i += 4)

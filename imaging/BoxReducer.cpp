@@ -141,16 +141,6 @@ BoxGrid BoxesFromTopLeft(int sourceWidth, int sourceHeight, int destinationWidth
     return {BoxesFromStart(sourceWidth, destinationWidth), BoxesFromStart(sourceHeight, destinationHeight)};
 }
 
-BoxReducer::BoxReducer(Raster24& destination, int sourceWidth, int sourceHeight)
-    : BoxReducer(destination, BoxesFromTopLeft(sourceWidth, sourceHeight, destination.width(), destination.height()))
-{
-}
-
-BoxReducer::BoxReducer(Raster24& destination, BoxGrid grid)
-    : BoxReducer(destination, std::move(grid.across), std::move(grid.down))
-{
-}
-
 BoxReducer::BoxReducer(Raster24& destination, BoxAxis columns, BoxAxis rows, int scale)
     : destination_(destination), scale_(std::max(scale, 1))
 {

@@ -35,14 +35,10 @@ BoxGrid BoxesFromTopLeft(int sourceWidth, int sourceHeight, int destinationWidth
 
 class BoxReducer {
 public:
-    // `destination` is a 24-bit raster already sized to the reduced picture;
-    // the source is sourceWidth x sourceHeight. Raises "Floating point
-    // division by zero" for a destination side of 0 and "Division by zero"
-    // when some box would be empty, before any pixel is written.
-    BoxReducer(Raster24& destination, int sourceWidth, int sourceHeight);
-    // Boxes given per axis, for rows that arrive mirrored or transposed with
-    // respect to the picture the boxes were laid over. `destination` is sized
-    // to columns.sizes x rows.sizes. With a `scale` above 1 the rows arrive
+    // Boxes given per axis (BoxesFromTopLeft, Reversed), so that rows may
+    // arrive mirrored or transposed with respect to the picture the boxes
+    // were laid over. `destination` is a 24-bit raster sized to
+    // columns.sizes x rows.sizes. With a `scale` above 1 the rows arrive
     // that many times narrower, each pixel standing for `scale` columns (the
     // last for what is left of the picture's width); rows are still counted
     // as the picture's, so a row standing for several is given by addRows.
@@ -65,7 +61,6 @@ public:
     __extension__ typedef unsigned __int128 Total;
 
 private:
-    BoxReducer(Raster24& destination, BoxGrid grid);
     void startBand();
     void addToColumns(const std::uint8_t* row, int k);  // k alike rows, all within the band
     template <class Sum, class Acc>

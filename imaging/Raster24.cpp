@@ -13,14 +13,10 @@ namespace {
 std::shared_ptr<PixelBuffer> NewPixels(std::uint64_t bytes, std::optional<std::uint8_t> fill)
 {
     CheckMemoryBudget(bytes);
-    try {
+    return WithMemoryErrors([&] {
         if (!fill) return std::make_shared<PixelBuffer>(static_cast<std::size_t>(bytes));
         return std::make_shared<PixelBuffer>(static_cast<std::size_t>(bytes), *fill);
-    } catch (const std::bad_alloc&) {
-        throw EOutOfMemory();
-    } catch (const std::length_error&) {
-        throw EOutOfMemory();
-    }
+    });
 }
 
 // One channel under a mask, widened to 8 bits by repeating its bits.
@@ -147,45 +143,6 @@ std::int64_t RowBytes(std::int64_t width, int bitsPerPixel)
 }
 
 
-void Raster24::setWidth(int width)
-{
-    if (width != width_) resize(width, height_);
-}
-
-void Raster24::setHeight(int height)
-{
-    if (height != height_) resize(width_, height);
-}
-
-void Raster24::resize(int width, int height)
-{
-    if (width < 0 || height < 0) throw EInvalidGraphicOperation(msg::InvalidImageSize);
-    const int bits = BitsPerPixel(format_);
-    const std::int64_t stride = RowBytes(width, bits);
-    std::shared_ptr<PixelBuffer> pixels;
-    if (width > 0 && height > 0) {
-        pixels = NewPixels(static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(height), 255);
-        const int rows = std::min(height, height_);
-        const std::int64_t overlapBits = std::int64_t(std::min(width, width_)) * bits;
-        const std::size_t wholeBytes = static_cast<std::size_t>(overlapBits / 8);
-        const int restBits = static_cast<int>(overlapBits % 8);
-        for (int r = 0; r < rows; ++r) {
-            const std::uint8_t* from = rowAddress(r);
-            std::uint8_t* to = pixels->data() + r * stride;
-            std::memcpy(to, from, wholeBytes);
-            if (restBits != 0) {
-                const std::uint8_t keep = static_cast<std::uint8_t>(0xFF00 >> restBits);
-                to[wholeBytes] = static_cast<std::uint8_t>((from[wholeBytes] & keep) | ~keep);
-            }
-        }
-    }
-    width_ = width;
-    height_ = height;
-    stride_ = static_cast<std::ptrdiff_t>(stride);
-    bottomUp_ = false;
-    pixels_ = std::move(pixels);
-}
-
 void Raster24::make24Bit()
 {
     if (format_ == PixelFormat::Bgr24) return;
@@ -249,11 +206,6 @@ void Raster24::assign(const Raster24* source)
 void Raster24::release()
 {
     *this = Raster24();
-}
-
-bool Raster24::sharesPixelsWith(const Raster24& other) const
-{
-    return pixels_ && pixels_ == other.pixels_;
 }
 
 void Raster24::reset(int width, int height, PixelFormat format, std::optional<std::uint8_t> fill, bool bottomUp)

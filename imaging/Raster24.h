@@ -79,11 +79,6 @@ public:
     int height() const { return height_; }
     PixelFormat format() const { return format_; }
 
-    // Resizing keeps the overlap of old and new sizes and fills the rest white
-    // (every byte 255). Setting the current value changes nothing.
-    void setWidth(int width);
-    void setHeight(int height);
-
     bool is24Bit() const { return format_ == PixelFormat::Bgr24; }
     void make24Bit();
 
@@ -99,7 +94,6 @@ public:
     // Value semantics; the pixels are shared until the next write.
     void assign(const Raster24* source);
     void release();
-    bool sharesPixelsWith(const Raster24& other) const;
 
     // For decoders: a new pixel area in `format`, every byte set to `fill`,
     // or left unset when there is none (the caller writes every byte).
@@ -115,7 +109,6 @@ public:
     void setMasks(ChannelMasks masks) { masks_ = masks; }
 
 private:
-    void resize(int width, int height);
     void detach();
     std::uint8_t* rowAddress(int row) const;
 

@@ -47,15 +47,17 @@ std::uint64_t Reduction::MemoryFor(const ReductionPlan& plan)
         return static_cast<std::uint64_t>(RowBytes(w, 24)) * static_cast<std::uint64_t>(h < 0 ? 0 : h);
     };
     const bool copies = Copies(plan);
-    // The picture as collected or reduced, its turned copy, and sharpening's copy.
+    // The picture as collected or reduced and its turned copy; colour is
+    // sharpened in place.
     const auto plane = [&plan](int w, int h) {
         return plan.alpha ? static_cast<std::uint64_t>(w) * static_cast<std::uint64_t>(h < 0 ? 0 : h) : 0;
     };
     if (copies) return 2 * raster(plan.width, plan.height) + 2 * plane(plan.width, plan.height);
     const int boxesAcross = OrientationSwapsSides(EffectiveOrientation(plan)) ? plan.targetHeight : plan.targetWidth;
-    // With alpha, sharpening works on four bytes a pixel.
+    // With alpha, sharpening works on a copy of four bytes a pixel beside
+    // the plane and its turned copy.
     return (plan.alpha ? AlphaBoxReducer::MemoryFor(plan.width) : BoxReducer::MemoryFor(plan.width, boxesAcross)) +
-           3 * raster(plan.targetWidth, plan.targetHeight) + 6 * plane(plan.targetWidth, plan.targetHeight);
+           2 * raster(plan.targetWidth, plan.targetHeight) + 6 * plane(plan.targetWidth, plan.targetHeight);
 }
 
 Reduction::Reduction(const ReductionPlan& plan, int scale) : plan_(plan), effectiveOrientation_(EffectiveOrientation(plan))

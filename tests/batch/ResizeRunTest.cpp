@@ -4,7 +4,6 @@
 #include "batch/RunRecord.h"
 #include "batch/ResizeRun.h"
 #include "imaging/ColourProfile.h"
-#include "imaging/ReduceBitmap.h"
 #include "codecs/Files.h"
 #include "codecs/TJPEGImage.h"
 #include "tests/support/TestSupport.h"
@@ -520,11 +519,10 @@ TEST(ResizeRun, StreamedReductionMatchesTheWholePicture)
         TJPEGImage jpeg;
         jpeg.loadFromFile(path);
         const OutputSize size = TargetFor(jpeg.width(), jpeg.height(), model.target());
-        Raster24 source, destination;
+        Raster24 source;
         jpeg.decodeInto(source);
-        destination.setWidth(size.width);
-        destination.setHeight(size.height);
-        ReduceBitmap(source, destination, c.sharpen);
+        source.make24Bit();
+        Raster24 destination = test::SlowReduced(source, size.width, size.height, c.sharpen);
         jpeg.takeRaster(destination);
         jpeg.setEncodeQuality(75);
         EXPECT_TRUE(streamed == jpeg.encodedBytes()) << c.w << "x" << c.h;

@@ -1,6 +1,6 @@
 #include "imaging/Orient.h"
-#include "imaging/ReduceBitmap.h"
 #include "imaging/Reduction.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -34,6 +34,7 @@ bool SamePixels(const Raster24& a, const Raster24& b)
 // must give exactly what turning the whole picture first and reducing it gives.
 TEST(Reduction, StreamedOrientationsEqualTurningFirst)
 {
+    if (!test::HaveExtendedPrecision()) GTEST_SKIP() << "the plain reduction needs 80-bit long double";
     std::mt19937 rng(2024);
     const int sizes[][4] = {{37, 23, 9, 5},  {23, 37, 5, 9},  {64, 48, 13, 7}, {5, 300, 3, 4},
                             {300, 5, 4, 3},  {41, 41, 40, 2}, {16, 9, 16, 9},  {10, 7, 30, 30},
@@ -45,11 +46,9 @@ TEST(Reduction, StreamedOrientationsEqualTurningFirst)
                 Raster24 stored = Noise(s[0], s[1], rng);
                 Raster24 upright = Orient(stored, orientation);
                 Raster24 expected, got;
-                expected.setWidth(s[2]);
-                expected.setHeight(s[3]);
                 std::string expectedError, gotError;
                 try {
-                    ReduceBitmap(upright, expected, sharpen);
+                    expected = test::SlowReduced(upright, s[2], s[3], sharpen);
                 } catch (const std::exception& e) {
                     expectedError = e.what();
                 }

@@ -1,6 +1,10 @@
 #include "tests/support/TestSupport.h"
 
+#include "base/Errors.h"
+
 #include <algorithm>
+#include <cfloat>
+#include <utility>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -300,6 +304,44 @@ std::vector<std::uint8_t> MakeHeifGrid(const std::vector<std::uint8_t>& heic, in
     for (int k = 0; k < (tiles == GridTiles::CopyEach ? cells : 1); ++k) data = data + hevc;
     const std::size_t head = file(0).size() + 8;
     return file(static_cast<std::uint32_t>(head)) + IsoBox("mdat", data);
+}
+
+bool HaveExtendedPrecision() { return LDBL_MANT_DIG == 64; }
+
+Raster24 SlowReduced(const Raster24& source, int width, int height, bool sharpen)
+{
+    const int sw = source.width(), sh = source.height();
+    if (sw <= width && sh <= height) return source;
+    if (width == 0 || height == 0) throw EZeroDivide();
+    const float xs = static_cast<float>(1.0L / (static_cast<long double>(width) / sw));
+    const float ys = static_cast<float>(1.0L / (static_cast<long double>(height) / sh));
+    const auto bx = [&](int k) { return static_cast<int>(static_cast<long double>(k) * xs); };
+    const auto by = [&](int k) { return static_cast<int>(static_cast<long double>(k) * ys); };
+    for (int i = 0; i < width; ++i)
+        if (bx(i + 1) == bx(i)) throw EDivByZero();
+    for (int j = 0; j < height; ++j)
+        if (by(j + 1) == by(j)) throw EDivByZero();
+    Raster24 out;
+    out.reset(width, height, PixelFormat::Bgr24, 0);
+    for (int j = 0; j < height; ++j)
+        for (int i = 0; i < width; ++i)
+            for (int c = 0; c < 3; ++c) {
+                std::uint64_t sum = 0;
+                for (int y = by(j); y < by(j + 1); ++y)
+                    for (int x = bx(i); x < bx(i + 1); ++x) sum += source.scanLine(y)[3 * x + c];
+                const std::uint64_t n = std::uint64_t(bx(i + 1) - bx(i)) * (by(j + 1) - by(j));
+                out.scanLine(j)[3 * i + c] =
+                    static_cast<std::uint8_t>(n > 2047 ? (sum + n / 2) / n : (sum * (65535 / n)) >> 16);
+            }
+    if (!sharpen || height < 3) return out;
+    for (int y = 1; y < height - 1; ++y)
+        for (int x = 1; x < width - 1; ++x)
+            for (int c = 0; c < 3; ++c) {
+                const auto at = [&](int dx, int dy) { return int(std::as_const(out).scanLine(y + dy)[3 * (x + dx) + c]); };
+                const int t = at(-1, -1) + at(1, -1) + at(-1, 1) + at(1, 1) - 12 * at(0, 0);
+                out.scanLine(y)[3 * x + c] = static_cast<std::uint8_t>(std::clamp(t / -8, 0, 255));
+            }
+    return out;
 }
 
 }  // namespace pictavo::test

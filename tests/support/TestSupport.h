@@ -1,6 +1,8 @@
 // Helpers shared by the tests: scratch folders and the outside test corpus.
 #pragma once
 
+#include "imaging/Raster24.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -93,5 +95,14 @@ std::vector<std::uint8_t> MakeBmp(const BmpFields& fields);
 enum class GridTiles { OneItem, ItemEach, CopyEach };
 std::vector<std::uint8_t> MakeHeifGrid(const std::vector<std::uint8_t>& heic, int columns, int rows, std::uint32_t tileSide,
                                        std::uint32_t width, std::uint32_t height, GridTiles tiles);
+
+// The reduction written plainly from its rules, pixel by pixel, to check the
+// streaming one against: boxes from the single-precision scale, fixed-point
+// averages for boxes of up to 2,047 pixels and exact ones above, then the
+// sharpening filter on results of 3 rows or more. A picture no larger than
+// the target is copied. Raises what a run raises for a target side of 0 or
+// an empty box. Needs 80-bit long double (HaveExtendedPrecision).
+Raster24 SlowReduced(const Raster24& source, int width, int height, bool sharpen);
+bool HaveExtendedPrecision();
 
 }  // namespace pictavo::test

@@ -1,11 +1,10 @@
 #include "base/Errors.h"
-#include "imaging/BoxReducer.h"
-#include "imaging/ReduceBitmap.h"
+#include "imaging/Reduction.h"
 #include "imaging/Sharpen.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <cfloat>
 #include <random>
 #include <vector>
 
@@ -31,23 +30,21 @@ std::vector<std::vector<int>> Channel(const Raster24& r, int c = 0)
     return out;
 }
 
-Raster24 Destination(int w, int h)
+// `source` reduced to w x h as a run reduces it, row by row.
+Raster24 Reduced(const Raster24& source, int w, int h, bool sharpen = false)
 {
-    Raster24 d;
-    d.setWidth(w);
-    d.setHeight(h);
-    return d;
+    Reduction reduction({.width = source.width(), .height = source.height(), .targetWidth = w, .targetHeight = h,
+                         .sharpen = sharpen});
+    for (int r = 0; r < source.height() && !reduction.done(); ++r) reduction.addRow(source.scanLine(r));
+    return reduction.finish();
 }
 
 std::vector<int> Reduce1D(const std::vector<int>& row, int to)
 {
-    Raster24 src = Gray({row});
-    Raster24 dst = Destination(to, 1);
-    ReduceBitmap(src, dst, false);
-    return Channel(dst)[0];
+    return Channel(Reduced(Gray({row}), to, 1))[0];
 }
 
-TEST(ReduceBitmap, WorkedExamples)
+TEST(BoxReduction, WorkedExamples)
 {
     EXPECT_EQ(Reduce1D({10, 20, 30, 40, 50}, 2), (std::vector<int>{14, 39}));
 
@@ -64,7 +61,7 @@ TEST(ReduceBitmap, WorkedExamples)
     EXPECT_EQ(narrow[999], (100 * (65535 / 2)) >> 16);
 }
 
-TEST(ReduceBitmap, BoxWidthsFollowTheSinglePrecisionScale)
+TEST(BoxReduction, BoxWidthsFollowTheSinglePrecisionScale)
 {
     // On a row alternating 0 and 250 each box's output depends on where it
     // starts and how wide it is, so the first outputs pin the widths down.
@@ -86,7 +83,7 @@ TEST(ReduceBitmap, BoxWidthsFollowTheSinglePrecisionScale)
     check(3000, 800, {3, 4, 4, 4, 3, 4, 4, 4});
 }
 
-TEST(ReduceBitmap, LastColumnIgnoredOnlyWhenTheScaleRoundsDown)
+TEST(BoxReduction, LastColumnIgnoredOnlyWhenTheScaleRoundsDown)
 {
     struct Case { int from, to; bool lastRead; };
     for (const Case& c : {Case{1024, 800, false}, Case{10, 3, false}, Case{3000, 800, true}}) {
@@ -96,32 +93,26 @@ TEST(ReduceBitmap, LastColumnIgnoredOnlyWhenTheScaleRoundsDown)
     }
 }
 
-TEST(ReduceBitmap, NoEnlargementCopiesTheSource)
+TEST(BoxReduction, NoEnlargementCopiesTheSource)
 {
     struct Case { int dw, dh; };
     for (const Case& c : {Case{4, 3}, Case{10, 10}}) {
         Raster24 src = Gray({{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10, 11, 12}});
-        Raster24 dst = Destination(c.dw, c.dh);
-        ReduceBitmap(src, dst, true);
+        const Raster24 dst = Reduced(src, c.dw, c.dh, true);
         EXPECT_EQ(dst.width(), 4);
         EXPECT_EQ(dst.height(), 3);
         EXPECT_EQ(Channel(dst), Channel(src));
     }
 }
 
-TEST(ReduceBitmap, EqualInOneAxisStillAveragesAndDarkens)
+TEST(BoxReduction, EqualInOneAxisStillAveragesAndDarkens)
 {
-    Raster24 src = Gray({{50, 60}, {70, 80}, {90, 100}});
-    Raster24 dst = Destination(2, 1);
-    ReduceBitmap(src, dst, false);
-    EXPECT_EQ(Channel(dst)[0], (std::vector<int>{(210 * 21845) >> 16, (240 * 21845) >> 16}));
-    Raster24 one = Gray({{7}, {7}});
-    Raster24 d1 = Destination(1, 1);
-    ReduceBitmap(one, d1, false);
-    EXPECT_EQ(Channel(d1)[0][0], 6);
+    EXPECT_EQ(Channel(Reduced(Gray({{50, 60}, {70, 80}, {90, 100}}), 2, 1))[0],
+              (std::vector<int>{(210 * 21845) >> 16, (240 * 21845) >> 16}));
+    EXPECT_EQ(Channel(Reduced(Gray({{7}, {7}}), 1, 1))[0][0], 6);
 }
 
-TEST(ReduceBitmap, UniformValuesKeepTheirBrightnessInBigBoxes)
+TEST(BoxReduction, UniformValuesKeepTheirBrightnessInBigBoxes)
 {
     // Boxes of up to 2,047 pixels keep the fixed-point rule and come out a
     // little darker; larger boxes take the exact average.
@@ -139,10 +130,8 @@ TEST(ReduceBitmap, UniformValuesKeepTheirBrightnessInBigBoxes)
         {9, 3, 3, 1, 0, 0},
     };
     for (const Case& c : cases) {
-        Raster24 src = Gray(std::vector<std::vector<int>>(c.sh, std::vector<int>(c.sw, c.value)));
-        Raster24 dst = Destination(c.dw, c.dh);
-        ReduceBitmap(src, dst, false);
-        for (const auto& row : Channel(dst, 2))
+        const Raster24 src = Gray(std::vector<std::vector<int>>(c.sh, std::vector<int>(c.sw, c.value)));
+        for (const auto& row : Channel(Reduced(src, c.dw, c.dh), 2))
             for (int v : row) EXPECT_EQ(v, c.expected) << c.sw << "x" << c.sh << " -> " << c.dw << "x" << c.dh;
     }
 }
@@ -151,45 +140,21 @@ TEST(BoxReducer, BoxSumsBeyondThirtyTwoBitsAverageExactly)
 {
     // 17,000 x 1,000 pixels of 255 in one box: the sum passes 2^32.
     const std::vector<std::uint8_t> row(3 * 17000, 255);
-    Raster24 dst = Destination(1, 1);
-    dst.make24Bit();
-    BoxReducer reducer(dst, 17000, 1000);
-    while (!reducer.done()) reducer.addRow(row.data());
+    Reduction reduction({.width = 17000, .height = 1000, .targetWidth = 1, .targetHeight = 1});
+    while (!reduction.done()) reduction.addRow(row.data());
+    const Raster24 dst = reduction.finish();
     EXPECT_EQ(dst.scanLine(0)[0], 255);
     EXPECT_EQ(dst.scanLine(0)[2], 255);
 }
 
-TEST(ReduceBitmap, ErrorsComeBeforeAnyPixelIsWritten)
+TEST(BoxReduction, ImpossibleBoxesAreRefusedBeforeAnyRow)
 {
     Raster24 src;
     src.reset(1, 2000, PixelFormat::Bgr24, 0);
-    Raster24 dst = Destination(0, 600);
-    EXPECT_THROW(ReduceBitmap(src, dst, false), EZeroDivide);
-
+    EXPECT_THROW(Reduced(src, 0, 600), EZeroDivide);
     // Larger in one axis, smaller in the other: empty boxes.
-    Raster24 s2;
-    s2.reset(2, 10, PixelFormat::Bgr24, 0);
-    Raster24 d2 = Destination(4, 5);
-    d2.make24Bit();
-    try {
-        ReduceBitmap(s2, d2, false);
-        FAIL();
-    } catch (const EDivByZero& e) {
-        EXPECT_STREQ(e.what(), "Division by zero");
-    }
-    EXPECT_EQ(Channel(d2)[0][0], 255);
-}
-
-TEST(ReduceBitmap, ConvertsBothRastersToTwentyFourBit)
-{
-    Raster24 src;
-    src.reset(4, 4, PixelFormat::Indexed8, 1);
-    src.setPalette({{0, 0, 0, 0}, {40, 40, 40, 0}});
-    Raster24 dst = Destination(2, 2);
-    ReduceBitmap(src, dst, false);
-    EXPECT_TRUE(src.is24Bit());
-    EXPECT_TRUE(dst.is24Bit());
-    EXPECT_EQ(Channel(dst)[1][1], 39);
+    src.reset(2, 10, PixelFormat::Bgr24, 0);
+    EXPECT_EQ(test::ErrorOf([&] { Reduced(src, 4, 5); }), "Division by zero");
 }
 
 TEST(Sharpen, WorkedExamples)
@@ -229,47 +194,15 @@ TEST(Sharpen, OnlyReducedImagesOfThreeRowsOrMore)
         {10, 200, 10, 200, 10, 200}, {200, 10, 200, 10, 200, 10}};
     struct Case { int dw, dh; bool changes; };
     for (const Case& c : {Case{3, 2, false}, Case{2, 3, false}, Case{5, 5, true}}) {
-        Raster24 a = Gray(pattern), b = Gray(pattern);
-        Raster24 plain = Destination(c.dw, c.dh), sharp = Destination(c.dw, c.dh);
-        ReduceBitmap(a, plain, false);
-        ReduceBitmap(b, sharp, true);
-        EXPECT_EQ(Channel(plain) != Channel(sharp), c.changes) << c.dw << "x" << c.dh;
+        const Raster24 picture = Gray(pattern);
+        EXPECT_EQ(Channel(Reduced(picture, c.dw, c.dh)) != Channel(Reduced(picture, c.dw, c.dh, true)), c.changes)
+            << c.dw << "x" << c.dh;
     }
 }
 
-// Plain, slow versions written straight from the rules, for cross-checking.
-std::vector<std::vector<int>> SlowReduce(const std::vector<std::vector<int>>& src, int dw, int dh)
+TEST(BoxReduction, MatchesPlainVersionOverManySizes)
 {
-    const int sw = static_cast<int>(src[0].size()), sh = static_cast<int>(src.size());
-    const float xs = static_cast<float>(1.0L / (static_cast<long double>(dw) / sw));
-    const float ys = static_cast<float>(1.0L / (static_cast<long double>(dh) / sh));
-    auto bx = [&](int k) { return static_cast<int>(static_cast<long double>(k) * xs); };
-    auto by = [&](int k) { return static_cast<int>(static_cast<long double>(k) * ys); };
-    std::vector<std::vector<int>> out(dh, std::vector<int>(dw));
-    for (int j = 0; j < dh; ++j)
-        for (int i = 0; i < dw; ++i) {
-            int sum = 0;
-            for (int y = by(j); y < by(j + 1); ++y)
-                for (int x = bx(i); x < bx(i + 1); ++x) sum += src[y][x];
-            const int n = (bx(i + 1) - bx(i)) * (by(j + 1) - by(j));
-            out[j][i] = n > 2047 ? (sum + n / 2) / n : (sum * (65535 / n)) >> 16;
-        }
-    return out;
-}
-
-void SlowSharpen(std::vector<std::vector<int>>& p)
-{
-    const int h = static_cast<int>(p.size()), w = static_cast<int>(p[0].size());
-    for (int y = 1; y < h - 1; ++y)
-        for (int x = 1; x < w - 1; ++x) {
-            const int t = p[y - 1][x - 1] + p[y - 1][x + 1] + p[y + 1][x - 1] + p[y + 1][x + 1] - 12 * p[y][x];
-            p[y][x] = std::clamp(t / -8, 0, 255);
-        }
-}
-
-TEST(ReduceBitmap, MatchesPlainVersionOverManySizes)
-{
-    if (LDBL_MANT_DIG != 64) GTEST_SKIP() << "the plain version needs 80-bit long double";
+    if (!test::HaveExtendedPrecision()) GTEST_SKIP() << "the plain version needs 80-bit long double";
     std::mt19937 rng(12345);
     std::uniform_int_distribution<int> byte(0, 255);
     // Random sizes, then bands taller than 257 rows, whose column sums need 32 bits.
@@ -288,13 +221,9 @@ TEST(ReduceBitmap, MatchesPlainVersionOverManySizes)
         for (auto& row : pixels)
             for (int& v : row) v = byte(rng);
         const bool sharpen = round % 2 == 1;
-        std::vector<std::vector<int>> expected = SlowReduce(pixels, dw, dh);
-        if (sharpen && dh >= 3) SlowSharpen(expected);
-
-        Raster24 src = Gray(pixels);
-        Raster24 dst = Destination(dw, dh);
-        ReduceBitmap(src, dst, sharpen);
-        ASSERT_EQ(Channel(dst, 1), expected) << sw << "x" << sh << " -> " << dw << "x" << dh;
+        const Raster24 src = Gray(pixels);
+        ASSERT_EQ(Channel(Reduced(src, dw, dh, sharpen), 1), Channel(test::SlowReduced(src, dw, dh, sharpen), 1))
+            << sw << "x" << sh << " -> " << dw << "x" << dh;
     }
 }
 
