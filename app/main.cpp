@@ -15,7 +15,7 @@ int main(int argc, char** argv)
     mainForm.setAboutForm(&aboutForm);
     mainForm.restoreSettings();
     mainForm.show();
-    mainForm.Button6->setFocus();
+    mainForm.ChooseFolderButton->setFocus();
     app.exec();
     mainForm.saveSettings();
     return 0;

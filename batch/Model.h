@@ -34,8 +34,6 @@ inline constexpr std::array<const char*, 6> SizeCaptions = {
     "999 x 750", "800 x 600", "640 x 480", "480 x 360", "320 x 240", "160 x 120",
 };
 inline constexpr std::array<int, 5> QualityPresets = {90, 75, 60, 50, 30};
-inline constexpr std::array<const char*, 5> QualityCaptions = {"90%", "75%", "60%", "50%", "30%"};
-inline constexpr std::array<const char*, 2> FormatCaptions = {"JPG  -> JPG", "BMP -> JPG"};
 // The series the outputs are numbered after unless named otherwise.
 inline constexpr const char* DefaultSeries = "RurOdi";
 // As large as any camera makes.

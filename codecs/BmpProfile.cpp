@@ -1,13 +1,12 @@
 #include "codecs/BmpProfile.h"
 
+#include "codecs/BmpReader.h"
 #include "codecs/ByteStream.h"
 #include "imaging/ColourProfile.h"
 
 namespace pictavo {
 namespace {
 
-constexpr std::size_t FileHeaderSize = 14;
-constexpr std::uint32_t V5HeaderSize = 124;
 // Offsets inside the version 5 header.
 constexpr std::size_t ColourSpaceType = 56;
 constexpr std::size_t ProfileData = 112;  // counted from the header's start
@@ -20,10 +19,10 @@ constexpr auto U32 = LittleEndian32;
 
 ProfilePlace EmbeddedBitmapProfilePlace(const std::uint8_t* file, std::size_t size)
 {
-    if (size < FileHeaderSize + V5HeaderSize) return {};
-    const std::uint8_t* header = file + FileHeaderSize;
-    if (U32(header) < V5HeaderSize || U32(header + ColourSpaceType) != ProfileEmbedded) return {};
-    return {FileHeaderSize + std::uint64_t(U32(header + ProfileData)), U32(header + ProfileSize)};
+    if (size < BitmapFileHeaderSize + BitmapV5HeaderSize) return {};
+    const std::uint8_t* header = file + BitmapFileHeaderSize;
+    if (U32(header) < BitmapV5HeaderSize || U32(header + ColourSpaceType) != ProfileEmbedded) return {};
+    return {BitmapFileHeaderSize + std::uint64_t(U32(header + ProfileData)), U32(header + ProfileSize)};
 }
 
 std::vector<std::uint8_t> EmbeddedBitmapProfile(const std::uint8_t* file, std::size_t size)

@@ -19,11 +19,8 @@ namespace pictavo {
 namespace {
 
 // File header.
-constexpr std::size_t FileHeaderSize = 14;
 constexpr std::uint16_t Signature = 0x4D42;  // "BM"
-// Info header fields, as offsets into the header.
-constexpr std::size_t CoreHeaderSize = 12;
-constexpr std::size_t InfoHeaderSize = 40;
+// Info header fields, as offsets into the header (its size: BmpReader.h).
 constexpr std::size_t KeptHeaderBytes = 56;  // through the masks of larger headers
 constexpr std::size_t MinimumHeaderSize = 16;  // the shortest OS/2 2.x header
 constexpr std::size_t WidthAt = 4, HeightAt = 8, PlanesAt = 12, BitCountAt = 14, CompressionAt = 16,
@@ -138,17 +135,17 @@ struct Layout {
 
 Layout ReadLayout(Input& in)
 {
-    std::uint8_t fileHeader[FileHeaderSize];
-    in.readExactly(fileHeader, FileHeaderSize);
+    std::uint8_t fileHeader[BitmapFileHeaderSize];
+    in.readExactly(fileHeader, BitmapFileHeaderSize);
     if (U16(fileHeader) != Signature) NotValid();
     // The pixel data offset (bytes 10 to 13) is not used: the pixels follow the colour table.
 
     std::uint8_t header[KeptHeaderBytes] = {};
     in.readExactly(header, 4);
     const std::uint32_t headerSize = U32(header);
-    const bool core = headerSize == CoreHeaderSize;
+    const bool core = headerSize == BitmapCoreHeaderSize;
     if (core) {
-        std::uint8_t rest[CoreHeaderSize - 4];
+        std::uint8_t rest[BitmapCoreHeaderSize - 4];
         in.readExactly(rest, sizeof rest);
         // Rebuilt as an info header: unsigned 16-bit sizes, always bottom-up.
         std::memset(header, 0, sizeof header);
@@ -173,7 +170,7 @@ Layout ReadLayout(Input& in)
 
     ChannelMasks masks;
     const bool masked = compression == BitFields && (bits == 16 || bits == 32);
-    if (masked && headerSize == InfoHeaderSize) {
+    if (masked && headerSize == BitmapInfoHeaderSize) {
         std::uint8_t m[MaskBytes];
         in.readExactly(m, MaskBytes);
         masks = {U32(m), U32(m + 4), U32(m + 8)};

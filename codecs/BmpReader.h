@@ -14,6 +14,13 @@
 
 namespace pictavo {
 
+// The sizes of a bitmap's headers: the file header, then the info header
+// whose first four bytes give its own size, which says its version.
+inline constexpr std::size_t BitmapFileHeaderSize = 14;
+inline constexpr std::uint32_t BitmapCoreHeaderSize = 12;  // OS/2 1.x: 16-bit sides
+inline constexpr std::uint32_t BitmapInfoHeaderSize = 40;
+inline constexpr std::uint32_t BitmapV5HeaderSize = 124;
+
 // Loads the file at `path` into `raster`. On failure the raster is left as it
 // was and the message is one of "Cannot open file <shownName>", "Stream read
 // error", "Bitmap image is not valid" or "Out of memory". An empty file

@@ -17,6 +17,14 @@ inline std::uint32_t BigEndian32(const std::uint8_t* p)
 {
     return std::uint32_t(BigEndian16(p)) << 16 | BigEndian16(p + 2);
 }
+// A big-endian number of `bytes` bytes, as sizes a file declares: 0 to 8
+// (of more, the last 8 count).
+inline std::uint64_t BigEndianOfSize(const std::uint8_t* p, int bytes)
+{
+    std::uint64_t value = 0;
+    for (int i = 0; i < bytes; ++i) value = value << 8 | p[i];
+    return value;
+}
 
 class ByteStream {
 public:

@@ -11,7 +11,6 @@
 namespace pictavo {
 namespace {
 
-constexpr std::size_t ExifHeaderSize = 6;  // "Exif\0\0"
 constexpr std::size_t TiffHeaderSize = 8;
 constexpr std::size_t DirectoryEntrySize = 12;
 constexpr std::uint16_t OrientationTag = 0x0112;
@@ -28,10 +27,26 @@ struct Tiff {
 
 }  // namespace
 
+bool HasExifPrefix(const std::uint8_t* data, std::size_t size)
+{
+    return size >= ExifPrefix.size() && std::memcmp(data, ExifPrefix.data(), ExifPrefix.size()) == 0;
+}
+
 int ExifOrientation(const std::uint8_t* payload, std::size_t size)
 {
-    if (size < ExifHeaderSize + TiffHeaderSize || std::memcmp(payload, "Exif\0\0", ExifHeaderSize) != 0) return 1;
-    Tiff tiff{payload + ExifHeaderSize, size - ExifHeaderSize, false};
+    if (!HasExifPrefix(payload, size)) return 1;
+    return TiffOrientation(payload + ExifPrefix.size(), size - ExifPrefix.size());
+}
+
+int EitherExifOrientation(const std::uint8_t* data, std::size_t size)
+{
+    return HasExifPrefix(data, size) ? ExifOrientation(data, size) : TiffOrientation(data, size);
+}
+
+int TiffOrientation(const std::uint8_t* block, std::size_t size)
+{
+    if (size < TiffHeaderSize) return 1;
+    Tiff tiff{block, size, false};
     if (tiff.data[0] == 'M' && tiff.data[1] == 'M') tiff.bigEndian = true;
     else if (!(tiff.data[0] == 'I' && tiff.data[1] == 'I')) return 1;
     if (tiff.u16(2) != 42) return 1;
@@ -56,7 +71,7 @@ namespace jpeg {
 int SavedOrientation(const jpeg_decompress_struct& cinfo)
 {
     for (jpeg_saved_marker_ptr m = cinfo.marker_list; m != nullptr; m = m->next)
-        if (m->marker == JPEG_APP0 + 1 && m->data_length >= 6 && std::equal(m->data, m->data + 6, "Exif\0\0"))
+        if (m->marker == JPEG_APP0 + 1 && HasExifPrefix(m->data, m->data_length))
             return ExifOrientation(m->data, m->data_length);
     return 1;
 }

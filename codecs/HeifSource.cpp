@@ -123,10 +123,10 @@ std::uint64_t LargestHevcPicture(const std::vector<std::uint8_t>& bytes)
         const int arrays = bytes[p++];
         for (int a = 0; a < arrays && p + 3 <= end; ++a) {
             const int type = bytes[p] & 0x3F;
-            const int count = bytes[p + 1] << 8 | bytes[p + 2];
+            const int count = BigEndian16(&bytes[p + 1]);
             p += 3;
             for (int n = 0; n < count && p + 2 <= end; ++n) {
-                const std::size_t length = std::size_t(bytes[p]) << 8 | bytes[p + 1];
+                const std::size_t length = BigEndian16(&bytes[p]);
                 p += 2;
                 if (p + length > end) break;
                 if (type == SpsType) largest = std::max(largest, SpsPixels(&bytes[p], length));
@@ -230,8 +230,8 @@ std::uint64_t LargestAv1Picture(const std::vector<std::uint8_t>& bytes)
             const auto field = [&](int width) -> std::optional<std::uint64_t> {
                 if (width != 0 && width != 4 && width != 8) return std::nullopt;
                 if (p + static_cast<std::size_t>(width) > end) return std::nullopt;
-                std::uint64_t value = 0;
-                for (int i = 0; i < width; ++i) value = value << 8 | bytes[p++];
+                const std::uint64_t value = BigEndianOfSize(&bytes[p], width);
+                p += static_cast<std::size_t>(width);
                 return value;
             };
             std::uint64_t count = 0;

@@ -15,7 +15,7 @@ public:
         header_.orientation = jpeg_.orientation();
         header_.gray = jpeg_.gray();
         header_.iccProfile = jpeg_.iccProfile();
-        header_.progressive = jpeg_.progressiveOutput();
+        header_.progressive = jpeg_.multiScan();
         header_.decodeMemory = jpeg_.decodeMemory();
         header_.decodeCost = jpeg_.decodeCost();
         header_.workFollowsData = true;

@@ -144,9 +144,7 @@ int Orientation(const std::vector<std::uint8_t>& bytes)
         if (std::memcmp(type, "IDAT", 4) == 0) break;  // eXIf comes before the data
         if (std::memcmp(type, "eXIf", 4) == 0) {
             const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>({length, Read, bytes.size() - at - 8}));
-            std::vector<std::uint8_t> block{'E', 'x', 'i', 'f', 0, 0};
-            block.insert(block.end(), type + 4, type + 4 + n);
-            return ExifOrientation(block.data(), block.size());
+            return TiffOrientation(type + 4, n);
         }
         at += 12 + static_cast<std::size_t>(length);
     }

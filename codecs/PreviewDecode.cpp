@@ -22,9 +22,8 @@ namespace {
 constexpr int ScaleDenominator = 8;  // libjpeg scales by n/8, n = 1 ... 8 here
 
 // Bitmap header fields, for the size alone.
-constexpr std::size_t BitmapInfoSizeOffset = 14;
-constexpr std::size_t BitmapWidthOffset = 18;
-constexpr std::uint32_t CoreHeaderSize = 12;
+constexpr std::size_t BitmapInfoSizeOffset = BitmapFileHeaderSize;
+constexpr std::size_t BitmapWidthOffset = BitmapFileHeaderSize + 4;
 
 // The fitted scale of a w x h picture in the room, at most 1.
 double FitScale(int w, int h, int roomWidth, int roomHeight)
@@ -133,10 +132,11 @@ void ReportBitmapSize(const std::string& path, const PreviewCallbacks& callbacks
     std::uint8_t header[26] = {};
     // Opened as every picture is: a FIFO named .bmp must not hold the preview.
     const FileDescriptor fd = OpenRegularFile(path, path);
-    if (ReadUpTo(fd.get(), header, sizeof header) != sizeof header || header[0] != 'B' || header[1] != 'M') return;
+    if (ReadUpTo(fd.get(), header, sizeof header) != sizeof header || KindOfContent(header, sizeof header) != &BitmapKind())
+        return;
     const auto u16 = [&](std::size_t at) { return LittleEndian16(header + at); };
     const auto i32 = [&](std::size_t at) { return static_cast<std::int32_t>(LittleEndian32(header + at)); };
-    const bool core = u16(BitmapInfoSizeOffset) == CoreHeaderSize;
+    const bool core = u16(BitmapInfoSizeOffset) == BitmapCoreHeaderSize;
     const std::int64_t w = core ? u16(BitmapWidthOffset) : i32(BitmapWidthOffset);
     const std::int64_t h = core ? u16(BitmapWidthOffset + 2) : std::abs(std::int64_t(i32(BitmapWidthOffset + 4)));
     if (w > 0 && h > 0 && w <= MaxPictureSide && h <= MaxPictureSide) callbacks.sized(int(w), int(h));

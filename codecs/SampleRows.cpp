@@ -1,5 +1,7 @@
 #include "codecs/SampleRows.h"
 
+#include "codecs/ByteStream.h"
+
 #include <algorithm>
 
 namespace pictavo {
@@ -8,7 +10,7 @@ namespace {
 unsigned Sample(const std::uint8_t* p, const SampleLayout& layout)
 {
     if (layout.bytesPerSample == 1) return *p;
-    return layout.bigEndian ? unsigned(p[0]) << 8 | p[1] : unsigned(p[1]) << 8 | p[0];
+    return layout.bigEndian ? BigEndian16(p) : LittleEndian16(p);
 }
 
 // round((colour * alpha + background * (max - alpha)) / max), to 8 bits:

@@ -96,7 +96,7 @@ void EncodeRows(const EncoderPicture& picture, int quality, bool progressive, co
     if (progressive) jpeg_simple_progression(&c.cinfo);
     jpeg_start_compress(&c.cinfo, TRUE);
     if (metadata) {
-        WriteApp1(&c.cinfo, std::string("Exif\0\0", 6), metadata->exif);
+        WriteApp1(&c.cinfo, std::string(ExifPrefix), metadata->exif);
         WriteApp1(&c.cinfo, std::string("http://ns.adobe.com/xap/1.0/\0", 29), metadata->xmp);
     }
     while (c.cinfo.next_scanline < c.cinfo.image_height) {
@@ -200,8 +200,8 @@ JpegDefaults& JPEGDefaults()
 
 TJPEGImage::TJPEGImage()
     : quality_(JPEGDefaults().quality),
-      progressive_(JPEGDefaults().progressiveOutput),
-      palette_(JPEGDefaults().paletteOutput)
+      writesProgressive_(JPEGDefaults().progressiveOutput),
+      decodesToPalette_(JPEGDefaults().decodesToPalette)
 {
 }
 
@@ -280,10 +280,10 @@ void TJPEGImage::readHeader()
     data_.width = static_cast<int>(d.cinfo.image_width);
     data_.height = static_cast<int>(d.cinfo.image_height);
     data_.gray = d.cinfo.jpeg_color_space == JCS_GRAYSCALE;
-    progressive_ = jpeg_has_multiple_scans(&d.cinfo);
-    data_.multiScan = progressive_;
+    data_.multiScan = jpeg_has_multiple_scans(&d.cinfo);
+    writesProgressive_ = data_.multiScan;
     data_.decodeCost = DecodeCost(d.cinfo);
-    const int bits = palette_ || d.cinfo.out_color_space == JCS_GRAYSCALE ? 8 : 24;
+    const int bits = decodesToPalette_ || d.cinfo.out_color_space == JCS_GRAYSCALE ? 8 : 24;
     data_.streamDecodeMemory = DecodeMemory(d.cinfo, bits, false);
     data_.orientation = jpeg::SavedOrientation(d.cinfo);
 }
@@ -400,7 +400,7 @@ void TJPEGImage::run(RowTarget& target, bool wholeRaster)
     const bool grey = !cmyk && d.cinfo.out_color_space == JCS_GRAYSCALE;
     // Only colour pictures asked for in a palette go through the library's
     // quantizer; grey ones are dithered to their levels by GreyRows.
-    const bool quantized = !cmyk && !grey && palette_;
+    const bool quantized = !cmyk && !grey && decodesToPalette_;
     if (quantized) {
         d.cinfo.quantize_colors = TRUE;
         d.cinfo.desired_number_of_colors = PaletteColours;
@@ -496,11 +496,11 @@ void TJPEGImage::encode()
     }
     std::vector<std::uint8_t> bytes;
     if (raster_.is24Bit()) {
-        EncodeRows(PictureOf(raster_), quality_, progressive_, nullptr, bytes);
+        EncodeRows(PictureOf(raster_), quality_, writesProgressive_, nullptr, bytes);
     } else {
         Raster24 converted = raster_;
         converted.make24Bit();
-        EncodeRows(PictureOf(converted), quality_, progressive_, nullptr, bytes);
+        EncodeRows(PictureOf(converted), quality_, writesProgressive_, nullptr, bytes);
     }
     data_.width = raster_.width();
     data_.height = raster_.height();

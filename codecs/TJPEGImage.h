@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace pictavo {
@@ -38,12 +39,12 @@ struct TJPEGData {
     bool multiScan = false;  // progressive, or sequential in several scans
 };
 
-// Copied into every new TJPEGImage. Start-up sets paletteOutput from the
+// Copied into every new TJPEGImage. Start-up sets decodesToPalette from the
 // display; nothing else changes them.
 struct JpegDefaults {
     std::uint8_t quality = 90;
     bool progressiveOutput = false;
-    bool paletteOutput = false;
+    bool decodesToPalette = false;
 };
 JpegDefaults& JPEGDefaults();
 
@@ -79,6 +80,7 @@ public:
     int width() const;
     int height() const;
     bool gray() const { return data_.gray; }
+    bool multiScan() const { return data_.multiScan; }
     int orientation() const { return data_.orientation; }
     std::uint64_t decodeCost() const { return data_.decodeCost; }
     // The ICC profile the decoded rows are in; empty when they are sRGB, as
@@ -98,10 +100,14 @@ public:
 
     std::uint8_t encodeQuality() const { return quality_; }
     void setEncodeQuality(std::uint8_t quality);
-    bool progressiveOutput() const { return progressive_; }
-    void setProgressiveOutput(bool on) { progressive_ = on; }
-    bool paletteOutput() const { return palette_; }
-    void setPaletteOutput(bool on) { palette_ = on; }
+    // Whether the picture is encoded progressive; one that was read is
+    // written again the way it was stored.
+    bool progressiveOutput() const { return writesProgressive_; }
+    void setProgressiveOutput(bool on) { writesProgressive_ = on; }
+    // Whether a colour picture is decoded through the library's quantizer
+    // into a palette of PaletteColours, for screens of 256 colours.
+    bool decodesToPalette() const { return decodesToPalette_; }
+    void setDecodesToPalette(bool on) { decodesToPalette_ = on; }
 
     // The datastream, encoding the picture first when there is none.
     const std::vector<std::uint8_t>& encodedBytes();
@@ -138,13 +144,21 @@ private:
     Raster24 raster_;
     bool hasRaster_ = false;
     std::uint8_t quality_;
-    bool progressive_;
-    bool palette_;
+    bool writesProgressive_;
+    bool decodesToPalette_;
     DecodeWarnings warnings_;
 };
 
-// The EXIF orientation in an APP1 marker's payload ("Exif\0\0" and a TIFF
+// What EXIF in a JPEG's APP1 marker starts with, before its TIFF block.
+inline constexpr std::string_view ExifPrefix{"Exif\0\0", 6};
+bool HasExifPrefix(const std::uint8_t* data, std::size_t size);
+
+// The EXIF orientation in an APP1 marker's payload (ExifPrefix and a TIFF
 // block); 1 when it is missing, damaged or outside 1 ... 8.
 int ExifOrientation(const std::uint8_t* payload, std::size_t size);
+// The same for a bare TIFF block, as PNG stores EXIF.
+int TiffOrientation(const std::uint8_t* block, std::size_t size);
+// The same for a block that has the prefix or not, as WebP writers differ.
+int EitherExifOrientation(const std::uint8_t* data, std::size_t size);
 
 }  // namespace pictavo

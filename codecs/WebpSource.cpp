@@ -42,16 +42,6 @@ struct DemuxDeleter {
 };
 using Demuxer = std::unique_ptr<WebPDemuxer, DemuxDeleter>;
 
-// The EXIF chunk holds the TIFF structure, some writers with the JPEG
-// "Exif\0\0" prefix in front.
-int Orientation(const std::uint8_t* data, std::size_t size)
-{
-    if (size >= 6 && std::memcmp(data, "Exif\0\0", 6) == 0) return ExifOrientation(data, size);
-    std::vector<std::uint8_t> block{'E', 'x', 'i', 'f', 0, 0};
-    block.insert(block.end(), data, data + size);
-    return ExifOrientation(block.data(), block.size());
-}
-
 class WebpSource : public PictureSource {
 public:
     explicit WebpSource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) { readHeader(); }
@@ -145,7 +135,8 @@ void WebpSource::readHeader()
         header_.decodeMemory += ProfileMemory(header_.iccProfile.size());
     }
     if ((flags & EXIF_FLAG) && WebPDemuxGetChunk(d.get(), "EXIF", 1, &chunk)) {
-        header_.orientation = Orientation(chunk.chunk.bytes, chunk.chunk.size);
+        // Some writers put the JPEG prefix in front of the TIFF block.
+        header_.orientation = EitherExifOrientation(chunk.chunk.bytes, chunk.chunk.size);
         WebPDemuxReleaseChunkIterator(&chunk);
     }
 }

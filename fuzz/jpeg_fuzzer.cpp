@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)pictavo::ExifOrientation(data, size);
     try {
         pictavo::TJPEGImage jpeg;
-        jpeg.setPaletteOutput(size % 2 == 1);
+        jpeg.setDecodesToPalette(size % 2 == 1);
         jpeg.loadFromBytes(std::vector<std::uint8_t>(data, data + size));
         pictavo::Raster24 raster;
         jpeg.decodeInto(raster);

@@ -137,7 +137,7 @@ void SetUpApplication(const QString& executablePath)
     QApplication::setStyle(new HintStyle(QStyleFactory::create("Fusion")));
     QFont::insertSubstitution("MS Sans Serif", "Liberation Sans");
     QFont::insertSubstitution("Arial", "Liberation Sans");
-    if (QScreen* screen = QGuiApplication::primaryScreen()) JPEGDefaults().paletteOutput = screen->depth() <= 8;
+    if (QScreen* screen = QGuiApplication::primaryScreen()) JPEGDefaults().decodesToPalette = screen->depth() <= 8;
 }
 
 }  // namespace pictavo::ui

@@ -26,6 +26,11 @@
 namespace pictavo::ui {
 namespace {
 
+// The window's captions of the quality and input choices, in the model's order.
+constexpr std::array<const char*, 5> QualityCaptions = {"90%", "75%", "60%", "50%", "30%"};
+static_assert(QualityCaptions.size() == QualityPresets.size());
+constexpr std::array<const char*, 2> FormatCaptions = {"JPG  -> JPG", "BMP -> JPG"};
+
 QStringList Captions(const auto& captions)
 {
     QStringList out;
@@ -115,7 +120,7 @@ TMain_Form::TMain_Form() : QWidget(nullptr, Qt::FramelessWindowHint)
     connectHandlers();
     // The outline; odd-even fill. Outside it the window is neither drawn nor hit.
     setMask(QRegion(WindowOutline(), Qt::OddEvenFill));
-    Button6->setFocus();
+    ChooseFolderButton->setFocus();
 }
 
 TMain_Form::~TMain_Form()
@@ -127,68 +132,68 @@ TMain_Form::~TMain_Form()
 void TMain_Form::createControls()
 {
     // Graphic controls first, so every windowed control lies above them.
-    Image1 = new BackgroundPicture(this, /*movesWindow=*/true);
-    Image1->setObjectName("Image1");
-    Image1->setGeometry(0, 0, 436, WindowHeight);
-    Image1->setPicture(StoredPicture(":/artwork/main_skin.bin"));
+    Skin = new BackgroundPicture(this, /*movesWindow=*/true);
+    Skin->setObjectName("Skin");
+    Skin->setGeometry(0, 0, 436, WindowHeight);
+    Skin->setPicture(StoredPicture(":/artwork/main_skin.bin"));
 
     const QFont regular = PixelFont("MS Sans Serif", 11);
     const QFont bold = PixelFont("MS Sans Serif", 11, true);
     const QFont step = PixelFont("MS Sans Serif", 13, true);
-    Label1 = MakeLabel(this, "List of Images", QRect(12, 56, 80, 13), bold, DarkGrey, "Label1");
-    Label2 = MakeLabel(this, "Ok!", QRect(216, 20, 21, 16), PixelFont("Arial", 13, true), Green, "Label2");
-    Label2->hide();
-    Label3 = MakeLabel(this, "New series name", QRect(260, 110, 81, 13), regular, DarkGrey, "Label3");
-    Image2 = new HotSpot(this, QRect(384, 8, 13, 13), "About this program", "Image2");
-    Image3 = new HotSpot(this, QRect(399, 8, 13, 13), "Minimize", "Image3");
-    Image4 = new HotSpot(this, QRect(414, 8, 13, 13), " Close ", "Image4");
-    Label7 = MakeLabel(this, "2", QRect(246, 82, 9, 16), step, DarkGrey, "Label7");
-    Label8 = MakeLabel(this, "3", QRect(246, 109, 9, 16), step, DarkGrey, "Label8");
-    Label9 = MakeLabel(this, "4", QRect(246, 132, 9, 16), step, DarkGrey, "Label9");
-    Label11 = MakeLabel(this, "5", QRect(246, 256, 9, 16), step, DarkGrey, "Label11");
-    Label4 = MakeLabel(this, "1", QRect(246, 30, 9, 16), step, DarkGrey, "Label4");
+    ListCaption = MakeLabel(this, "List of Images", QRect(12, 56, 80, 13), bold, DarkGrey, "ListCaption");
+    DoneLabel = MakeLabel(this, "Ok!", QRect(216, 20, 21, 16), PixelFont("Arial", 13, true), Green, "DoneLabel");
+    DoneLabel->hide();
+    SeriesCaption = MakeLabel(this, "New series name", QRect(260, 110, 81, 13), regular, DarkGrey, "SeriesCaption");
+    AboutSpot = new HotSpot(this, QRect(384, 8, 13, 13), "About this program", "AboutSpot");
+    MinimizeSpot = new HotSpot(this, QRect(399, 8, 13, 13), "Minimize", "MinimizeSpot");
+    CloseSpot = new HotSpot(this, QRect(414, 8, 13, 13), " Close ", "CloseSpot");
+    Step2Label = MakeLabel(this, "2", QRect(246, 82, 9, 16), step, DarkGrey, "Step2Label");
+    Step3Label = MakeLabel(this, "3", QRect(246, 109, 9, 16), step, DarkGrey, "Step3Label");
+    Step4Label = MakeLabel(this, "4", QRect(246, 132, 9, 16), step, DarkGrey, "Step4Label");
+    Step5Label = MakeLabel(this, "5", QRect(246, 256, 9, 16), step, DarkGrey, "Step5Label");
+    Step1Label = MakeLabel(this, "1", QRect(246, 30, 9, 16), step, DarkGrey, "Step1Label");
 
-    Button6 = MakeButton(this, "Select Folder with Images", QRect(260, 80, 165, 21), "Choose any image from the folder",
-                         "Button6");
-    ListBox1 = new QListWidget(this);
-    ListBox1->setObjectName("ListBox1");
-    ListBox1->setGeometry(12, 72, 225, 205);
-    ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
-    ListBox1->setSortingEnabled(false);
-    ListBox1->setUniformItemSizes(true);
-    ListBox1->setStyleSheet("QListWidget::item { height: 13px; padding: 0px; }");
-    Button1 = MakeButton(this, "Resize", QRect(260, 256, 165, 21), "Start processing", "Button1");
-    Button1->setEnabled(false);
-    RadioGroup1 = new RadioGroup(this, " Image Size ", Captions(SizeCaptions), 1, QRect(260, 132, 79, 97), "RadioGroup1");
-    RadioGroup2 = new RadioGroup(this, " Quality ", Captions(QualityCaptions), 1, QRect(344, 132, 81, 97), "RadioGroup2");
-    ProgressBar1 = new QProgressBar(this);
-    ProgressBar1->setObjectName("ProgressBar1");
-    ProgressBar1->setGeometry(12, 40, 225, 10);
-    ProgressBar1->setRange(0, 100);
-    ProgressBar1->setValue(0);
-    ProgressBar1->setTextVisible(false);
-    ProgressBar1->setFocusPolicy(Qt::NoFocus);
-    Edit1 = new QLineEdit(DefaultSeries, this);
-    Edit1->setObjectName("Edit1");
-    Edit1->setGeometry(352, 106, 73, 21);
-    Edit1->setFont(bold);
-    RadioGroup3 = new RadioGroup(this, " Select Input Picture Format ", Captions(FormatCaptions), 0,
-                                 QRect(260, 28, 165, 46), "RadioGroup3");
+    ChooseFolderButton = MakeButton(this, "Select Folder with Images", QRect(260, 80, 165, 21), "Choose any image from the folder",
+                         "ChooseFolderButton");
+    PictureList = new QListWidget(this);
+    PictureList->setObjectName("PictureList");
+    PictureList->setGeometry(12, 72, 225, 205);
+    PictureList->setSelectionMode(QAbstractItemView::SingleSelection);
+    PictureList->setSortingEnabled(false);
+    PictureList->setUniformItemSizes(true);
+    PictureList->setStyleSheet("QListWidget::item { height: 13px; padding: 0px; }");
+    ResizeButton = MakeButton(this, "Resize", QRect(260, 256, 165, 21), "Start processing", "ResizeButton");
+    ResizeButton->setEnabled(false);
+    SizeGroup = new RadioGroup(this, " Image Size ", Captions(SizeCaptions), 1, QRect(260, 132, 79, 97), "SizeGroup");
+    QualityGroup = new RadioGroup(this, " Quality ", Captions(QualityCaptions), 1, QRect(344, 132, 81, 97), "QualityGroup");
+    RunProgress = new QProgressBar(this);
+    RunProgress->setObjectName("RunProgress");
+    RunProgress->setGeometry(12, 40, 225, 10);
+    RunProgress->setRange(0, 100);
+    RunProgress->setValue(0);
+    RunProgress->setTextVisible(false);
+    RunProgress->setFocusPolicy(Qt::NoFocus);
+    SeriesEdit = new QLineEdit(DefaultSeries, this);
+    SeriesEdit->setObjectName("SeriesEdit");
+    SeriesEdit->setGeometry(352, 106, 73, 21);
+    SeriesEdit->setFont(bold);
+    InputFormatGroup = new RadioGroup(this, " Select Input Picture Format ", Captions(FormatCaptions), 0,
+                                 QRect(260, 28, 165, 46), "InputFormatGroup");
     // Beside the two, on the first one's line: every format the program reads.
-    QRadioButton* all = RadioGroup3->addItem("All pictures", QRect(91, 13, 72, 15));
+    QRadioButton* all = InputFormatGroup->addItem("All pictures", QRect(91, 13, 72, 15));
     all->setStyleSheet("QRadioButton { spacing: 4px; }");  // room for the caption inside the frame
     all->setToolTip("Every picture format Pictavo reads, each file by its content");
-    CheckBox1 = new QCheckBox("Sharpening", this);
-    CheckBox1->setObjectName("CheckBox1");
-    CheckBox1->setGeometry(260, 236, 97, 17);
+    SharpenBox = new QCheckBox("Sharpening", this);
+    SharpenBox->setObjectName("SharpenBox");
+    SharpenBox->setGeometry(260, 236, 97, 17);
 
-    setTabOrder(Button6, ListBox1);
-    setTabOrder(ListBox1, Button1);
-    setTabOrder(Button1, RadioGroup1);
-    setTabOrder(RadioGroup1, RadioGroup2);
-    setTabOrder(RadioGroup2, Edit1);
-    setTabOrder(Edit1, RadioGroup3);
-    setTabOrder(RadioGroup3, CheckBox1);
+    setTabOrder(ChooseFolderButton, PictureList);
+    setTabOrder(PictureList, ResizeButton);
+    setTabOrder(ResizeButton, SizeGroup);
+    setTabOrder(SizeGroup, QualityGroup);
+    setTabOrder(QualityGroup, SeriesEdit);
+    setTabOrder(SeriesEdit, InputFormatGroup);
+    setTabOrder(InputFormatGroup, SharpenBox);
 }
 
 void TMain_Form::createStrip()
@@ -239,7 +244,7 @@ void TMain_Form::createStrip()
     KeepMetadataBox->setToolTip("Keep the photographer, copyright, description, capture date and camera settings;\n"
                                 "the place the photo was taken, serial numbers and owner are never kept");
 
-    setTabOrder(CheckBox1, OutputFolderButton);
+    setTabOrder(SharpenBox, OutputFolderButton);
     setTabOrder(OutputFolderButton, OutputFolderReset);
     setTabOrder(OutputFolderReset, OutputFormatBox);
     setTabOrder(OutputFormatBox, KeepMetadataBox);
@@ -263,11 +268,11 @@ void TMain_Form::chooseOutputFolderClick()
 
 void TMain_Form::showProgress(int position)
 {
-    ProgressBar1->setValue(position);
+    RunProgress->setValue(position);
     // The bar holds the index of the picture just written, and goes back to
     // 0 at the end; the words count what is done.
     written_ = std::max(written_, position + 1);
-    ProgressCount->setText(QString("%1 / %2").arg(written_).arg(ProgressBar1->maximum()));
+    ProgressCount->setText(QString("%1 / %2").arg(written_).arg(RunProgress->maximum()));
 }
 
 void TMain_Form::colourControls()
@@ -277,7 +282,7 @@ void TMain_Form::colourControls()
     setPalette(silver);
     setAutoFillBackground(true);
     // Texts are dark grey unless said otherwise; the list keeps the window colours.
-    for (QWidget* w : std::initializer_list<QWidget*>{Button6, Button1, Edit1, CheckBox1, KeepMetadataBox}) {
+    for (QWidget* w : std::initializer_list<QWidget*>{ChooseFolderButton, ResizeButton, SeriesEdit, SharpenBox, KeepMetadataBox}) {
         QPalette p = w->palette();
         p.setColor(QPalette::Window, Silver);
         for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {  // disabled stays faint
@@ -294,38 +299,38 @@ void TMain_Form::connectHandlers()
     const auto on = [this](auto* sender, auto signal, void (TMain_Form::*handler)()) {
         connect(sender, signal, this, [this, handler] { RunHandler([this, handler] { (this->*handler)(); }); });
     };
-    on(Button6, &QPushButton::clicked, &TMain_Form::Button6Click);
-    on(Button1, &QPushButton::clicked, &TMain_Form::Button1Click);
-    on(ListBox1, &QListWidget::itemDoubleClicked, &TMain_Form::ListBox1DblClick);
-    on(Image2, &HotSpot::clicked, &TMain_Form::Image2Click);
-    on(Image3, &HotSpot::clicked, &TMain_Form::Image3Click);
-    on(Image4, &HotSpot::clicked, &TMain_Form::Image4Click);
+    on(ChooseFolderButton, &QPushButton::clicked, &TMain_Form::chooseFolderClick);
+    on(ResizeButton, &QPushButton::clicked, &TMain_Form::resizeClick);
+    on(PictureList, &QListWidget::itemDoubleClicked, &TMain_Form::pictureDoubleClick);
+    on(AboutSpot, &HotSpot::clicked, &TMain_Form::aboutClick);
+    on(MinimizeSpot, &HotSpot::clicked, &TMain_Form::minimizeClick);
+    on(CloseSpot, &HotSpot::clicked, &TMain_Form::closeClick);
     on(OutputFolderButton, &QToolButton::clicked, &TMain_Form::chooseOutputFolderClick);
     connect(OutputFolderReset, &QToolButton::clicked, this, [this] { setOutputFolder({}); });
 }
 
 void TMain_Form::readChoices()
 {
-    model_.format = static_cast<InputFormat>(RadioGroup3->itemIndex());
-    model_.sizeIndex = RadioGroup1->itemIndex();
-    model_.qualityIndex = RadioGroup2->itemIndex();
-    model_.sharpen = CheckBox1->isChecked();
-    model_.series = Edit1->text().toStdString();
+    model_.format = static_cast<InputFormat>(InputFormatGroup->itemIndex());
+    model_.sizeIndex = SizeGroup->itemIndex();
+    model_.qualityIndex = QualityGroup->itemIndex();
+    model_.sharpen = SharpenBox->isChecked();
+    model_.series = SeriesEdit->text().toStdString();
     model_.outputFormat = &OutputFormats().at(std::max(0, OutputFormatBox->currentIndex()));
     model_.metadata = KeepMetadataBox->isChecked() ? MetadataPolicy::Safe : MetadataPolicy::None;
 }
 
 void TMain_Form::showModel()
 {
-    ListBox1->clear();
-    for (const std::string& name : model_.names) ListBox1->addItem(QString::fromStdString(name));
-    Button1->setEnabled(model_.resizeEnabled);
-    Label2->setVisible(model_.okVisible);
-    ProgressBar1->setMaximum(model_.progressMax);
-    ProgressBar1->setValue(model_.progressPosition);
+    PictureList->clear();
+    for (const std::string& name : model_.names) PictureList->addItem(QString::fromStdString(name));
+    ResizeButton->setEnabled(model_.resizeEnabled);
+    DoneLabel->setVisible(model_.okVisible);
+    RunProgress->setMaximum(model_.progressMax);
+    RunProgress->setValue(model_.progressPosition);
 }
 
-void TMain_Form::Button6Click()
+void TMain_Form::chooseFolderClick()
 {
     readChoices();
     const QString chosen = chooseFile(this, model_.format);
@@ -335,11 +340,11 @@ void TMain_Form::Button6Click()
     showModel();
 }
 
-void TMain_Form::Button1Click()
+void TMain_Form::resizeClick()
 {
     if (running()) return;
     readChoices();  // read once: no control can change while the run lasts
-    Button1->setEnabled(false);
+    ResizeButton->setEnabled(false);
     RunOptions options;
     options.jobs = std::max(1, QThread::idealThreadCount());
     // In list order, so the bar moves picture by picture.
@@ -394,7 +399,7 @@ bool TMain_Form::eventFilter(QObject* watched, QEvent* event)
     case QEvent::ContextMenu: {
         const auto* widget = qobject_cast<QWidget*>(watched);
         if (widget == nullptr || widget->window() != this) return false;
-        return widget != Image1 && widget != Image3 && widget != Image4;  // dropped, not queued
+        return widget != Skin && widget != MinimizeSpot && widget != CloseSpot;  // dropped, not queued
     }
     default:
         return false;
@@ -442,7 +447,7 @@ bool TMain_Form::takeDropped(const QList<QUrl>& urls)
     if (!files.isEmpty()) {
         // Pictures: their folder, listed with the choice that shows them all.
         folder = QFileInfo(files.first()).absolutePath();
-        RadioGroup3->setItemIndex(static_cast<int>(FormatForFiles(files)));
+        InputFormatGroup->setItemIndex(static_cast<int>(FormatForFiles(files)));
     }
     if (folder.isEmpty()) return false;
     readChoices();
@@ -461,12 +466,12 @@ void TMain_Form::restoreSettings()
         const int i = settings.value(key).toInt(&ok);
         if (ok && i >= 0 && i < group->items().size()) group->setItemIndex(i);
     };
-    index("input", RadioGroup3);
-    index("size", RadioGroup1);
-    index("quality", RadioGroup2);
-    if (settings.contains("sharpen")) CheckBox1->setChecked(settings.value("sharpen").toBool());
+    index("input", InputFormatGroup);
+    index("size", SizeGroup);
+    index("quality", QualityGroup);
+    if (settings.contains("sharpen")) SharpenBox->setChecked(settings.value("sharpen").toBool());
     if (settings.contains("keepMetadata")) KeepMetadataBox->setChecked(settings.value("keepMetadata").toBool());
-    if (const QString series = settings.value("series").toString(); !series.trimmed().isEmpty()) Edit1->setText(series);
+    if (const QString series = settings.value("series").toString(); !series.trimmed().isEmpty()) SeriesEdit->setText(series);
     if (const int format = OutputFormatBox->findData(settings.value("outputFormat").toString()); format >= 0)
         OutputFormatBox->setCurrentIndex(format);
     if (const QString out = settings.value("outputFolder").toString(); !out.isEmpty() && QFileInfo(out).isDir())
@@ -478,36 +483,36 @@ void TMain_Form::restoreSettings()
 void TMain_Form::saveSettings() const
 {
     QSettings settings(SettingsOrganization, QApplication::applicationName());
-    settings.setValue("input", RadioGroup3->itemIndex());
-    settings.setValue("size", RadioGroup1->itemIndex());
-    settings.setValue("quality", RadioGroup2->itemIndex());
-    settings.setValue("sharpen", CheckBox1->isChecked());
+    settings.setValue("input", InputFormatGroup->itemIndex());
+    settings.setValue("size", SizeGroup->itemIndex());
+    settings.setValue("quality", QualityGroup->itemIndex());
+    settings.setValue("sharpen", SharpenBox->isChecked());
     settings.setValue("keepMetadata", KeepMetadataBox->isChecked());
-    settings.setValue("series", Edit1->text());
+    settings.setValue("series", SeriesEdit->text());
     settings.setValue("outputFormat", OutputFormatBox->currentData());
     settings.setValue("outputFolder", outputFolder_);
     settings.setValue("lastFolder", lastFolder_);
 }
 
-void TMain_Form::ListBox1DblClick()
+void TMain_Form::pictureDoubleClick()
 {
-    const int index = ListBox1->currentRow();
+    const int index = PictureList->currentRow();
     if (index < 0) return;
-    const std::string path = Trim(model_.imageFolder + ListBox1->item(index)->text().toStdString());
+    const std::string path = Trim(model_.imageFolder + PictureList->item(index)->text().toStdString());
     openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
 }
 
-void TMain_Form::Image2Click()
+void TMain_Form::aboutClick()
 {
     if (aboutForm_ != nullptr) aboutForm_->showModal();
 }
 
-void TMain_Form::Image3Click()
+void TMain_Form::minimizeClick()
 {
     showMinimized();
 }
 
-void TMain_Form::Image4Click()
+void TMain_Form::closeClick()
 {
     close();
 }

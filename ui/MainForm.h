@@ -64,37 +64,37 @@ public:
     // A resize run is going on in the background.
     bool running() const { return worker_ != nullptr; }
 
-    // The handlers, as the controls raise them. Button1Click starts the run
+    // The handlers, as the controls raise them. resizeClick starts the run
     // and returns; runFinished() follows when it ends.
-    void Button6Click();
-    void Button1Click();
-    void ListBox1DblClick();
-    void Image2Click();
-    void Image3Click();
-    void Image4Click();
+    void chooseFolderClick();
+    void resizeClick();
+    void pictureDoubleClick();
+    void aboutClick();
+    void minimizeClick();
+    void closeClick();
 
-    // Controls, by their names.
-    BackgroundPicture* Image1;
-    QLabel* Label1;
-    QLabel* Label2;
-    QLabel* Label3;
-    HotSpot* Image2;
-    HotSpot* Image3;
-    HotSpot* Image4;
-    QLabel* Label7;
-    QLabel* Label8;
-    QLabel* Label9;
-    QLabel* Label11;
-    QLabel* Label4;
-    QPushButton* Button6;
-    QListWidget* ListBox1;
-    QPushButton* Button1;
-    RadioGroup* RadioGroup1;
-    RadioGroup* RadioGroup2;
-    QProgressBar* ProgressBar1;
-    QLineEdit* Edit1;
-    RadioGroup* RadioGroup3;
-    QCheckBox* CheckBox1;
+    // The controls.
+    BackgroundPicture* Skin;
+    QLabel* ListCaption;
+    QLabel* DoneLabel;
+    QLabel* SeriesCaption;
+    HotSpot* AboutSpot;
+    HotSpot* MinimizeSpot;
+    HotSpot* CloseSpot;
+    QLabel* Step2Label;
+    QLabel* Step3Label;
+    QLabel* Step4Label;
+    QLabel* Step5Label;
+    QLabel* Step1Label;
+    QPushButton* ChooseFolderButton;
+    QListWidget* PictureList;
+    QPushButton* ResizeButton;
+    RadioGroup* SizeGroup;
+    RadioGroup* QualityGroup;
+    QProgressBar* RunProgress;
+    QLineEdit* SeriesEdit;
+    RadioGroup* InputFormatGroup;
+    QCheckBox* SharpenBox;
 
     // The strip under the steps.
     QLabel* ProgressCount;       // "12 / 120" during a run

@@ -206,7 +206,7 @@ TEST(TJPEGImage, LibraryErrorsAfterTheFirstRowsFailTheDecode)
         ASSERT_EQ(bytes.back(), 0xD9) << c.name;
         bytes.back() = 0x02;
         TJPEGImage jpeg = Loaded(bytes);
-        jpeg.setPaletteOutput(c.palette);
+        jpeg.setDecodesToPalette(c.palette);
         Raster24 r;
         EXPECT_EQ(ErrorOf([&] { jpeg.decodeInto(r); }), "JPEG error #67") << c.name;
         EXPECT_EQ(ErrorOf([&] { jpeg.decodeRows([](const std::uint8_t*) {}); }), "JPEG error #67") << c.name;
@@ -332,10 +332,10 @@ TEST(TJPEGImage, AStopRequestEndsDecodingBeforeAnyRow)
     }
 }
 
-TEST(TJPEGImage, PaletteOutputLimitsColoursTo236)
+TEST(TJPEGImage, PaletteDecodingLimitsColoursTo236)
 {
     TJPEGImage jpeg = Loaded(MakeJpeg(64, 64, test::Gradient));
-    jpeg.setPaletteOutput(true);
+    jpeg.setDecodesToPalette(true);
     Raster24 r;
     jpeg.decodeInto(r);
     EXPECT_EQ(r.format(), PixelFormat::Indexed8);
@@ -570,14 +570,14 @@ TEST(TJPEGImage, DecodingRowByRowGivesTheSamePixels)
         std::vector<std::uint8_t> bytes = test::MakeJpeg(61, 37, test::Gradient, c.options);
         if (c.truncate) bytes.resize(bytes.size() / 2);
         TJPEGImage whole;
-        whole.setPaletteOutput(c.palette);
+        whole.setDecodesToPalette(c.palette);
         whole.loadFromBytes(bytes);
         Raster24 expected;
         whole.decodeInto(expected);
         expected.make24Bit();
 
         TJPEGImage rows;
-        rows.setPaletteOutput(c.palette);
+        rows.setDecodesToPalette(c.palette);
         rows.loadFromBytes(bytes);
         int y = 0;
         rows.decodeRows([&](const std::uint8_t* row) {

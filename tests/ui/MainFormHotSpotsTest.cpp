@@ -14,12 +14,12 @@ TEST(MainForm, HotSpotsMinimizeAndClose)
 {
     TMain_Form f;
     f.show();
-    Click(f.Image3);
+    Click(f.MinimizeSpot);
     EXPECT_TRUE(f.isMinimized());
     f.showNormal();
-    Click(f.Image4, Qt::RightButton);  // only a left click counts
+    Click(f.CloseSpot, Qt::RightButton);  // only a left click counts
     EXPECT_TRUE(f.isVisible());
-    Click(f.Image4);
+    Click(f.CloseSpot);
     EXPECT_FALSE(f.isVisible());
 }
 
@@ -34,7 +34,7 @@ TEST(MainForm, AboutHotSpotShowsTheAboutWindowModally)
         wasModal = about.isVisible() && about.isModal();
         about.BitBtn1->click();
     });
-    Click(f.Image2);
+    Click(f.AboutSpot);
     EXPECT_TRUE(wasModal);
     EXPECT_FALSE(about.isVisible());
 }
@@ -60,12 +60,12 @@ TEST(MainForm, ThePressMustStillBeHeldWhenTheMoveStarts)
             TMain_Form f;
             f.show();
             int asked = 0;
-            f.Image1->startSystemMove = [&](QWindow*) { return ++asked, systemMoves; };
+            f.Skin->startSystemMove = [&](QWindow*) { return ++asked, systemMoves; };
             const QPoint start = f.pos();
             for (const Step& s : c.steps) {
                 // Positions are the background's; the window may have moved under them.
                 const QPointF at = s.at - QPointF(f.pos() - start);
-                SendMouse(f.Image1, s.type, at, s.type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, s.held);
+                SendMouse(f.Skin, s.type, at, s.type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, s.held);
             }
             EXPECT_EQ(asked, c.moved.isNull() ? 0 : 1) << c.name;
             // Without the window system's move the window follows the pointer itself.

@@ -16,7 +16,7 @@ TEST(MainForm, WindowProperties)
     EXPECT_EQ(form.size(), QSize(436, 343));  // the steps, then the strip under them
     EXPECT_EQ(form.pos(), QPoint(239, 219));
     EXPECT_EQ(form.palette().color(QPalette::Window), QColor(192, 192, 192));
-    EXPECT_EQ(form.Image1->picture().size(), QSize(435, 343));  // the skin, read through the registry
+    EXPECT_EQ(form.Skin->picture().size(), QSize(435, 343));  // the skin, read through the registry
 }
 
 TEST(MainForm, EveryControlWhereAndWhatItShouldBe)
@@ -24,19 +24,19 @@ TEST(MainForm, EveryControlWhereAndWhatItShouldBe)
     TMain_Form f;
     struct Case { QWidget* control; QRect geometry; QString text; };
     const Case cases[] = {
-        {f.Image1, {0, 0, 436, 343}, ""},
-        {f.Button6, {260, 80, 165, 21}, "Select Folder with Images"},
-        {f.ListBox1, {12, 72, 225, 205}, ""},
-        {f.Button1, {260, 256, 165, 21}, "Resize"},
-        {f.RadioGroup1, {260, 132, 79, 97}, " Image Size "},
-        {f.RadioGroup2, {344, 132, 81, 97}, " Quality "},
-        {f.ProgressBar1, {12, 40, 225, 10}, ""},
-        {f.Edit1, {352, 106, 73, 21}, "RurOdi"},
-        {f.RadioGroup3, {260, 28, 165, 46}, " Select Input Picture Format "},
-        {f.CheckBox1, {260, 236, 97, 17}, "Sharpening"},
-        {f.Image2, {384, 8, 13, 13}, ""},
-        {f.Image3, {399, 8, 13, 13}, ""},
-        {f.Image4, {414, 8, 13, 13}, ""},
+        {f.Skin, {0, 0, 436, 343}, ""},
+        {f.ChooseFolderButton, {260, 80, 165, 21}, "Select Folder with Images"},
+        {f.PictureList, {12, 72, 225, 205}, ""},
+        {f.ResizeButton, {260, 256, 165, 21}, "Resize"},
+        {f.SizeGroup, {260, 132, 79, 97}, " Image Size "},
+        {f.QualityGroup, {344, 132, 81, 97}, " Quality "},
+        {f.RunProgress, {12, 40, 225, 10}, ""},
+        {f.SeriesEdit, {352, 106, 73, 21}, "RurOdi"},
+        {f.InputFormatGroup, {260, 28, 165, 46}, " Select Input Picture Format "},
+        {f.SharpenBox, {260, 236, 97, 17}, "Sharpening"},
+        {f.AboutSpot, {384, 8, 13, 13}, ""},
+        {f.MinimizeSpot, {399, 8, 13, 13}, ""},
+        {f.CloseSpot, {414, 8, 13, 13}, ""},
         // The strip: nothing above y = 287 moves.
         {f.OutputFolderPath, {12, 309, 175, 21}, ""},
         {f.OutputFolderButton, {189, 309, 23, 21}, "..."},
@@ -55,10 +55,10 @@ TEST(MainForm, EveryControlWhereAndWhatItShouldBe)
     // Labels keep their place; their width grows only to fit the text.
     struct LabelCase { QLabel* label; QPoint at; QString text; int pixelSize; bool bold; };
     const LabelCase labels[] = {
-        {f.Label1, {12, 56}, "List of Images", 11, true},  {f.Label2, {216, 20}, "Ok!", 13, true},
-        {f.Label3, {260, 110}, "New series name", 11, false}, {f.Label4, {246, 30}, "1", 13, true},
-        {f.Label7, {246, 82}, "2", 13, true},  {f.Label8, {246, 109}, "3", 13, true},
-        {f.Label9, {246, 132}, "4", 13, true}, {f.Label11, {246, 256}, "5", 13, true},
+        {f.ListCaption, {12, 56}, "List of Images", 11, true},  {f.DoneLabel, {216, 20}, "Ok!", 13, true},
+        {f.SeriesCaption, {260, 110}, "New series name", 11, false}, {f.Step1Label, {246, 30}, "1", 13, true},
+        {f.Step2Label, {246, 82}, "2", 13, true},  {f.Step3Label, {246, 109}, "3", 13, true},
+        {f.Step4Label, {246, 132}, "4", 13, true}, {f.Step5Label, {246, 256}, "5", 13, true},
         {f.OutputFolderCaption, {12, 293}, "Output Folder", 11, true},
     };
     for (const LabelCase& l : labels) {
@@ -67,12 +67,12 @@ TEST(MainForm, EveryControlWhereAndWhatItShouldBe)
         EXPECT_EQ(l.label->font().pixelSize(), l.pixelSize) << l.text.toStdString();
         EXPECT_EQ(l.label->font().bold(), l.bold) << l.text.toStdString();
     }
-    EXPECT_EQ(f.Label2->palette().color(QPalette::WindowText), QColor(0, 128, 0));
-    EXPECT_EQ(f.Label1->palette().color(QPalette::WindowText), QColor(92, 92, 92));
-    EXPECT_EQ(f.RadioGroup1->items(), QStringList({"999 x 750", "800 x 600", "640 x 480", "480 x 360", "320 x 240", "160 x 120"}));
-    EXPECT_EQ(f.RadioGroup2->items(), QStringList({"90%", "75%", "60%", "50%", "30%"}));
-    EXPECT_EQ(f.RadioGroup3->items(), QStringList({"JPG  -> JPG", "BMP -> JPG", "All pictures"}));
-    EXPECT_TRUE(f.RadioGroup3->contentsRect().contains(f.RadioGroup3->findChildren<QRadioButton*>().at(2)->geometry()));
+    EXPECT_EQ(f.DoneLabel->palette().color(QPalette::WindowText), QColor(0, 128, 0));
+    EXPECT_EQ(f.ListCaption->palette().color(QPalette::WindowText), QColor(92, 92, 92));
+    EXPECT_EQ(f.SizeGroup->items(), QStringList({"999 x 750", "800 x 600", "640 x 480", "480 x 360", "320 x 240", "160 x 120"}));
+    EXPECT_EQ(f.QualityGroup->items(), QStringList({"90%", "75%", "60%", "50%", "30%"}));
+    EXPECT_EQ(f.InputFormatGroup->items(), QStringList({"JPG  -> JPG", "BMP -> JPG", "All pictures"}));
+    EXPECT_TRUE(f.InputFormatGroup->contentsRect().contains(f.InputFormatGroup->findChildren<QRadioButton*>().at(2)->geometry()));
     EXPECT_EQ(f.OutputFolderPath->text(), "Beside the originals");
     QStringList formats;
     for (int i = 0; i < f.OutputFormatBox->count(); ++i) formats << f.OutputFormatBox->itemText(i);
@@ -83,34 +83,34 @@ TEST(MainForm, EveryControlWhereAndWhatItShouldBe)
 TEST(MainForm, DefaultsHintsAndTabOrder)
 {
     TMain_Form f;
-    EXPECT_FALSE(f.Button1->isEnabled());
-    EXPECT_TRUE(f.Label2->isHidden());
-    EXPECT_EQ(f.RadioGroup1->itemIndex(), 1);
-    EXPECT_EQ(f.RadioGroup2->itemIndex(), 1);
-    EXPECT_EQ(f.RadioGroup3->itemIndex(), 0);
-    EXPECT_FALSE(f.CheckBox1->isChecked());
-    EXPECT_EQ(f.ProgressBar1->maximum(), 100);
-    EXPECT_EQ(f.ProgressBar1->value(), 0);
-    EXPECT_EQ(f.ListBox1->count(), 0);
-    EXPECT_FALSE(f.Button6->isDefault() || f.Button6->autoDefault() || f.Button1->autoDefault());
+    EXPECT_FALSE(f.ResizeButton->isEnabled());
+    EXPECT_TRUE(f.DoneLabel->isHidden());
+    EXPECT_EQ(f.SizeGroup->itemIndex(), 1);
+    EXPECT_EQ(f.QualityGroup->itemIndex(), 1);
+    EXPECT_EQ(f.InputFormatGroup->itemIndex(), 0);
+    EXPECT_FALSE(f.SharpenBox->isChecked());
+    EXPECT_EQ(f.RunProgress->maximum(), 100);
+    EXPECT_EQ(f.RunProgress->value(), 0);
+    EXPECT_EQ(f.PictureList->count(), 0);
+    EXPECT_FALSE(f.ChooseFolderButton->isDefault() || f.ChooseFolderButton->autoDefault() || f.ResizeButton->autoDefault());
 
-    EXPECT_EQ(f.Image2->toolTip(), "About this program");
-    EXPECT_EQ(f.Image3->toolTip(), "Minimize");
-    EXPECT_EQ(f.Image4->toolTip(), " Close ");
-    EXPECT_EQ(f.Button6->toolTip(), "Choose any image from the folder");
-    EXPECT_EQ(f.Button1->toolTip(), "Start processing");
-    for (QWidget* w : std::initializer_list<QWidget*>{f.ListBox1, f.Edit1, f.CheckBox1, f.RadioGroup1, f.Label1})
+    EXPECT_EQ(f.AboutSpot->toolTip(), "About this program");
+    EXPECT_EQ(f.MinimizeSpot->toolTip(), "Minimize");
+    EXPECT_EQ(f.CloseSpot->toolTip(), " Close ");
+    EXPECT_EQ(f.ChooseFolderButton->toolTip(), "Choose any image from the folder");
+    EXPECT_EQ(f.ResizeButton->toolTip(), "Start processing");
+    for (QWidget* w : std::initializer_list<QWidget*>{f.PictureList, f.SeriesEdit, f.SharpenBox, f.SizeGroup, f.ListCaption})
         EXPECT_TRUE(w->toolTip().isEmpty());
-    EXPECT_EQ(f.Image2->toolTipDuration(), 2500);
-    EXPECT_EQ(f.Image2->cursor().shape(), Qt::PointingHandCursor);
-    EXPECT_EQ(f.Button6->cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_EQ(f.AboutSpot->toolTipDuration(), 2500);
+    EXPECT_EQ(f.AboutSpot->cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_EQ(f.ChooseFolderButton->cursor().shape(), Qt::PointingHandCursor);
 
-    // Tab: Button6, list, Resize, size, quality, series, format, sharpening,
+    // Tab: ChooseFolderButton, list, Resize, size, quality, series, format, sharpening,
     // then the strip.
-    f.Button1->setEnabled(true);
+    f.ResizeButton->setEnabled(true);
     f.show();
     QApplication::setActiveWindow(&f);
-    f.Button6->setFocus();
+    f.ChooseFolderButton->setFocus();
     std::vector<QString> order;
     for (int i = 0; i < 12; ++i) {
         QWidget* w = QApplication::focusWidget();
@@ -119,9 +119,9 @@ TEST(MainForm, DefaultsHintsAndTabOrder)
         QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
         QApplication::sendEvent(w, &tab);
     }
-    EXPECT_EQ(order, (std::vector<QString>{"Button6", "ListBox1", "Button1", "RadioGroup1", "RadioGroup2", "Edit1",
-                                           "RadioGroup3", "CheckBox1", "OutputFolderButton", "OutputFormatBox", "KeepMetadataBox", "Button6"}));
-    EXPECT_EQ(f.ProgressBar1->focusPolicy(), Qt::NoFocus);
+    EXPECT_EQ(order, (std::vector<QString>{"ChooseFolderButton", "PictureList", "ResizeButton", "SizeGroup", "QualityGroup", "SeriesEdit",
+                                           "InputFormatGroup", "SharpenBox", "OutputFolderButton", "OutputFormatBox", "KeepMetadataBox", "ChooseFolderButton"}));
+    EXPECT_EQ(f.RunProgress->focusPolicy(), Qt::NoFocus);
 }
 
 TEST(MainForm, OutlineCutsTheCornersAndTheRightStrip)

@@ -25,7 +25,7 @@ void Scan(TMain_Form& f, const test::ScratchDir& dir, int count, int w, int h)
     const std::vector<std::uint8_t> jpeg = test::MakeJpeg(w, h, test::Gradient);
     for (int i = 0; i < count; ++i) test::WriteBytes(dir.file("in" + std::to_string(100 + i) + ".jpg"), jpeg);
     f.chooseFile = [&dir](QWidget*, InputFormat) { return QString::fromStdString(dir.file("in100.jpg")); };
-    f.Button6Click();
+    f.chooseFolderClick();
 }
 
 // Every row of the state table, with the file dialog stood in for.
@@ -40,46 +40,46 @@ TEST(MainForm, StatesFromFreshToScannedRunningAndDone)
     int beeps = 0;
     f.beep = [&] { ++beeps; };
 
-    f.Button6Click();  // cancelled: nothing changes
-    EXPECT_EQ(f.ListBox1->count(), 0);
-    EXPECT_FALSE(f.Button1->isEnabled());
-    EXPECT_EQ(f.ProgressBar1->maximum(), 100);
+    f.chooseFolderClick();  // cancelled: nothing changes
+    EXPECT_EQ(f.PictureList->count(), 0);
+    EXPECT_FALSE(f.ResizeButton->isEnabled());
+    EXPECT_EQ(f.RunProgress->maximum(), 100);
 
     chosen = QString::fromStdString(dir.file("b.jpg"));
-    f.Button6Click();  // scanned
-    ASSERT_EQ(f.ListBox1->count(), 2);
-    EXPECT_EQ(f.ListBox1->item(0)->text(), "a.jpg");
-    EXPECT_TRUE(f.Button1->isEnabled());
-    EXPECT_TRUE(f.Label2->isHidden());
-    EXPECT_EQ(f.ProgressBar1->maximum(), 2);
+    f.chooseFolderClick();  // scanned
+    ASSERT_EQ(f.PictureList->count(), 2);
+    EXPECT_EQ(f.PictureList->item(0)->text(), "a.jpg");
+    EXPECT_TRUE(f.ResizeButton->isEnabled());
+    EXPECT_TRUE(f.DoneLabel->isHidden());
+    EXPECT_EQ(f.RunProgress->maximum(), 2);
 
-    f.RadioGroup1->setItemIndex(5);
-    f.Edit1->setText(" Trip ");
-    f.Button1Click();  // running, then done
+    f.SizeGroup->setItemIndex(5);
+    f.SeriesEdit->setText(" Trip ");
+    f.resizeClick();  // running, then done
     ASSERT_TRUE(uitest::WaitForRun(f));
-    ASSERT_EQ(f.ListBox1->count(), 2);
-    EXPECT_EQ(f.ListBox1->item(1)->text(), "Trip02.jpg");
-    EXPECT_FALSE(f.Label2->isHidden());
-    EXPECT_FALSE(f.Button1->isEnabled());
-    EXPECT_EQ(f.ProgressBar1->value(), 0);
+    ASSERT_EQ(f.PictureList->count(), 2);
+    EXPECT_EQ(f.PictureList->item(1)->text(), "Trip02.jpg");
+    EXPECT_FALSE(f.DoneLabel->isHidden());
+    EXPECT_FALSE(f.ResizeButton->isEnabled());
+    EXPECT_EQ(f.RunProgress->value(), 0);
     EXPECT_EQ(beeps, 1);
     EXPECT_TRUE(std::filesystem::exists(dir.file("Trip02.jpg")));
 
     // After a run, a double-click opens the written file, the name trimmed.
     QUrl opened;
     f.openUrl = [&](const QUrl& url) { opened = url; };
-    f.ListBox1->setCurrentRow(1);
-    f.ListBox1DblClick();
+    f.PictureList->setCurrentRow(1);
+    f.pictureDoubleClick();
     EXPECT_EQ(opened.toLocalFile().toStdString(), dir.file("Trip02.jpg"));
 
     // A scan finding nothing empties the list and keeps Resize as it was.
     test::ScratchDir empty;
     chosen = QString::fromStdString(empty.file("x.jpg"));
-    f.Button6Click();
-    EXPECT_EQ(f.ListBox1->count(), 0);
-    EXPECT_FALSE(f.Button1->isEnabled());
+    f.chooseFolderClick();
+    EXPECT_EQ(f.PictureList->count(), 0);
+    EXPECT_FALSE(f.ResizeButton->isEnabled());
     opened = QUrl();
-    f.ListBox1DblClick();
+    f.pictureDoubleClick();
     EXPECT_TRUE(opened.isEmpty());
 }
 
@@ -108,21 +108,21 @@ TEST(MainForm, FailedAndDamagedPicturesAreShown)
         f.chooseFile = [&](QWidget*, InputFormat) { return QString::fromStdString(dir.file("a.jpg")); };
         QStringList shown;
         SetErrorSink([&](const QString& message) { shown << message; });
-        f.Button6->click();
-        f.Button1->click();
+        f.ChooseFolderButton->click();
+        f.ResizeButton->click();
         ASSERT_TRUE(uitest::WaitForRun(f));
         SetErrorSink({});
         EXPECT_EQ(shown, c.shown.isEmpty() ? QStringList() : QStringList({c.shown}));
-        EXPECT_EQ(f.ListBox1->item(1)->text().toStdString(), c.listed);
-        EXPECT_EQ(f.Label2->isHidden(), !c.done);
-        EXPECT_EQ(f.Button1->isEnabled(), !c.done);
-        EXPECT_EQ(f.ProgressBar1->value(), 0);
+        EXPECT_EQ(f.PictureList->item(1)->text().toStdString(), c.listed);
+        EXPECT_EQ(f.DoneLabel->isHidden(), !c.done);
+        EXPECT_EQ(f.ResizeButton->isEnabled(), !c.done);
+        EXPECT_EQ(f.RunProgress->value(), 0);
         if (c.done) continue;
         // The same list runs again once the picture is mended.
         test::WriteBytes(dir.file("b.jpg"), whole);
-        f.Button1->click();
+        f.ResizeButton->click();
         ASSERT_TRUE(uitest::WaitForRun(f));
-        EXPECT_EQ(f.ListBox1->item(1)->text(), "RurOdi02.jpg");
+        EXPECT_EQ(f.PictureList->item(1)->text(), "RurOdi02.jpg");
     }
 }
 
@@ -136,13 +136,13 @@ TEST(MainForm, ASecondRunInTheSameFolderReplacesItsOutputs)
     for (int run = 0; run < 2; ++run) {
         QStringList shown;
         SetErrorSink([&](const QString& message) { shown << message; });
-        f.Button6Click();
-        EXPECT_EQ(f.ListBox1->count(), 2) << run;
-        f.Button1->click();
+        f.chooseFolderClick();
+        EXPECT_EQ(f.PictureList->count(), 2) << run;
+        f.ResizeButton->click();
         ASSERT_TRUE(uitest::WaitForRun(f));
         SetErrorSink({});
         EXPECT_TRUE(shown.isEmpty()) << shown.join("|").toStdString();
-        EXPECT_FALSE(f.Label2->isHidden()) << run;
+        EXPECT_FALSE(f.DoneLabel->isHidden()) << run;
     }
 }
 
@@ -161,14 +161,14 @@ TEST(MainForm, OutputFolderCountAndKeptSettings)
         f.OutputFolderButton->click();
         EXPECT_EQ(f.OutputFolderPath->toolTip().toStdString(), out.path().string() + "/");
         QStringList counts;
-        QObject::connect(f.ProgressBar1, &QProgressBar::valueChanged, [&] { counts << f.ProgressCount->text(); });
-        f.RadioGroup3->setItemIndex(2);
-        f.RadioGroup1->setItemIndex(4);
-        f.CheckBox1->setChecked(true);
-        f.Edit1->setText("Shop");
+        QObject::connect(f.RunProgress, &QProgressBar::valueChanged, [&] { counts << f.ProgressCount->text(); });
+        f.InputFormatGroup->setItemIndex(2);
+        f.SizeGroup->setItemIndex(4);
+        f.SharpenBox->setChecked(true);
+        f.SeriesEdit->setText("Shop");
         f.OutputFormatBox->setCurrentIndex(4);
         f.KeepMetadataBox->setChecked(true);
-        f.Button1->click();
+        f.ResizeButton->click();
         EXPECT_EQ(f.model().metadata, MetadataPolicy::Safe);
         ASSERT_TRUE(uitest::WaitForRun(f));
         EXPECT_EQ(counts, QStringList({"1 / 3", "2 / 3", "3 / 3"}));
@@ -193,10 +193,10 @@ TEST(MainForm, OutputFolderCountAndKeptSettings)
         }
         TMain_Form g;
         g.restoreSettings();
-        EXPECT_EQ(g.RadioGroup3->itemIndex(), c.input);
-        EXPECT_EQ(g.RadioGroup1->itemIndex(), 4);
-        EXPECT_TRUE(g.CheckBox1->isChecked());
-        EXPECT_EQ(g.Edit1->text(), c.series);
+        EXPECT_EQ(g.InputFormatGroup->itemIndex(), c.input);
+        EXPECT_EQ(g.SizeGroup->itemIndex(), 4);
+        EXPECT_TRUE(g.SharpenBox->isChecked());
+        EXPECT_EQ(g.SeriesEdit->text(), c.series);
         EXPECT_EQ(g.OutputFolderPath->toolTip(), c.folder);
         EXPECT_EQ(g.OutputFormatBox->currentIndex(), c.format);
         EXPECT_TRUE(g.KeepMetadataBox->isChecked());
@@ -229,17 +229,17 @@ TEST(MainForm, DroppedFoldersAndPicturesAreTakenAsChosen)
         EXPECT_TRUE(enter.isAccepted());
         QDropEvent drop(QPointF(100, 150), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(&f, &drop);
-        EXPECT_EQ(f.RadioGroup3->itemIndex(), c.input);
-        EXPECT_EQ(f.ListBox1->count(), c.listed);
+        EXPECT_EQ(f.InputFormatGroup->itemIndex(), c.input);
+        EXPECT_EQ(f.PictureList->count(), c.listed);
         EXPECT_EQ(f.model().imageFolder, dir.path().string() + "/");
     }
     TMain_Form f;
     EXPECT_FALSE(f.takeDropped({QUrl::fromLocalFile("/nonexistent/x.jpg")}));
     Scan(f, dir, 6, 1600, 1200);
-    f.Button1->click();
+    f.ResizeButton->click();
     EXPECT_FALSE(f.takeDropped({url("c.bmp")}));
     ASSERT_TRUE(uitest::WaitForRun(f));
-    EXPECT_EQ(f.RadioGroup3->itemIndex(), 0);
+    EXPECT_EQ(f.InputFormatGroup->itemIndex(), 0);
 }
 
 // The run goes on a worker: the click returns at once, and what the run
@@ -250,14 +250,14 @@ TEST(MainForm, TheRunReportsInOrderFromTheBackground)
     TMain_Form f;
     Scan(f, dir, 4, 320, 240);
     std::vector<std::string> events;
-    QObject::connect(f.ProgressBar1, &QProgressBar::valueChanged, [&](int v) {
-        events.push_back("progress " + std::to_string(v) + (f.Label2->isVisible() ? " ok" : ""));
+    QObject::connect(f.RunProgress, &QProgressBar::valueChanged, [&](int v) {
+        events.push_back("progress " + std::to_string(v) + (f.DoneLabel->isVisible() ? " ok" : ""));
     });
     f.beep = [&] { events.push_back("beep"); };
-    QObject::connect(&f, &TMain_Form::runFinished, [&] { events.push_back(f.Label2->isHidden() ? "end" : "end ok"); });
-    f.Button1->click();
+    QObject::connect(&f, &TMain_Form::runFinished, [&] { events.push_back(f.DoneLabel->isHidden() ? "end" : "end ok"); });
+    f.ResizeButton->click();
     EXPECT_TRUE(f.running());
-    EXPECT_FALSE(f.Button1->isEnabled());
+    EXPECT_FALSE(f.ResizeButton->isEnabled());
     EXPECT_TRUE(events.empty());
     ASSERT_TRUE(uitest::WaitForRun(f));
     EXPECT_EQ(events, (std::vector<std::string>{"progress 1", "progress 2", "progress 3", "beep", "progress 0", "end ok"}));
@@ -274,42 +274,42 @@ TEST(MainForm, InputDuringTheRunIsRefusedNotQueued)
     int scans = 0, opened = 0;
     f.chooseFile = [&](QWidget*, InputFormat) { return ++scans, QString(); };
     f.openUrl = [&](const QUrl&) { ++opened; };
-    QRadioButton* thirty = f.RadioGroup2->findChildren<QRadioButton*>().at(4);
+    QRadioButton* thirty = f.QualityGroup->findChildren<QRadioButton*>().at(4);
     const auto tryEverything = [&] {
         Click(thirty);
-        Click(f.CheckBox1);
-        Click(f.Button6);
+        Click(f.SharpenBox);
+        Click(f.ChooseFolderButton);
         QKeyEvent key(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, "x");
-        QApplication::sendEvent(f.Edit1, &key);
-        f.ListBox1->setCurrentRow(0);
-        const QPoint at = f.ListBox1->visualItemRect(f.ListBox1->item(0)).center();
+        QApplication::sendEvent(f.SeriesEdit, &key);
+        f.PictureList->setCurrentRow(0);
+        const QPoint at = f.PictureList->visualItemRect(f.PictureList->item(0)).center();
         for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
                                   QEvent::MouseButtonRelease})
-            uitest::SendMouse(f.ListBox1->viewport(), type, at, Qt::LeftButton,
+            uitest::SendMouse(f.PictureList->viewport(), type, at, Qt::LeftButton,
                               type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton);
     };
-    f.Button1->click();
+    f.ResizeButton->click();
     ASSERT_TRUE(f.running());
     tryEverything();
     const QPoint before = f.pos();
-    uitest::SendMouse(f.Image1, QEvent::MouseButtonPress, {100, 150}, Qt::LeftButton, Qt::LeftButton);
-    uitest::SendMouse(f.Image1, QEvent::MouseMove, {110, 160}, Qt::NoButton, Qt::LeftButton);
-    uitest::SendMouse(f.Image1, QEvent::MouseButtonRelease, {110, 160}, Qt::LeftButton, Qt::NoButton);
+    uitest::SendMouse(f.Skin, QEvent::MouseButtonPress, {100, 150}, Qt::LeftButton, Qt::LeftButton);
+    uitest::SendMouse(f.Skin, QEvent::MouseMove, {110, 160}, Qt::NoButton, Qt::LeftButton);
+    uitest::SendMouse(f.Skin, QEvent::MouseButtonRelease, {110, 160}, Qt::LeftButton, Qt::NoButton);
     EXPECT_EQ(f.pos() - before, QPoint(10, 10));  // the window still moves
-    Click(f.Image3);
+    Click(f.MinimizeSpot);
     EXPECT_TRUE(f.isMinimized());
     EXPECT_TRUE(f.running());
     ASSERT_TRUE(uitest::WaitForRun(f));
     f.showNormal();
-    EXPECT_EQ(f.RadioGroup2->itemIndex(), 1);
-    EXPECT_FALSE(f.CheckBox1->isChecked());
-    EXPECT_EQ(f.Edit1->text(), "RurOdi");
+    EXPECT_EQ(f.QualityGroup->itemIndex(), 1);
+    EXPECT_FALSE(f.SharpenBox->isChecked());
+    EXPECT_EQ(f.SeriesEdit->text(), "RurOdi");
     EXPECT_EQ(scans + opened, 0);
     // The same input is taken once the run is over.
     tryEverything();
-    EXPECT_EQ(f.RadioGroup2->itemIndex(), 4);
-    EXPECT_TRUE(f.CheckBox1->isChecked());
-    EXPECT_EQ(f.Edit1->text(), "RurOdix");
+    EXPECT_EQ(f.QualityGroup->itemIndex(), 4);
+    EXPECT_TRUE(f.SharpenBox->isChecked());
+    EXPECT_EQ(f.SeriesEdit->text(), "RurOdix");
     EXPECT_EQ(scans, 1);
     EXPECT_EQ(opened, 1);
 }
@@ -325,10 +325,10 @@ TEST(MainForm, CloseDuringTheRunLeavesOnlyWholeFiles)
     Scan(f, dir, count, 1200, 900);
     QStringList shown;
     SetErrorSink([&](const QString& message) { shown << message; });
-    QSignalSpy progress(f.ProgressBar1, &QProgressBar::valueChanged);
-    f.Button1->click();
+    QSignalSpy progress(f.RunProgress, &QProgressBar::valueChanged);
+    f.ResizeButton->click();
     ASSERT_TRUE(progress.wait(20000));  // two pictures written
-    Click(f.Image4);
+    Click(f.CloseSpot);
     EXPECT_TRUE(f.isVisible());  // until the run has stopped
     ASSERT_TRUE(uitest::WaitForRun(f));
     SetErrorSink({});
