@@ -2,7 +2,7 @@
 
 #include "base/Errors.h"
 #include "batch/FolderScan.h"
-#include "codecs/Files.h"
+#include "base/Files.h"
 
 #include <algorithm>
 #include <filesystem>

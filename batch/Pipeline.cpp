@@ -3,7 +3,7 @@
 #include "base/Errors.h"
 #include "batch/ResizeRun.h"
 #include "codecs/PictureFormats.h"
-#include "codecs/TJPEGImage.h"
+#include "codecs/jpeg/TJPEGImage.h"
 
 #include <algorithm>
 #include <cstring>

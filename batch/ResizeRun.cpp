@@ -9,7 +9,7 @@
 #include "batch/Pipeline.h"
 #include "batch/RunRecord.h"
 #include "batch/TotalSize.h"
-#include "codecs/Files.h"
+#include "base/Files.h"
 #include "imaging/AlphaReducer.h"
 #include "imaging/ColourProfile.h"
 #include "imaging/Extended.h"

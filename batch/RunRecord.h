@@ -5,7 +5,7 @@
 #pragma once
 
 #include "batch/Model.h"
-#include "codecs/Files.h"
+#include "base/Files.h"
 
 #include <algorithm>
 #include <functional>

@@ -4,7 +4,7 @@
 #include "batch/ByteTargets.h"
 #include "batch/ListOrderRun.h"
 #include "batch/Pipeline.h"
-#include "codecs/Files.h"
+#include "base/Files.h"
 
 #include <atomic>
 #include <cerrno>

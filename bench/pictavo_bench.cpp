@@ -9,9 +9,9 @@
 // PICTAVO_PHOTO names the photograph (default: a Plasma wallpaper, else a
 // made-up picture).
 #include "batch/ResizeRun.h"
-#include "codecs/BmpReader.h"
-#include "codecs/Files.h"
-#include "codecs/TJPEGImage.h"
+#include "codecs/bmp/BmpReader.h"
+#include "base/Files.h"
+#include "codecs/jpeg/TJPEGImage.h"
 #include "imaging/ColourProfile.h"
 #include "imaging/Reduction.h"
 

@@ -8,9 +8,9 @@
 // of JPEGs for the run order (skipped without it).
 #include "batch/FolderScan.h"
 #include "batch/ResizeRun.h"
-#include "codecs/Files.h"
-#include "codecs/PreviewDecode.h"
-#include "codecs/TJPEGImage.h"
+#include "base/Files.h"
+#include "preview/PreviewDecode.h"
+#include "codecs/jpeg/TJPEGImage.h"
 
 #include <benchmark/benchmark.h>
 

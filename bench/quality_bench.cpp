@@ -18,7 +18,7 @@
 #include "batch/ResizeRun.h"
 #include "codecs/Encoders.h"
 #include "codecs/OutputFormats.h"
-#include "codecs/TJPEGImage.h"
+#include "codecs/jpeg/TJPEGImage.h"
 
 #include <avif/avif.h>
 #include <jxl/decode.h>

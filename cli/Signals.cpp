@@ -1,6 +1,6 @@
 #include "cli/Signals.h"
 
-#include "codecs/Files.h"
+#include "base/Files.h"
 
 #include <csignal>
 #include <pthread.h>

@@ -1,9 +1,11 @@
 // Reads the one EXIF field the program needs, the orientation tag of the
 // first image directory. Every offset is checked against the block's end; a
 // damaged block means "upright as stored".
+#include "codecs/Exif.h"
+
 #include "codecs/ByteStream.h"
-#include "codecs/JpegLibrary.h"
-#include "codecs/TJPEGImage.h"
+#include "codecs/jpeg/JpegLibrary.h"
+#include "codecs/jpeg/TJPEGImage.h"
 
 #include <algorithm>
 #include <cstring>

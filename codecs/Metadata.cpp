@@ -2,10 +2,10 @@
 
 #include "base/Errors.h"
 #include "codecs/ByteStream.h"
-#include "codecs/Files.h"
+#include "base/Files.h"
 #include "codecs/PictureFormats.h"
-#include "codecs/PngSource.h"
-#include "codecs/WebpSource.h"
+#include "codecs/png/PngSource.h"
+#include "codecs/webp/WebpSource.h"
 
 #include <algorithm>
 #include <cctype>

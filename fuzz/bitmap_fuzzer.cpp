@@ -2,7 +2,7 @@
 // through the reduction as a resize reads it; both must end in a picture or
 // an exception.
 #include "base/Errors.h"
-#include "codecs/BmpReader.h"
+#include "codecs/bmp/BmpReader.h"
 #include "imaging/Reduction.h"
 
 #include <cstddef>

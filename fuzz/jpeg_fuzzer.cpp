@@ -1,7 +1,8 @@
 // Arbitrary bytes as a JPEG datastream: load, decode, turn upright and encode
 // again; and the same bytes as an EXIF block.
-#include "codecs/TJPEGImage.h"
+#include "codecs/jpeg/TJPEGImage.h"
 #include "base/Errors.h"
+#include "codecs/Exif.h"
 #include "imaging/Orient.h"
 #include "imaging/Reduction.h"
 

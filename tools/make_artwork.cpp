@@ -3,7 +3,7 @@
 // the two pictures as stored JPEG payloads, the icon as a 16-colour bitmap.
 // Also writes the desktop's icon theme: the logo as PNG in each hicolor size
 // and as SVG, drawn by the same code through a vector paint engine.
-#include "codecs/TJPEGImage.h"
+#include "codecs/jpeg/TJPEGImage.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "ui/Application.h"
 
 #include "base/Errors.h"
-#include "codecs/TJPEGImage.h"
+#include "codecs/jpeg/TJPEGImage.h"
 #include "ui/Artwork.h"
 
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "ui/Artwork.h"
 
-#include "codecs/BmpReader.h"
+#include "codecs/bmp/BmpReader.h"
 #include "codecs/PictureFormats.h"
 
 #include <QFile>

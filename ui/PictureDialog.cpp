@@ -2,7 +2,7 @@
 
 #include "batch/FolderScan.h"
 #include "codecs/PictureFormats.h"
-#include "codecs/PreviewDecode.h"
+#include "preview/PreviewDecode.h"
 #include "ui/Artwork.h"
 #include "ui/PreviewLoader.h"
 

@@ -1,6 +1,6 @@
 #include "ui/PreviewLoader.h"
 
-#include "codecs/PreviewDecode.h"
+#include "preview/PreviewDecode.h"
 #include "ui/Artwork.h"
 
 #include <QMetaObject>

@@ -4,8 +4,8 @@
 #include "batch/RunRecord.h"
 #include "batch/ResizeRun.h"
 #include "imaging/ColourProfile.h"
-#include "codecs/Files.h"
-#include "codecs/TJPEGImage.h"
+#include "base/Files.h"
+#include "codecs/jpeg/TJPEGImage.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // The pictavo executable end to end: exit codes, messages, files.
-#include "codecs/HeifSource.h"
-#include "codecs/PngSource.h"
-#include "codecs/TJPEGImage.h"
-#include "codecs/WebpSource.h"
+#include "codecs/heif/HeifSource.h"
+#include "codecs/png/PngSource.h"
+#include "codecs/jpeg/TJPEGImage.h"
+#include "codecs/webp/WebpSource.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 // The tool against hostile files, careless spellings and being stopped: no
 // listed photo is ever replaced, memory stays within the budget, nothing
 // blocks, and nothing partial is left behind.
-#include "codecs/BmpReader.h"
-#include "codecs/PreviewDecode.h"
-#include "codecs/TJPEGImage.h"
+#include "codecs/bmp/BmpReader.h"
+#include "preview/PreviewDecode.h"
+#include "codecs/jpeg/TJPEGImage.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "codecs/BmpReader.h"
+#include "codecs/bmp/BmpReader.h"
 #include "base/Errors.h"
 #include "tests/support/TestSupport.h"
 

@@ -1,6 +1,6 @@
 // The BMP Suite: good files must show their picture, questionable and bad
 // ones must load or fail with one of the reader's messages, never crash.
-#include "codecs/BmpReader.h"
+#include "codecs/bmp/BmpReader.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>

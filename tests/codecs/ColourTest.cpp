@@ -1,9 +1,9 @@
 // Profiled and CMYK pictures end in sRGB; sRGB itself is left alone.
 #include "base/MemoryBudget.h"
-#include "codecs/BmpProfile.h"
-#include "codecs/BmpReader.h"
-#include "codecs/PngSource.h"
-#include "codecs/TJPEGImage.h"
+#include "codecs/bmp/BmpProfile.h"
+#include "codecs/bmp/BmpReader.h"
+#include "codecs/png/PngSource.h"
+#include "codecs/jpeg/TJPEGImage.h"
 #include "imaging/ColourProfile.h"
 #include "tests/support/TestSupport.h"
 

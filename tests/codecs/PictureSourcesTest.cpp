@@ -3,10 +3,10 @@
 #include "base/Errors.h"
 #include "base/MemoryBudget.h"
 #include "imaging/ColourProfile.h"
-#include "codecs/HeifSource.h"
-#include "codecs/PngSource.h"
-#include "codecs/TiffSource.h"
-#include "codecs/WebpSource.h"
+#include "codecs/heif/HeifSource.h"
+#include "codecs/png/PngSource.h"
+#include "codecs/tiff/TiffSource.h"
+#include "codecs/webp/WebpSource.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>

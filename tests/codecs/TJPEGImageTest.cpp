@@ -1,5 +1,6 @@
 #include "base/Stop.h"
-#include "codecs/TJPEGImage.h"
+#include "codecs/Exif.h"
+#include "codecs/jpeg/TJPEGImage.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -5,8 +5,8 @@
 #pragma once
 
 #include "codecs/ByteStream.h"
-#include "codecs/Files.h"
-#include "codecs/JpegError.h"
+#include "base/Files.h"
+#include "codecs/jpeg/JpegError.h"
 #include "codecs/PictureSource.h"
 #include "base/Errors.h"
 #include "imaging/Raster24.h"
@@ -148,17 +148,5 @@ private:
     bool decodesToPalette_;
     DecodeWarnings warnings_;
 };
-
-// What EXIF in a JPEG's APP1 marker starts with, before its TIFF block.
-inline constexpr std::string_view ExifPrefix{"Exif\0\0", 6};
-bool HasExifPrefix(const std::uint8_t* data, std::size_t size);
-
-// The EXIF orientation in an APP1 marker's payload (ExifPrefix and a TIFF
-// block); 1 when it is missing, damaged or outside 1 ... 8.
-int ExifOrientation(const std::uint8_t* payload, std::size_t size);
-// The same for a bare TIFF block, as PNG stores EXIF.
-int TiffOrientation(const std::uint8_t* block, std::size_t size);
-// The same for a block that has the prefix or not, as WebP writers differ.
-int EitherExifOrientation(const std::uint8_t* data, std::size_t size);
 
 }  // namespace pictavo

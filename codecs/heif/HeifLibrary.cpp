@@ -1,4 +1,4 @@
-#include "codecs/HeifLibrary.h"
+#include "codecs/heif/HeifLibrary.h"
 
 #include "base/Errors.h"
 

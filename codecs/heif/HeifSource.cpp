@@ -1,7 +1,7 @@
-#include "codecs/HeifSource.h"
+#include "codecs/heif/HeifSource.h"
 
-#include "codecs/HeifItems.h"
-#include "codecs/HeifLibrary.h"
+#include "codecs/heif/HeifItems.h"
+#include "codecs/heif/HeifLibrary.h"
 
 #include "codecs/ByteStream.h"
 
@@ -11,7 +11,7 @@
 #include "base/Limits.h"
 #include "base/MemoryBudget.h"
 #include "imaging/ColourProfile.h"
-#include "codecs/Files.h"
+#include "base/Files.h"
 #include "codecs/SampleRows.h"
 
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "codecs/HeifItems.h"
+#include "codecs/heif/HeifItems.h"
 
 #include "codecs/ByteStream.h"
 

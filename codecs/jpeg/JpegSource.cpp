@@ -1,6 +1,6 @@
-#include "codecs/JpegSource.h"
+#include "codecs/jpeg/JpegSource.h"
 
-#include "codecs/TJPEGImage.h"
+#include "codecs/jpeg/TJPEGImage.h"
 
 namespace pictavo {
 namespace {

@@ -1,7 +1,7 @@
-#include "codecs/Files.h"
+#include "base/Files.h"
 
 #include "base/Errors.h"
-#include "imaging/Raster24.h"
+#include "base/MemoryBudget.h"
 
 #include <cerrno>
 #include <cstring>

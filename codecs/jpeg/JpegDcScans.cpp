@@ -1,4 +1,4 @@
-#include "codecs/JpegDcScans.h"
+#include "codecs/jpeg/JpegDcScans.h"
 
 #include <cerrno>
 #include <cstring>

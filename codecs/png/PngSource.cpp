@@ -1,14 +1,15 @@
-#include "codecs/PngSource.h"
+#include "codecs/png/PngSource.h"
 
 #include "base/Errors.h"
 #include "base/Limits.h"
 #include "base/MemoryBudget.h"
 #include "base/Stop.h"
+#include "codecs/Exif.h"
 #include "imaging/ColourProfile.h"
 #include "codecs/ByteStream.h"
-#include "codecs/Files.h"
+#include "base/Files.h"
 #include "codecs/SampleRows.h"
-#include "codecs/TJPEGImage.h"
+#include "codecs/jpeg/TJPEGImage.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,13 +1,13 @@
-#include "codecs/PreviewDecode.h"
+#include "preview/PreviewDecode.h"
 
 #include "base/Limits.h"
 
-#include "codecs/BmpReader.h"
-#include "codecs/Files.h"
-#include "codecs/JpegLibrary.h"
+#include "codecs/bmp/BmpReader.h"
+#include "base/Files.h"
+#include "codecs/jpeg/JpegLibrary.h"
 #include "codecs/ByteStream.h"
 #include "codecs/PictureFormats.h"
-#include "codecs/TJPEGImage.h"
+#include "codecs/jpeg/TJPEGImage.h"
 #include "imaging/ColourProfile.h"
 #include "imaging/Orient.h"
 

@@ -1,6 +1,6 @@
-#include "codecs/BmpProfile.h"
+#include "codecs/bmp/BmpProfile.h"
 
-#include "codecs/BmpReader.h"
+#include "codecs/bmp/BmpReader.h"
 #include "codecs/ByteStream.h"
 #include "imaging/ColourProfile.h"
 

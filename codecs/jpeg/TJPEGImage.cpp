@@ -1,8 +1,9 @@
-#include "codecs/TJPEGImage.h"
+#include "codecs/jpeg/TJPEGImage.h"
 
 #include "codecs/Encoders.h"
-#include "codecs/Files.h"
-#include "codecs/JpegLibrary.h"
+#include "base/Files.h"
+#include "codecs/Exif.h"
+#include "codecs/jpeg/JpegLibrary.h"
 
 #include "imaging/ColourProfile.h"
 #include "imaging/GreyDither.h"

@@ -15,7 +15,7 @@
 
 #include <jpeglib.h>
 
-#include "codecs/JpegDcScans.h"
+#include "codecs/jpeg/JpegDcScans.h"
 #include "codecs/PictureSource.h"
 
 namespace pictavo::jpeg {

@@ -1,10 +1,11 @@
-#include "codecs/WebpSource.h"
+#include "codecs/webp/WebpSource.h"
 
 #include "base/Errors.h"
 #include "base/MemoryBudget.h"
-#include "codecs/Files.h"
+#include "base/Files.h"
+#include "codecs/Exif.h"
 #include "codecs/SampleRows.h"
-#include "codecs/TJPEGImage.h"
+#include "codecs/jpeg/TJPEGImage.h"
 #include "imaging/ColourProfile.h"
 #include "imaging/Raster24.h"
 

@@ -1,11 +1,11 @@
-#include "codecs/TiffSource.h"
+#include "codecs/tiff/TiffSource.h"
 
 #include "imaging/ColourProfile.h"
 
 #include "base/Errors.h"
 #include "base/Limits.h"
 #include "base/MemoryBudget.h"
-#include "codecs/Files.h"
+#include "base/Files.h"
 #include "codecs/SampleRows.h"
 #include "imaging/Raster24.h"
 

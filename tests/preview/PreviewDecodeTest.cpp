@@ -1,4 +1,4 @@
-#include "codecs/PreviewDecode.h"
+#include "preview/PreviewDecode.h"
 #include "imaging/ColourProfile.h"
 #include "tests/support/TestSupport.h"
 

@@ -1,9 +1,9 @@
-#include "codecs/BmpReader.h"
+#include "codecs/bmp/BmpReader.h"
 
 #include "base/Errors.h"
-#include "codecs/BmpProfile.h"
+#include "codecs/bmp/BmpProfile.h"
 #include "codecs/ByteStream.h"
-#include "codecs/Files.h"
+#include "base/Files.h"
 #include "imaging/ColourProfile.h"
 
 #include <algorithm>

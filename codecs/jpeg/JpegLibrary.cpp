@@ -1,13 +1,13 @@
-#include "codecs/JpegLibrary.h"
+#include "codecs/jpeg/JpegLibrary.h"
 
 #include "base/Stop.h"
 
-#include "codecs/JpegError.h"
+#include "codecs/jpeg/JpegError.h"
 #include "base/Errors.h"
 
 #include "base/MemoryBudget.h"
 #include "codecs/ByteStream.h"
-#include "codecs/Files.h"
+#include "base/Files.h"
 
 #include <algorithm>
 #include <cerrno>
