@@ -16,6 +16,7 @@ thread_local std::size_t ThreadCap = SIZE_MAX;
 
 // The largest cap any thread holds: what library threads are held to.
 std::atomic<std::size_t> ProcessCap = SIZE_MAX;
+std::atomic<std::uint64_t> Refused = 0;
 std::mutex CapsMutex;
 AllocationCap* LiveCaps = nullptr;
 
@@ -49,6 +50,8 @@ AllocationCap::~AllocationCap()
     }
     ProcessCap.store(any ? largest : SIZE_MAX, std::memory_order_relaxed);
 }
+
+std::uint64_t AllocationsRefused() { return Refused.load(std::memory_order_relaxed); }
 
 bool AllocationCapEnforced()
 {
@@ -84,6 +87,7 @@ bool OverCap(std::size_t size)
 void* Allocate(std::size_t size, std::size_t alignment, bool nothrow)
 {
     if (OverCap(size)) {
+        pictavo::Refused.fetch_add(1, std::memory_order_relaxed);
         if (nothrow) return nullptr;
         throw std::bad_alloc();
     }

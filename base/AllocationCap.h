@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace pictavo {
 
@@ -23,6 +24,11 @@ private:
     std::size_t previous_;
     AllocationCap* next_ = nullptr;
 };
+
+// How many allocations the caps have refused since the program started: a
+// library that reports a refused allocation as a failure of its own (a
+// decoder plugin's "Unspecified") is then known to have run out of memory.
+std::uint64_t AllocationsRefused();
 
 // False where a runtime linked in statically (a sanitizer's) owns operator
 // new, so caps are not enforced.

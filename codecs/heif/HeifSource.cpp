@@ -498,7 +498,11 @@ void HeifSource::readRows(const RowSink& sink)
         // Headroom for the library's own tables; a grid of tiles or a coded
         // size that asks for far more than the picture needs is refused.
         const AllocationCap cap(static_cast<std::size_t>(header_.decodeMemory) + (std::size_t(64) << 20));
-        check(Heif().heif_decode_image(handle_.get(), &decoded, heif_colorspace_RGB, chroma, options.get()));
+        const std::uint64_t refused = AllocationsRefused();
+        const heif_error error = Heif().heif_decode_image(handle_.get(), &decoded, heif_colorspace_RGB, chroma, options.get());
+        // Decoder plugins report an allocation they were refused as an error of their own.
+        if (error.code != heif_error_Ok && AllocationsRefused() != refused) throw EOutOfMemory();
+        check(error);
         image.reset(decoded);
     });
     if (cutShort_) warnings_ = {1, "Premature end of " + format_ + " file"};

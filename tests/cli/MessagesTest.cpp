@@ -35,6 +35,8 @@ TEST(PictavoTool, SaysEachFailureOnOneLine)
         if (line.find(" failed") != std::string::npos) summary = line;
     }
     EXPECT_GT(failures, 10);
+    // A decoder plugin refused its memory says so, not "Unspecified".
+    EXPECT_NE(run.out.find("picture_heif_fuzzer-decoder-asks-700mb.heic: Out of memory.\n"), std::string::npos) << run.out;
     EXPECT_NE(summary.find(", " + std::to_string(failures) + " failed"), std::string::npos) << run.out;
 }
 
