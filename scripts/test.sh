@@ -41,7 +41,7 @@ asan() {
     cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Release -DPICTAVO_SANITIZE=ON \
         -DPICTAVO_GUI=OFF -DPICTAVO_BENCH=OFF >/dev/null
     cmake --build build-asan -j"$jobs"
-    UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build-asan --output-on-failure -j"$jobs"
+    UBSAN_OPTIONS=print_stacktrace=1 LSAN_OPTIONS=suppressions=$PWD/fuzz/lsan.supp:print_suppressions=0 ctest --test-dir build-asan --output-on-failure -j"$jobs"
 }
 
 # The tests of the run, the memory budget and the tool at several jobs,

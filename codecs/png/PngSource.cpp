@@ -301,6 +301,7 @@ void PngSource::readRows(const RowSink& sink)
     std::vector<std::uint8_t> samples, bgr((keepsAlpha() ? 4 : 3) * static_cast<std::size_t>(header_.width));
     WithMemoryErrors(
         [&] { samples.resize(static_cast<std::size_t>(sampleRow_ * (interlaced_ ? std::uint64_t(header_.height) : 2))); });
+    std::optional<PackedRows> table;  // palette and low-bit grey rows
     Callbacks callbacks;
     callbacks.bytes = &bytes_;
     Library lib(callbacks, true);
@@ -342,7 +343,6 @@ void PngSource::readRows(const RowSink& sink)
         png_error(lib.png, "header changed between reads");
     const std::size_t stride = static_cast<std::size_t>(sampleRow_);
     if (!interlaced_) {
-        std::optional<PackedRows> table;
         if (packed) table.emplace(lib.png, lib.info, layout);
         // Rows are read into two buffers in turn: a row equal to the one
         // before goes on as a count, so a plain background costs one row.
