@@ -40,9 +40,10 @@ struct Fields {
     bool ok = true;
     std::uint64_t number(int width)
     {
-        std::uint64_t value = 0;
         if (width < 0 || width > 8 || at + static_cast<std::size_t>(width) > size) ok = false;
-        for (int i = 0; ok && i < width; ++i) value = value << 8 | data[at++];
+        if (!ok) return 0;
+        const std::uint64_t value = BigEndianOfSize(data + at, width);
+        at += static_cast<std::size_t>(width);
         return value;
     }
 };
@@ -127,6 +128,8 @@ HeifItems ReadHeifItems(const std::vector<std::uint8_t>& bytes)
                     if (type == "ipco") {
                         ForEachBox(p, size, [&](std::string_view type, const std::uint8_t* q, std::size_t size) {
                             properties.push_back(type);
+                            if (type == "hvcC" || type == "av1C")
+                                items.configurations.push_back({std::string(type), static_cast<std::size_t>(q - bytes.data()), size});
                             propertySizes.emplace_back(size >= 12 && type == "ispe" ? BigEndian32(q + 4) : 0,
                                                        size >= 12 && type == "ispe" ? BigEndian32(q + 8) : 0);
                         });

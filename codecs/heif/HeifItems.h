@@ -29,6 +29,13 @@ struct HeifItems {
     std::map<std::uint64_t, std::vector<std::uint8_t>> inMeta;  // items stored in 'idat'
     std::map<std::uint64_t, std::pair<std::uint32_t, std::uint32_t>> sizes;  // 'ispe'
     std::set<std::uint64_t> transformed;  // items with 'irot', 'imir' or 'clap'
+    // The decoder configurations among the properties ('hvcC', 'av1C'):
+    // their payloads, as positions in the file.
+    struct Configuration {
+        std::string type;
+        std::size_t start = 0, size = 0;
+    };
+    std::vector<Configuration> configurations;
 };
 
 HeifItems ReadHeifItems(const std::vector<std::uint8_t>& bytes);
