@@ -73,12 +73,6 @@ void ScanFolderPath(BatchModel& model, std::string folder)
     if (ec) model.names.clear();
     else DropEarlierOutputs(folder, model.names);
     std::sort(model.names.begin(), model.names.end(), ListOrder);
-
-    const int n = static_cast<int>(model.names.size());
-    if (n > 0) model.resizeEnabled = true;  // a scan never disables it
-    model.okVisible = false;
-    model.progressMax = n;
-    model.progressPosition = 0;
     // A folder that cannot be listed is not an empty one: say why.
     if (ec) RaiseUnreadableFolder(folder, ec.message());
 }

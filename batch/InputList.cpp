@@ -56,10 +56,6 @@ void ScanTree(BatchModel& model, std::string folder, const std::string& skip)
     ScanInto(model, folder, "", seen, names);
     model.imageFolder = folder;
     model.names = std::move(names);
-    const int n = static_cast<int>(model.names.size());
-    if (n > 0) model.resizeEnabled = true;
-    model.progressMax = n;
-    model.progressPosition = 0;
 }
 
 std::vector<std::string> ReadNameList(std::istream& in)

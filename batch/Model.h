@@ -1,6 +1,7 @@
-// The state the folder scan and the resize run read and write: exactly what
-// the main window's controls hold. The window binds its controls to it; the
-// command-line tool and the tests drive it directly.
+// What the folder scan and the resize run read and write: the list and the
+// choices the main window's controls hold. The window binds its controls to
+// it and keeps what only it shows (the buttons' state, the progress) itself;
+// the command-line tool and the tests drive it directly.
 #pragma once
 
 #include "codecs/Metadata.h"
@@ -46,10 +47,6 @@ struct BatchModel {
     int qualityIndex = 1;  // "75%"
     bool sharpen = false;
     std::string series = DefaultSeries;
-    bool resizeEnabled = false;
-    bool okVisible = false;
-    int progressMax = 100;
-    int progressPosition = 0;
     std::string imageFolder;  // the chosen folder, ending in '/'
 
     // For the command-line tool: a target or quality outside the presets.

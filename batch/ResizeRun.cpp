@@ -247,7 +247,6 @@ std::vector<std::string> ExpectedOutputs(const BatchModel& model, const std::str
 
 void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& options)
 {
-    model.resizeEnabled = false;
     const std::vector<std::string> names = model.names;
     const int count = static_cast<int>(names.size());
     const std::string series = Trim(model.series);
@@ -286,8 +285,7 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
                     return keeper.upToDate(name, inputPath(i), key);
                 })) {
                 output = made.front();  // the list shows the first
-                model.progressPosition = i;
-                if (hooks.progressChanged) hooks.progressChanged(model);
+                if (hooks.progressChanged) hooks.progressChanged(i);
                 if (hooks.upToDate) hooks.upToDate(i, output);
                 continue;
             }
@@ -370,8 +368,7 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
             if (s.keeper) s.keeper->committed(s.name);
             if (const auto id = IdentityOf(path, false)) written.emplace(*id, i);
             if (s.last) {
-                model.progressPosition = s.index;
-                if (hooks.progressChanged) hooks.progressChanged(model);
+                if (hooks.progressChanged) hooks.progressChanged(s.index);
             }
             if (hooks.written) hooks.written(s.index, s.output);
             const DecodeWarnings& warnings = damage[i];
@@ -479,10 +476,8 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
     if (work > 0) SyncFileSystemOf(outputFolder, outputs.back());
 
     model.names = outputs;
-    model.okVisible = true;
     if (hooks.beep) hooks.beep();
-    model.progressPosition = 0;
-    if (hooks.progressChanged) hooks.progressChanged(model);
+    if (hooks.progressChanged) hooks.progressChanged(0);
 }
 
 }  // namespace pictavo

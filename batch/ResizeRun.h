@@ -20,8 +20,9 @@ namespace pictavo {
 
 struct RunHooks {
     std::function<void()> beep;
-    // After each change of the progress position, so a window can repaint.
-    std::function<void(const BatchModel&)> progressChanged;
+    // The list index a progress bar shows: each picture's once it is
+    // written (or found up to date), and 0 when the run ends.
+    std::function<void(int position)> progressChanged;
     // After output `index` was written as `name`: once for each of its sizes.
     std::function<void(int index, const std::string& name)> written;
     // After output `index` was written from the listed `input` that the

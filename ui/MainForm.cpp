@@ -268,6 +268,7 @@ void TMain_Form::chooseOutputFolderClick()
 
 void TMain_Form::showProgress(int position)
 {
+    runState_.progressPosition = position;
     RunProgress->setValue(position);
     // The bar holds the index of the picture just written, and goes back to
     // 0 at the end; the words count what is done.
@@ -324,10 +325,21 @@ void TMain_Form::showModel()
 {
     PictureList->clear();
     for (const std::string& name : model_.names) PictureList->addItem(QString::fromStdString(name));
-    ResizeButton->setEnabled(model_.resizeEnabled);
-    DoneLabel->setVisible(model_.okVisible);
-    RunProgress->setMaximum(model_.progressMax);
-    RunProgress->setValue(model_.progressPosition);
+    ResizeButton->setEnabled(runState_.resizeEnabled);
+    DoneLabel->setVisible(runState_.doneVisible);
+    RunProgress->setMaximum(runState_.progressMax);
+    RunProgress->setValue(runState_.progressPosition);
+}
+
+void TMain_Form::scanned()
+{
+    const int n = static_cast<int>(model_.names.size());
+    if (n > 0) runState_.resizeEnabled = true;  // a scan never disables it
+    runState_.doneVisible = false;
+    runState_.progressMax = n;
+    runState_.progressPosition = 0;
+    lastFolder_ = QString::fromStdString(model_.imageFolder);
+    showModel();
 }
 
 void TMain_Form::chooseFolderClick()
@@ -336,14 +348,14 @@ void TMain_Form::chooseFolderClick()
     const QString chosen = chooseFile(this, model_.format);
     if (chosen.isEmpty()) return;  // cancelled: nothing changes
     ScanFolder(model_, chosen.toStdString());
-    lastFolder_ = QString::fromStdString(model_.imageFolder);
-    showModel();
+    scanned();
 }
 
 void TMain_Form::resizeClick()
 {
     if (running()) return;
     readChoices();  // read once: no control can change while the run lasts
+    runState_.resizeEnabled = false;
     ResizeButton->setEnabled(false);
     RunOptions options;
     options.jobs = std::max(1, QThread::idealThreadCount());
@@ -371,7 +383,8 @@ void TMain_Form::endRun(RunEnd end, const QString& error, const QString& detail)
     qApp->removeEventFilter(this);
     QGuiApplication::restoreOverrideCursor();
     // After a failure the list still holds the inputs: the same run can be started again.
-    if (end == RunEnd::Failed) model_.resizeEnabled = !model_.names.empty();
+    if (end == RunEnd::Failed) runState_.resizeEnabled = !model_.names.empty();
+    runState_.doneVisible = end == RunEnd::Done;
     ProgressCount->clear();
     showModel();  // the state the run reached
     emit runFinished();
@@ -452,8 +465,7 @@ bool TMain_Form::takeDropped(const QList<QUrl>& urls)
     if (folder.isEmpty()) return false;
     readChoices();
     ScanFolder(model_, WithSlash(folder).toStdString());
-    lastFolder_ = QString::fromStdString(model_.imageFolder);
-    showModel();
+    scanned();
     return true;
 }
 

@@ -126,8 +126,18 @@ private:
     void readChoices();     // the controls' choices into the model
     void showModel();       // the model's state onto the controls
     void endRun(RunEnd end, const QString& error, const QString& detail);
+    void scanned();         // a new list: the controls' state for it
+
+    // What the scans and runs leave on the controls besides the list.
+    struct RunState {
+        bool resizeEnabled = false;
+        bool doneVisible = false;
+        int progressMax = 100;
+        int progressPosition = 0;
+    };
 
     BatchModel model_;
+    RunState runState_;
     TAbout_Form* aboutForm_ = nullptr;
     std::unique_ptr<ResizeWorker> worker_;
     QStringList damaged_;  // inputs of the current run found damaged

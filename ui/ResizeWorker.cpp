@@ -38,8 +38,8 @@ bool ResizeWorker::start()
     const auto post = [this](auto report) { QMetaObject::invokeMethod(this, report, Qt::QueuedConnection); };
     const auto run = [this, post] {
         RunHooks hooks;
-        hooks.progressChanged = [this, post](const BatchModel& m) {
-            post([this, position = m.progressPosition] { emit progressChanged(position); });
+        hooks.progressChanged = [this, post](int position) {
+            post([this, position] { emit progressChanged(position); });
         };
         hooks.beep = [this, post] { post([this] { emit beeped(); }); };
         hooks.damaged = [this, post](int, const std::string& input, const DecodeWarnings&) {

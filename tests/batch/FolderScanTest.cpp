@@ -20,34 +20,24 @@ TEST(FolderScan, ListsMatchingRegularFilesInCaseBlindOrder)
     ScanFolder(model, dir.file("b.jpg"));
     EXPECT_EQ(model.imageFolder, dir.path().string() + "/");
     EXPECT_EQ(model.names, (std::vector<std::string>{".hidden.jpg", "A.JPG", "a.jpg", "b.jpg", "c.jpeg"}));
-    EXPECT_TRUE(model.resizeEnabled);
-    EXPECT_EQ(model.progressMax, 5);
-    EXPECT_EQ(model.progressPosition, 0);
 
     model.format = InputFormat::Bitmap;
     ScanFolder(model, dir.file("whatever.bmp"));
     EXPECT_EQ(model.names, (std::vector<std::string>{"e.bmp"}));
 }
 
-TEST(FolderScan, AFolderWithoutMatchesEmptiesTheListButKeepsResize)
+TEST(FolderScan, AFolderWithoutMatchesOrUnreadableEmptiesTheList)
 {
     test::ScratchDir full, empty;
     Touch(full, "x.jpg");
     BatchModel model;
     ScanFolder(model, full.file("x.jpg"));
-    model.okVisible = true;
-    model.progressPosition = 1;
     ScanFolder(model, empty.file("typed-name.jpg"));
     EXPECT_TRUE(model.names.empty());
-    EXPECT_TRUE(model.resizeEnabled);  // a scan never disables it
-    EXPECT_FALSE(model.okVisible);
-    EXPECT_EQ(model.progressMax, 0);
-    EXPECT_EQ(model.progressPosition, 0);
 
     BatchModel fresh;
     ScanFolder(fresh, "/nonexistent/folder/x.jpg");
     EXPECT_TRUE(fresh.names.empty());
-    EXPECT_FALSE(fresh.resizeEnabled);
 }
 
 TEST(FolderScan, ListOrderIgnoresAsciiCaseAndBreaksTiesByBytes)

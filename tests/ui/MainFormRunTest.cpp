@@ -81,6 +81,14 @@ TEST(MainForm, StatesFromFreshToScannedRunningAndDone)
     opened = QUrl();
     f.pictureDoubleClick();
     EXPECT_TRUE(opened.isEmpty());
+    // After a listing it stays enabled: a scan never disables it.
+    chosen = QString::fromStdString(dir.file("b.jpg"));
+    f.chooseFolderClick();
+    chosen = QString::fromStdString(empty.file("x.jpg"));
+    f.chooseFolderClick();
+    EXPECT_TRUE(f.ResizeButton->isEnabled());
+    EXPECT_TRUE(f.DoneLabel->isHidden());
+    EXPECT_EQ(f.RunProgress->maximum(), 0);
 }
 
 // A picture that fails stops the run with an error box that names it, and
