@@ -1,0 +1,175 @@
+// Broken, unsupported and hostile JPEGs: the library's numbered errors and
+// its words, damage that still decodes, declared sizes beyond the budget.
+#include "tests/codecs/JpegTestSupport.h"
+
+namespace pictavo {
+namespace {
+
+// The picture's frame rewritten with `count` components (1, 2, ... as
+// identifiers) and its first scan with the first min(count, 3) of them.
+std::vector<std::uint8_t> WithComponents(std::vector<std::uint8_t> b, int count)
+{
+    const auto segment = [&](std::uint8_t marker) {
+        for (std::size_t i = 2; i + 1 < b.size(); ++i)
+            if (b[i] == 0xFF && b[i + 1] == marker) return i;
+        return b.size();
+    };
+    const auto replace = [&](std::size_t at, const std::vector<std::uint8_t>& with) {
+        const std::size_t length = b[at + 2] << 8 | b[at + 3];
+        b.erase(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at + 2 + length));
+        b.insert(b.begin() + static_cast<long>(at), with.begin(), with.end());
+    };
+    const std::size_t sof = segment(0xC0);
+    std::vector<std::uint8_t> frame(b.begin() + static_cast<long>(sof), b.begin() + static_cast<long>(sof + 10));
+    frame[3] = static_cast<std::uint8_t>(8 + 3 * count);
+    frame[9] = static_cast<std::uint8_t>(count);
+    for (int id = 1; id <= count; ++id) frame.insert(frame.end(), {static_cast<std::uint8_t>(id), 0x11, 0});
+    replace(sof, frame);
+    const int inScan = std::min(count, 3);
+    std::vector<std::uint8_t> scan = {0xFF, 0xDA, 0, static_cast<std::uint8_t>(6 + 2 * inScan),
+                                      static_cast<std::uint8_t>(inScan)};
+    for (int id = 1; id <= inScan; ++id) scan.insert(scan.end(), {static_cast<std::uint8_t>(id), 0});
+    scan.insert(scan.end(), {0, 63, 0});
+    replace(segment(0xDA), scan);
+    return b;
+}
+
+TEST(TJPEGImage, LibraryErrorsShowTheirClassicNumbers)
+{
+    const std::vector<std::uint8_t> good = MakeJpeg(16, 16, test::Gradient);
+    // Patches bytes of the SOF0 segment, counted from its marker.
+    const std::size_t frame = test::FrameOffset(good);
+    ASSERT_EQ(good.at(frame + 1), 0xC0);
+    auto patched = [&](std::size_t offsetInSof, std::vector<std::uint8_t> values) {
+        std::vector<std::uint8_t> b = good;
+        std::copy(values.begin(), values.end(), b.begin() + static_cast<long>(frame + offsetInSof));
+        return b;
+    };
+    const std::vector<std::uint8_t> beforeFrame(good.begin(), good.begin() + static_cast<long>(frame));
+    std::vector<std::uint8_t> unknown = good;
+    unknown.insert(unknown.begin() + 2, {0xFF, 0x02, 0x00, 0x02});  // a reserved marker
+
+    struct Case { const char* name; std::vector<std::uint8_t> bytes; const char* message; };
+    const Case cases[] = {
+        {"not a JPEG", {'B', 'M', 0, 0, 0, 0}, "JPEG error #52"},
+        {"end before any frame", {0xFF, 0xD8, 0xFF, 0xD9}, "JPEG error #50"},
+        {"cut before the frame", beforeFrame, "JPEG error #50"},
+        {"12-bit samples", patched(4, {12}), "JPEG error #13"},
+        {"lossless frame", patched(1, {0xC3}), "JPEG error #59"},
+        {"eleven components", WithComponents(good, 11), "JPEG error #24"},
+        {"sampling factor 5", patched(11, {0x51}), "JPEG error #16"},
+        {"width above 65500", patched(7, {0xFF, 0xFF}), "JPEG error #40"},
+        {"unknown marker", unknown, "JPEG error #67"},
+    };
+    for (const Case& c : cases) {
+        TJPEGImage jpeg;
+        EXPECT_EQ(ErrorOf([&] { jpeg.loadFromBytes(c.bytes); }), c.message) << c.name;
+        EXPECT_EQ(jpeg.width(), 0) << c.name;
+    }
+}
+
+TEST(TJPEGImage, ErrorsCarryTheLibrarysWordsForTheCommandLine)
+{
+    const std::vector<std::uint8_t> good = MakeJpeg(16, 16, test::Gradient);
+    struct Case { const char* name; std::vector<std::uint8_t> bytes; const char* message; const char* detail; };
+    const Case cases[] = {
+        {"not a JPEG", {'B', 'M', 0, 0, 0, 0}, "JPEG error #52", "Not a JPEG file: starts with 0x42 0x4d"},
+        {"two components", WithComponents(good, 2), "JPEG error #27",
+         "Unsupported color conversion request: pictures of 2 components cannot be read, only grey (1), colour "
+         "(3) and CMYK (4)"},
+        {"five components", WithComponents(good, 5), "JPEG error #27",
+         "Unsupported color conversion request: pictures of 5 components cannot be read, only grey (1), colour "
+         "(3) and CMYK (4)"},
+    };
+    for (const Case& c : cases) {
+        try {
+            TJPEGImage jpeg;
+            jpeg.loadFromBytes(c.bytes);
+            Raster24 r;
+            jpeg.decodeInto(r);
+            ADD_FAILURE() << c.name << " decoded";
+        } catch (const Exception& e) {
+            EXPECT_EQ(e.message(), c.message) << c.name;
+            EXPECT_EQ(e.detail(), c.detail) << c.name;
+        }
+    }
+}
+
+TEST(TJPEGImage, EmptyDataLoadsButDoesNotDecode)
+{
+    TJPEGImage jpeg;
+    jpeg.loadFromBytes({});
+    EXPECT_EQ(jpeg.width(), 0);
+    Raster24 r;
+    EXPECT_EQ(ErrorOf([&] { jpeg.decodeInto(r); }), "JPEG error #41");
+}
+
+TEST(TJPEGImage, TruncatedCompressedDataStillDecodes)
+{
+    std::vector<std::uint8_t> bytes = MakeJpeg(64, 64, test::Gradient);
+    TJPEGImage whole = Loaded(bytes);
+    Raster24 r;
+    whole.decodeInto(r);
+    EXPECT_EQ(whole.warnings().count, 0);
+    bytes.resize(bytes.size() * 2 / 3);
+    TJPEGImage cut = Loaded(bytes);
+    cut.decodeInto(r);
+    EXPECT_EQ(r.width(), 64);
+    EXPECT_EQ(r.height(), 64);
+    EXPECT_GE(cut.warnings().count, 1);
+    EXPECT_EQ(cut.warnings().text, "Premature end of JPEG file");
+}
+
+// The end marker made a reserved one: the library fails after rows have come,
+// which must neither pass unnoticed nor leave the row buffers behind.
+TEST(TJPEGImage, LibraryErrorsAfterTheFirstRowsFailTheDecode)
+{
+    const struct { const char* name; bool gray, palette; } cases[] = {
+        {"colour", false, false}, {"colour in a palette", false, true}, {"grey", true, false}};
+    for (const auto& c : cases) {
+        std::vector<std::uint8_t> bytes = MakeJpeg(40, 24, test::Gradient, {.gray = c.gray});
+        ASSERT_EQ(bytes.back(), 0xD9) << c.name;
+        bytes.back() = 0x02;
+        TJPEGImage jpeg = Loaded(bytes);
+        jpeg.setDecodesToPalette(c.palette);
+        Raster24 r;
+        EXPECT_EQ(ErrorOf([&] { jpeg.decodeInto(r); }), "JPEG error #67") << c.name;
+        EXPECT_EQ(ErrorOf([&] { jpeg.decodeRows([](const std::uint8_t*) {}); }), "JPEG error #67") << c.name;
+    }
+}
+
+TEST(TJPEGImage, ArithmeticCodingLoadsButFailsToDecode)
+{
+    TJPEGImage jpeg = Loaded(MakeJpeg(40, 30, test::Gradient, {.arithmetic = true}));
+    EXPECT_EQ(jpeg.width(), 40);
+    Raster24 r;
+    EXPECT_EQ(ErrorOf([&] { jpeg.decodeInto(r); }), "JPEG error #1");
+}
+
+TEST(TJPEGImage, MissingFileIsNamedAsPassed)
+{
+    TJPEGImage jpeg;
+    EXPECT_EQ(ErrorOf([&] { jpeg.loadFromFile("/nonexistent/photo.jpg", "photo.jpg"); }), "Cannot open file photo.jpg");
+    EXPECT_EQ(ErrorOf([&] { jpeg.loadFromFile("/tmp"); }), "Cannot open file /tmp");
+}
+
+TEST(TJPEGImage, HugeDeclaredSizesFailWithOutOfMemory)
+{
+    for (bool progressive : {false, true}) {
+        std::vector<std::uint8_t> bytes = MakeJpeg(16, 16, test::Gradient, {.progressive = progressive});
+        const std::size_t frame = test::FrameOffset(bytes);
+        ASSERT_NE(frame, std::string::npos);
+        bytes[frame + 5] = 0xFF;  // height 65500
+        bytes[frame + 6] = 0xDC;
+        bytes[frame + 7] = 0xFF;  // width 65500
+        bytes[frame + 8] = 0xDC;
+        const ScopedMemoryBudget budget(std::uint64_t(1) << 30);
+        TJPEGImage jpeg = Loaded(bytes);
+        EXPECT_EQ(jpeg.width(), 65500);
+        Raster24 r;
+        EXPECT_EQ(ErrorOf([&] { jpeg.decodeInto(r); }), "Out of memory");
+    }
+}
+
+}  // namespace
+}  // namespace pictavo
