@@ -88,15 +88,9 @@ std::vector<std::uint8_t> Bmp(int width, int height, int bits)
 // A small JPEG whose frame header claims another size.
 std::vector<std::uint8_t> Claiming(std::vector<std::uint8_t> jpeg, int width, int height)
 {
-    for (std::size_t i = 2; i + 9 < jpeg.size();) {
-        const int marker = jpeg[i + 1];
-        if (marker == 0xC0 || marker == 0xC2) {
-            jpeg[i + 5] = static_cast<std::uint8_t>(height >> 8), jpeg[i + 6] = static_cast<std::uint8_t>(height);
-            jpeg[i + 7] = static_cast<std::uint8_t>(width >> 8), jpeg[i + 8] = static_cast<std::uint8_t>(width);
-            break;
-        }
-        i += 2 + (jpeg[i + 2] << 8 | jpeg[i + 3]);
-    }
+    const std::size_t i = test::FrameOffset(jpeg);
+    jpeg[i + 5] = static_cast<std::uint8_t>(height >> 8), jpeg[i + 6] = static_cast<std::uint8_t>(height);
+    jpeg[i + 7] = static_cast<std::uint8_t>(width >> 8), jpeg[i + 8] = static_cast<std::uint8_t>(width);
     return jpeg;
 }
 
@@ -118,11 +112,8 @@ std::vector<std::uint8_t> WithScans(const std::vector<std::uint8_t>& jpeg, int s
 // The JPEG up to the end of its first scan's header: no picture data.
 std::vector<std::uint8_t> HeadersOnly(std::vector<std::uint8_t> jpeg)
 {
-    for (std::size_t i = 2; i + 3 < jpeg.size(); i += 2 + (jpeg[i + 2] << 8 | jpeg[i + 3]))
-        if (jpeg[i + 1] == 0xDA) {
-            jpeg.resize(i + 2 + (jpeg[i + 2] << 8 | jpeg[i + 3]));
-            break;
-        }
+    const test::JpegSegment scan = test::FindSegment(jpeg, 0xDA);
+    jpeg.resize(scan.at + 2 + scan.length);
     return jpeg;
 }
 
@@ -148,35 +139,10 @@ std::vector<std::uint8_t> WithMarkers(const std::vector<std::uint8_t>& jpeg, int
     return out;
 }
 
-void Put(std::vector<std::uint8_t>& b, std::uint64_t value, int bytes, bool big = true)
-{
-    for (int i = 0; i < bytes; ++i) b.push_back(static_cast<std::uint8_t>(value >> 8 * (big ? bytes - 1 - i : i)));
-}
-
-// An ISO box, or a PNG chunk.
-std::vector<std::uint8_t> Box(const char* type, const std::vector<std::uint8_t>& payload, int version = -1)
-{
-    std::vector<std::uint8_t> b;
-    Put(b, 8 + (version >= 0 ? 4 : 0) + payload.size(), 4);
-    b.insert(b.end(), type, type + 4);
-    if (version >= 0) Put(b, std::uint64_t(version) << 24, 4);
-    b.insert(b.end(), payload.begin(), payload.end());
-    return b;
-}
-std::vector<std::uint8_t> Chunk(const char* type, const std::vector<std::uint8_t>& data)
-{
-    std::vector<std::uint8_t> b = Box(type, data);
-    b.erase(b.begin(), b.begin() + 4);
-    Put(b, crc32(0, b.data(), static_cast<uInt>(b.size())), 4);
-    Put(b, data.size(), 4);
-    std::rotate(b.begin(), b.end() - 4, b.end());
-    return b;
-}
-std::vector<std::uint8_t> operator+(std::vector<std::uint8_t> a, const std::vector<std::uint8_t>& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
+using test::IsoBox;
+using test::PngChunk;
+using test::PutBig;
+using test::operator+;
 
 // An AVIF whose 'ispe' says 64 x 64 and whose AV1 sequence header, the size
 // the decoder allocates for, says side x side.
@@ -186,25 +152,25 @@ std::vector<std::uint8_t> LyingAvif(int side)
     std::uint64_t bits = 0b000'1'1'11111'1110'1110;
     bits = (bits << 15 | (side - 1)) << 15 | (side - 1);
     std::vector<std::uint8_t> obu{0x0A, 7};
-    Put(obu, bits << 8, 7);
+    PutBig(obu, bits << 8, 7);
     std::vector<std::uint8_t> ispe, ipma, iloc;
-    Put(ispe, 64, 4), Put(ispe, 64, 4);
-    Put(ipma, 1, 4), Put(ipma, 1, 2), ipma.insert(ipma.end(), {2, 0x01, 0x82});
+    PutBig(ispe, 64, 4), PutBig(ispe, 64, 4);
+    PutBig(ipma, 1, 4), PutBig(ipma, 1, 2), ipma.insert(ipma.end(), {2, 0x01, 0x82});
     const std::vector<std::uint8_t> infe{0, 1, 0, 0, 'a', 'v', '0', '1', 0};
     const auto file = [&](std::uint32_t at) {
         iloc = {0x44, 0, 0, 1, 0, 1, 0, 0, 0, 1};
-        Put(iloc, at, 4), Put(iloc, obu.size(), 4);
+        PutBig(iloc, at, 4), PutBig(iloc, obu.size(), 4);
         const std::vector<std::uint8_t> hdlr{0, 0, 0, 0, 'p', 'i', 'c', 't', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-        const std::vector<std::uint8_t> iinf = std::vector<std::uint8_t>{0, 1} + Box("infe", infe, 2);
+        const std::vector<std::uint8_t> iinf = std::vector<std::uint8_t>{0, 1} + IsoBox("infe", infe, 2);
         const std::vector<std::uint8_t> av1C = std::vector<std::uint8_t>{0x81, 0x1F, 0x0C, 0} + obu;
         const std::vector<std::uint8_t> ftyp{'a', 'v', 'i', 'f', 0, 0, 0, 0, 'a', 'v', 'i', 'f', 'm', 'i', 'f', '1'};
-        return Box("ftyp", ftyp) +
-               Box("meta", Box("hdlr", hdlr, 0) + Box("pitm", {0, 1}, 0) + Box("iloc", iloc, 0) + Box("iinf", iinf, 0) +
-                               Box("iprp", Box("ipco", Box("ispe", ispe, 0) + Box("av1C", av1C)) + Box("ipma", ipma, 0)),
+        return IsoBox("ftyp", ftyp) +
+               IsoBox("meta", IsoBox("hdlr", hdlr, 0) + IsoBox("pitm", {0, 1}, 0) + IsoBox("iloc", iloc, 0) + IsoBox("iinf", iinf, 0) +
+                               IsoBox("iprp", IsoBox("ipco", IsoBox("ispe", ispe, 0) + IsoBox("av1C", av1C)) + IsoBox("ipma", ipma, 0)),
                    0);
     };
     const std::size_t head = file(0).size() + 8;
-    return file(static_cast<std::uint32_t>(head)) + Box("mdat", obu);
+    return file(static_cast<std::uint32_t>(head)) + IsoBox("mdat", obu);
 }
 
 // A HEIF grid of `tiles` x `tiles` tiles that declare `declared` pixels a
@@ -224,31 +190,13 @@ std::vector<std::uint8_t> LyingGrid(const ScratchDir& dir, int side, int tiles =
 std::vector<std::uint8_t> GreyTiff(const std::vector<std::uint8_t>& strip, std::uint32_t side, std::uint32_t compression,
                                    std::uint32_t profile = 0)
 {
-    std::vector<std::uint8_t> b{'I', 'I', 42, 0};
-    Put(b, 8 + strip.size() + profile, 4, false);
-    b.insert(b.end(), strip.begin(), strip.end());
-    b.resize(b.size() + profile);
-    const std::uint32_t entries[][3] = {{256, 4, side}, {257, 4, side}, {258, 3, 8}, {259, 3, compression}, {262, 3, 1},
-                                        {273, 4, 8}, {277, 3, 1}, {278, 4, side},
-                                        {279, 4, std::uint32_t(strip.size())}, {34675, 7, std::uint32_t(8 + strip.size())}};
-    Put(b, std::size(entries) - (profile ? 0 : 1), 2, false);
-    for (const auto& e : entries)
-        if (e[0] != 34675 || profile)
-            Put(b, e[0], 2, false), Put(b, e[1], 2, false), Put(b, e[0] == 34675 ? profile : 1, 4, false), Put(b, e[2], 4, false);
-    Put(b, 0, 4, false);
-    return b;
+    return test::MakeGreyTiff(side, side, side, compression, {strip}, profile);
 }
 
 // A one-pixel grey PNG with `extra` chunks before its data.
 std::vector<std::uint8_t> PngWith(const std::vector<std::uint8_t>& extra)
 {
-    const std::uint8_t raw[2] = {0, 64};
-    std::vector<std::uint8_t> packed(64);
-    uLongf size = packed.size();
-    compress(packed.data(), &size, raw, sizeof raw);
-    packed.resize(size);
-    return std::vector<std::uint8_t>{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'} +
-           Chunk("IHDR", {0, 0, 0, 1, 0, 0, 0, 1, 8, 0, 0, 0, 0}) + extra + Chunk("IDAT", packed) + Chunk("IEND", {});
+    return test::MakePng({.raw = {0, 64}, .extra = extra});
 }
 
 // An iCCP chunk whose profile inflates to `bytes`, with a header libpng accepts.
@@ -262,7 +210,7 @@ std::vector<std::uint8_t> HugeIccp(std::size_t bytes)
     uLongf size = packed.size();
     compress2(packed.data(), &size, profile.data(), static_cast<uLong>(bytes), 9);
     packed.resize(size);
-    return Chunk("iCCP", std::vector<std::uint8_t>{'x', 0, 0} + packed);
+    return PngChunk("iCCP", std::vector<std::uint8_t>{'x', 0, 0} + packed);
 }
 
 // A 1 x 1 version 5 bitmap whose profile is said to take `length` bytes.
@@ -344,7 +292,7 @@ TEST(Safety, HostileFilesStayWithinTheMemoryBudget)
         {"cells.heic", [&] { return LyingGrid(scratch, 16, 65, test::GridTiles::OneItem, 16); }, "HEIF error: the picture is made of 4225 tiles, more than the 4096 allowed"},
         {"profile.bmp", [] { return BmpWithProfile(2000000000); }, ""},
         {"iccp.png", [] { return PngWith(HugeIccp(16 << 20)); }, ""},
-        {"exif.png", [] { return PngWith(Chunk("eXIf", std::vector<std::uint8_t>(40 << 20))); }, ""},
+        {"exif.png", [] { return PngWith(PngChunk("eXIf", std::vector<std::uint8_t>(40 << 20))); }, ""},
     };
     for (const Case& c : cases) {
         ScratchDir dir, out;

@@ -13,6 +13,7 @@
 namespace pictavo {
 
 namespace fs = std::filesystem;
+using test::MaxDifference;
 
 // The suite's folder, or an empty path without the shared corpus.
 inline fs::path Suite()
@@ -37,14 +38,6 @@ inline Raster24 Load(const fs::path& file)
     LoadBitmapFile(r, file.string());
     r.make24Bit();
     return r;
-}
-
-inline int MaxDifference(const Raster24& a, const Raster24& b)
-{
-    int most = 0;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width() * 3; ++x) most = std::max(most, std::abs(a.scanLine(y)[x] - b.scanLine(y)[x]));
-    return most;
 }
 
 }  // namespace pictavo

@@ -1,7 +1,6 @@
 // The BMP Suite against its reference renderings, decoded by ImageMagick.
 #include "tests/codecs/BmpSuite.h"
 
-#include <cstdio>
 #include <set>
 
 namespace pictavo {
@@ -11,21 +10,14 @@ namespace {
 bool LoadReference(const fs::path& png, Raster24& out)
 {
     if (!fs::exists("/usr/bin/convert")) return false;
-    const std::string command = "/usr/bin/convert '" + png.string() + "' -background black -alpha remove -depth 8 ppm:- 2>/dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return false;
-    std::vector<std::uint8_t> bytes;
-    std::uint8_t buffer[65536];
-    std::size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
-    if (pclose(pipe) != 0) return false;
-    int w = 0, h = 0, max = 0, offset = 0;
-    if (std::sscanf(reinterpret_cast<const char*>(bytes.data()), "P6 %d %d %d%n", &w, &h, &max, &offset) != 3) return false;
-    ++offset;
+    const test::ScratchDir dir;
+    if (test::RunCommand("/usr/bin/convert '" + png.string() + "' -background black -alpha remove -depth 8 " + dir.file("r.ppm")).status != 0)
+        return false;
+    int w = 0, h = 0;
+    const std::vector<std::uint8_t> bgr = test::PpmAsBgr(test::ReadBytes(dir.file("r.ppm")), w, h);
+    if (bgr.empty()) return false;
     out.reset(w, h, PixelFormat::Bgr24, 0);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            for (int c = 0; c < 3; ++c) out.scanLine(y)[3 * x + c] = bytes[offset + (y * w + x) * 3 + (2 - c)];
+    for (int y = 0; y < h; ++y) std::copy_n(&bgr[3 * std::size_t(y) * w], 3 * w, out.scanLine(y));
     return true;
 }
 

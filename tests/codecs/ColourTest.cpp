@@ -212,24 +212,9 @@ TEST(CmykJpeg, LooksAsImageMagickShowsIt)
 // A one-pixel grey PNG of `level` with a gAMA chunk of `gamma` (x 100000).
 std::vector<std::uint8_t> GreyPng(std::uint8_t level, std::uint32_t gamma)
 {
-    std::vector<std::uint8_t> png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    const auto chunk = [&](const char* type, std::vector<std::uint8_t> data) {
-        const auto put = [&](std::uint32_t v) { for (int k = 24; k >= 0; k -= 8) png.push_back(std::uint8_t(v >> k)); };
-        put(static_cast<std::uint32_t>(data.size()));
-        data.insert(data.begin(), type, type + 4);
-        png.insert(png.end(), data.begin(), data.end());
-        put(static_cast<std::uint32_t>(crc32(0, data.data(), static_cast<uInt>(data.size()))));
-    };
-    chunk("IHDR", {0, 0, 0, 1, 0, 0, 0, 1, 8, 0, 0, 0, 0});
-    chunk("gAMA", {std::uint8_t(gamma >> 24), std::uint8_t(gamma >> 16), std::uint8_t(gamma >> 8), std::uint8_t(gamma)});
-    const std::uint8_t raw[2] = {0, level};
-    std::vector<std::uint8_t> packed(64);
-    uLongf size = packed.size();
-    compress(packed.data(), &size, raw, sizeof raw);
-    packed.resize(size);
-    chunk("IDAT", packed);
-    chunk("IEND", {});
-    return png;
+    std::vector<std::uint8_t> value;
+    test::PutBig(value, gamma, 4);
+    return test::MakePng({.raw = {0, level}, .extra = test::PngChunk("gAMA", value)});
 }
 
 // Grey pictures follow their tone curve, from a grey profile or a PNG's

@@ -19,15 +19,9 @@ std::vector<std::uint8_t> Encoded(int quality, bool progressive = false, int w =
 // Entries of quantization table `index` in the order they are stored.
 std::vector<int> QuantTable(const std::vector<std::uint8_t>& jpeg, int index)
 {
-    for (std::size_t i = 2; i + 4 < jpeg.size();) {
-        const int marker = jpeg[i + 1];
-        const std::size_t length = jpeg[i + 2] << 8 | jpeg[i + 3];
-        if (marker == 0xDB)
-            for (std::size_t t = i + 4; t + 65 <= i + 2 + length; t += 65)
-                if ((jpeg[t] & 0x0F) == index) return std::vector<int>(jpeg.begin() + t + 1, jpeg.begin() + t + 65);
-        if (marker == 0xDA) break;
-        i += 2 + length;
-    }
+    for (const test::JpegSegment& s : test::JpegSegments(jpeg))
+        for (std::size_t t = s.at + 4; s.marker == 0xDB && t + 65 <= s.at + 2 + s.length; t += 65)
+            if ((jpeg[t] & 0x0F) == index) return std::vector<int>(jpeg.begin() + t + 1, jpeg.begin() + t + 65);
     return {};
 }
 

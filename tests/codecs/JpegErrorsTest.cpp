@@ -9,11 +9,7 @@ namespace {
 // identifiers) and its first scan with the first min(count, 3) of them.
 std::vector<std::uint8_t> WithComponents(std::vector<std::uint8_t> b, int count)
 {
-    const auto segment = [&](std::uint8_t marker) {
-        for (std::size_t i = 2; i + 1 < b.size(); ++i)
-            if (b[i] == 0xFF && b[i + 1] == marker) return i;
-        return b.size();
-    };
+    const auto segment = [&](int marker) { return test::FindSegment(b, marker).at; };
     const auto replace = [&](std::size_t at, const std::vector<std::uint8_t>& with) {
         const std::size_t length = b[at + 2] << 8 | b[at + 3];
         b.erase(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at + 2 + length));

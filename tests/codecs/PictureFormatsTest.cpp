@@ -11,8 +11,7 @@ std::vector<std::uint8_t> Stored(const std::string& className, const std::vector
 {
     std::vector<std::uint8_t> b = {static_cast<std::uint8_t>(className.size())};
     b.insert(b.end(), className.begin(), className.end());
-    const auto n = static_cast<std::uint32_t>(jpeg.size());
-    b.insert(b.end(), {std::uint8_t(n), std::uint8_t(n >> 8), std::uint8_t(n >> 16), std::uint8_t(n >> 24)});
+    test::PutLittle(b, jpeg.size(), 4);
     b.insert(b.end(), jpeg.begin(), jpeg.end());
     return b;
 }

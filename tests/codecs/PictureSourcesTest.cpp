@@ -10,7 +10,6 @@
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -45,21 +44,6 @@ Decoded Decode(Opener open, const std::vector<std::uint8_t>& bytes, const RowDel
     const int bytesPerPixel = delivery.keepAlpha && d.header.alpha ? 4 : 3;
     source->readRows([&](const std::uint8_t* row) { d.bgr.insert(d.bgr.end(), row, row + bytesPerPixel * d.header.width); });
     return d;
-}
-
-// A binary PPM's pixels as blue, green, red.
-std::vector<std::uint8_t> ReadPpm(const std::string& path, int& width, int& height)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::string magic;
-    int max = 0;
-    in >> magic >> width >> height >> max;
-    in.get();
-    std::vector<std::uint8_t> rgb(3 * static_cast<std::size_t>(width) * height);
-    in.read(reinterpret_cast<char*>(rgb.data()), static_cast<std::streamsize>(rgb.size()));
-    if (magic != "P6" || max != 255 || !in) return {};
-    for (std::size_t i = 0; i < rgb.size(); i += 3) std::swap(rgb[i], rgb[i + 2]);
-    return rgb;
 }
 
 struct Corpus {
@@ -154,7 +138,7 @@ std::vector<std::uint8_t> Reference(const Corpus& corpus, const Case& c, const s
     if (!Shell(cd + "convert " + source + " -background " + background + " -alpha remove -alpha off -depth 8 " + ref))
         return {};
     int width = 0, height = 0;
-    std::vector<std::uint8_t> bgr = ReadPpm(ref, width, height);
+    std::vector<std::uint8_t> bgr = test::PpmAsBgr(test::ReadBytes(ref), width, height);
     return width == Width && height == Height ? bgr : std::vector<std::uint8_t>{};
 }
 
@@ -224,29 +208,15 @@ TEST(PictureSourcesTest, DecodesLikeIndependentTools)
     if (!missing.empty()) GTEST_SKIP() << "cases left out, their tools missing:" << missing;
 }
 
-void Put32(std::vector<std::uint8_t>& b, std::uint32_t v, bool big);
-
 // An 8-bit grey TIFF of a gradient in strips of `rows`, its directory first.
 std::vector<std::uint8_t> GreyStripsTiff(std::uint32_t width, std::uint32_t height, std::uint32_t rows)
 {
-    const std::uint32_t strips = (height + rows - 1) / rows, entries = 9;
-    const std::uint32_t offsets = 8 + 2 + 12 * entries + 4, counts = offsets + 4 * strips, data = counts + 4 * strips;
-    std::vector<std::uint8_t> b{'I', 'I', 42, 0};
-    Put32(b, 8, false);
-    b.push_back(entries), b.push_back(0);
-    const std::uint32_t fields[][4] = {{256, 4, 1, width}, {257, 4, 1, height}, {258, 3, 1, 8}, {259, 3, 1, 1}, {262, 3, 1, 1},
-                                       {273, 4, strips, offsets}, {277, 3, 1, 1}, {278, 4, 1, rows}, {279, 4, strips, counts}};
-    for (const auto& f : fields) {
-        b.insert(b.end(), {static_cast<std::uint8_t>(f[0]), static_cast<std::uint8_t>(f[0] >> 8), static_cast<std::uint8_t>(f[1]), 0});
-        Put32(b, f[2], false);
-        Put32(b, f[3], false);
+    std::vector<std::vector<std::uint8_t>> strips;
+    for (std::uint32_t y = 0; y < height; ++y) {
+        if (y % rows == 0) strips.emplace_back();
+        for (std::uint32_t x = 0; x < width; ++x) strips.back().push_back(static_cast<std::uint8_t>(1 + (x * 7 + y * 3) % 250));
     }
-    Put32(b, 0, false);
-    for (std::uint32_t s = 0; s < strips; ++s) Put32(b, data + s * rows * width, false);
-    for (std::uint32_t s = 0; s < strips; ++s) Put32(b, std::min(rows, height - s * rows) * width, false);
-    for (std::uint32_t y = 0; y < height; ++y)
-        for (std::uint32_t x = 0; x < width; ++x) b.push_back(static_cast<std::uint8_t>(1 + (x * 7 + y * 3) % 250));
-    return b;
+    return test::MakeGreyTiff(width, height, rows, 1, strips);
 }
 
 // A file cut short is written as far as it could be read, the rest as zero
@@ -310,48 +280,25 @@ TEST(PictureSourcesTest, FilesCutShortAreReadAsFarAsTheyGo)
     if (!missing.empty()) GTEST_SKIP() << "cases left out, their tools missing:" << missing;
 }
 
-void Put32(std::vector<std::uint8_t>& b, std::uint32_t v, bool big)
-{
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (big ? 24 - 8 * i : 8 * i)));
-}
-
 // A PNG of zero samples: `raw` bytes of them, filter bytes included, or
 // every row's when 0.
 std::vector<std::uint8_t> Png(std::uint32_t width, std::uint32_t height, bool interlaced, std::uint8_t depth = 8,
                               std::uint8_t colour = 6, std::size_t raw = 1000)
 {
-    std::vector<std::uint8_t> png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    auto chunk = [&](const char* type, std::vector<std::uint8_t> data) {
-        Put32(png, static_cast<std::uint32_t>(data.size()), true);
-        data.insert(data.begin(), type, type + 4);
-        png.insert(png.end(), data.begin(), data.end());
-        Put32(png, static_cast<std::uint32_t>(crc32(0, data.data(), static_cast<uInt>(data.size()))), true);
-    };
-    std::vector<std::uint8_t> ihdr;
-    Put32(ihdr, width, true);
-    Put32(ihdr, height, true);
-    ihdr.insert(ihdr.end(), {depth, colour, 0, 0, static_cast<std::uint8_t>(interlaced)});
-    chunk("IHDR", ihdr);
     const int channels = colour == 2 ? 3 : colour == 4 ? 2 : colour == 6 ? 4 : 1;
     if (raw == 0) raw = height * (1 + (std::size_t(width) * channels * depth + 7) / 8);
-    std::vector<std::uint8_t> zeros(raw), packed(compressBound(static_cast<uLong>(raw)));
-    uLongf packedSize = packed.size();
-    compress(packed.data(), &packedSize, zeros.data(), zeros.size());
-    packed.resize(packedSize);
-    chunk("IDAT", packed);
-    chunk("IEND", {});
-    return png;
+    return test::MakePng({width, height, depth, colour, interlaced, std::vector<std::uint8_t>(raw)});
 }
 
 // A lossless WebP header alone: 14-bit width and height less one.
 std::vector<std::uint8_t> WebpLossless(std::uint32_t width, std::uint32_t height)
 {
     std::vector<std::uint8_t> b{'R', 'I', 'F', 'F'};
-    Put32(b, 4 + 8 + 6, false);
+    test::PutLittle(b, 4 + 8 + 6, 4);
     b.insert(b.end(), {'W', 'E', 'B', 'P', 'V', 'P', '8', 'L'});
-    Put32(b, 6, false);
+    test::PutLittle(b, 6, 4);
     b.push_back(0x2F);
-    Put32(b, (width - 1) | (height - 1) << 14, false);
+    test::PutLittle(b, (width - 1) | (height - 1) << 14, 4);
     b.push_back(0);
     return b;
 }
@@ -360,21 +307,7 @@ std::vector<std::uint8_t> WebpLossless(std::uint32_t width, std::uint32_t height
 // uncompressed one into small strips itself).
 std::vector<std::uint8_t> Tiff(std::uint32_t width, std::uint32_t height, std::uint32_t compression)
 {
-    std::vector<std::uint8_t> b{'I', 'I', 42, 0};
-    Put32(b, 24, false);
-    b.resize(24);  // the strip's 16 bytes
-    const std::uint32_t entries[][3] = {{256, 4, width}, {257, 4, height}, {258, 3, 8}, {259, 3, compression}, {262, 3, 1},
-                                        {273, 4, 8}, {277, 3, 1}, {278, 4, height}, {279, 4, 16}};
-    b.push_back(std::size(entries));
-    b.push_back(0);
-    for (const auto& e : entries) {
-        b.insert(b.end(), {static_cast<std::uint8_t>(e[0]), static_cast<std::uint8_t>(e[0] >> 8),
-                           static_cast<std::uint8_t>(e[1]), 0});
-        Put32(b, 1, false);
-        Put32(b, e[2], false);
-    }
-    Put32(b, 0, false);
-    return b;
+    return test::MakeGreyTiff(width, height, height, compression, {std::vector<std::uint8_t>(16)});
 }
 
 // A small HEIC whose 'ispe' boxes declare a huge picture, when heif-enc is at hand.

@@ -77,6 +77,7 @@ void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes)
 
 #include <cstdio>
 #include <jpeglib.h>
+#include <zlib.h>
 
 namespace pictavo::test {
 
@@ -140,36 +141,59 @@ std::vector<std::uint8_t> MakeJpeg(int width, int height, const PixelFunction& p
 std::vector<std::uint8_t> ExifWithOrientation(int orientation, bool bigEndian)
 {
     std::vector<std::uint8_t> b = {'E', 'x', 'i', 'f', 0, 0};
-    auto u16 = [&](unsigned v) {
-        if (bigEndian) b.insert(b.end(), {std::uint8_t(v >> 8), std::uint8_t(v)});
-        else b.insert(b.end(), {std::uint8_t(v), std::uint8_t(v >> 8)});
-    };
-    auto u32 = [&](unsigned v) {
-        if (bigEndian) { u16(v >> 16); u16(v & 0xFFFF); }
-        else { u16(v & 0xFFFF); u16(v >> 16); }
-    };
+    const auto put = [&](unsigned v, int bytes) { bigEndian ? PutBig(b, v, bytes) : PutLittle(b, v, bytes); };
     b.push_back(bigEndian ? 'M' : 'I');
     b.push_back(bigEndian ? 'M' : 'I');
-    u16(42);
-    u32(8);
-    u16(1);           // one entry
-    u16(0x0112);      // orientation
-    u16(3);           // short
-    u32(1);
-    u16(static_cast<unsigned>(orientation));
-    u16(0);
-    u32(0);           // no next directory
+    put(42, 2);
+    put(8, 4);
+    put(1, 2);       // one entry
+    put(0x0112, 2);  // orientation
+    put(3, 2);       // short
+    put(1, 4);
+    put(static_cast<unsigned>(orientation), 2);
+    put(0, 2);
+    put(0, 4);       // no next directory
     return b;
+}
+
+void PutBig(std::vector<std::uint8_t>& b, std::uint64_t value, int bytes)
+{
+    for (int i = bytes - 1; i >= 0; --i) b.push_back(static_cast<std::uint8_t>(value >> 8 * i));
+}
+
+void PutLittle(std::vector<std::uint8_t>& b, std::uint64_t value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i) b.push_back(static_cast<std::uint8_t>(value >> 8 * i));
+}
+
+std::vector<std::uint8_t> operator+(std::vector<std::uint8_t> a, const std::vector<std::uint8_t>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+std::vector<JpegSegment> JpegSegments(const std::vector<std::uint8_t>& jpeg)
+{
+    std::vector<JpegSegment> segments;
+    for (std::size_t i = 2; i + 3 < jpeg.size() && jpeg[i] == 0xFF;) {
+        segments.push_back({i, jpeg[i + 1], std::size_t(jpeg[i + 2] << 8 | jpeg[i + 3])});
+        if (jpeg[i + 1] == 0xDA) break;
+        i += 2 + segments.back().length;
+    }
+    return segments;
+}
+
+JpegSegment FindSegment(const std::vector<std::uint8_t>& jpeg, int marker)
+{
+    for (const JpegSegment& s : JpegSegments(jpeg))
+        if (s.marker == marker) return s;
+    return {std::string::npos, 0, 0};
 }
 
 std::size_t FrameOffset(const std::vector<std::uint8_t>& jpeg)
 {
-    for (std::size_t i = 2; i + 3 < jpeg.size();) {
-        if (jpeg[i] != 0xFF) return std::string::npos;
-        const int marker = jpeg[i + 1];
-        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) return i;
-        i += 2 + (jpeg[i + 2] << 8 | jpeg[i + 3]);
-    }
+    for (const JpegSegment& s : JpegSegments(jpeg))
+        if (s.marker >= 0xC0 && s.marker <= 0xCF && s.marker != 0xC4 && s.marker != 0xC8 && s.marker != 0xCC) return s.at;
     return std::string::npos;
 }
 
@@ -182,8 +206,8 @@ int FrameMarker(const std::vector<std::uint8_t>& jpeg)
 std::vector<std::uint8_t> MakeBmp(const BmpFields& fields)
 {
     std::vector<std::uint8_t> b;
-    auto u16 = [&](unsigned v) { b.insert(b.end(), {std::uint8_t(v), std::uint8_t(v >> 8)}); };
-    auto u32 = [&](std::uint32_t v) { u16(v & 0xFFFF); u16(v >> 16); };
+    const auto u16 = [&](std::uint32_t v) { PutLittle(b, v, 2); };
+    const auto u32 = [&](std::uint32_t v) { PutLittle(b, v, 4); };
     b.push_back('B');
     b.push_back('M');
     u32(0);
@@ -230,15 +254,7 @@ std::vector<std::uint8_t> MakeBmp(const BmpFields& fields)
     return b;
 }
 
-namespace {
-
-void PutBig(std::vector<std::uint8_t>& b, std::uint64_t value, int bytes)
-{
-    for (int i = bytes - 1; i >= 0; --i) b.push_back(static_cast<std::uint8_t>(value >> 8 * i));
-}
-
-// An ISO box, with version and flags when `version` is not negative.
-std::vector<std::uint8_t> IsoBox(const char* type, const std::vector<std::uint8_t>& payload, int version = -1)
+std::vector<std::uint8_t> IsoBox(const char* type, const std::vector<std::uint8_t>& payload, int version)
 {
     std::vector<std::uint8_t> b;
     PutBig(b, 8 + (version >= 0 ? 4 : 0) + payload.size(), 4);
@@ -248,13 +264,74 @@ std::vector<std::uint8_t> IsoBox(const char* type, const std::vector<std::uint8_
     return b;
 }
 
-std::vector<std::uint8_t> operator+(std::vector<std::uint8_t> a, const std::vector<std::uint8_t>& b)
+std::vector<std::uint8_t> PngChunk(const char* type, const std::vector<std::uint8_t>& data)
 {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
+    std::vector<std::uint8_t> b;
+    PutBig(b, data.size(), 4);
+    b.insert(b.end(), type, type + 4);
+    b.insert(b.end(), data.begin(), data.end());
+    PutBig(b, crc32(0, b.data() + 4, static_cast<uInt>(b.size() - 4)), 4);
+    return b;
 }
 
-}  // namespace
+std::vector<std::uint8_t> MakePng(const PngFields& f)
+{
+    std::vector<std::uint8_t> ihdr, packed(compressBound(static_cast<uLong>(f.raw.size())));
+    PutBig(ihdr, f.width, 4), PutBig(ihdr, f.height, 4);
+    ihdr.insert(ihdr.end(), {f.depth, f.colour, 0, 0, static_cast<std::uint8_t>(f.interlaced)});
+    uLongf size = packed.size();
+    compress(packed.data(), &size, f.raw.data(), static_cast<uLong>(f.raw.size()));
+    packed.resize(size);
+    return std::vector<std::uint8_t>{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'} + PngChunk("IHDR", ihdr) + f.extra +
+           PngChunk("IDAT", packed) + PngChunk("IEND", {});
+}
+
+std::vector<std::uint8_t> MakeGreyTiff(std::uint32_t width, std::uint32_t height, std::uint32_t rowsPerStrip,
+                                       std::uint32_t compression, const std::vector<std::vector<std::uint8_t>>& strips,
+                                       std::uint32_t profile)
+{
+    // One strip's offset and length stand in its entries, more in arrays after the directory.
+    const auto n = static_cast<std::uint32_t>(strips.size()), entries = profile ? 10u : 9u;
+    const std::uint32_t arrays = 8 + 2 + 12 * entries + 4;
+    std::uint32_t data = arrays + (n > 1 ? 8 * n : 0);
+    std::vector<std::uint8_t> offsets, counts, b{'I', 'I', 42, 0};
+    for (const auto& strip : strips) PutLittle(offsets, data, 4), PutLittle(counts, strip.size(), 4), data += strip.size();
+    PutLittle(b, 8, 4);
+    PutLittle(b, entries, 2);
+    const auto entry = [&](std::uint32_t tag, std::uint32_t type, std::uint32_t count, std::uint32_t value) {
+        PutLittle(b, tag, 2), PutLittle(b, type, 2), PutLittle(b, count, 4), PutLittle(b, value, 4);
+    };
+    const auto first = [](const std::vector<std::uint8_t>& v) { return std::uint32_t(v[0] | v[1] << 8 | v[2] << 16 | v[3] << 24); };
+    entry(256, 4, 1, width), entry(257, 4, 1, height), entry(258, 3, 1, 8), entry(259, 3, 1, compression);
+    entry(262, 3, 1, 1), entry(273, 4, n, n > 1 ? arrays : first(offsets)), entry(277, 3, 1, 1);
+    entry(278, 4, 1, rowsPerStrip), entry(279, 4, n, n > 1 ? arrays + 4 * n : first(counts));
+    if (profile) entry(34675, 7, profile, data);
+    PutLittle(b, 0, 4);
+    if (n > 1) b = b + offsets + counts;
+    for (const auto& strip : strips) b = b + strip;
+    b.resize(b.size() + profile);
+    return b;
+}
+
+std::vector<std::uint8_t> PpmAsBgr(const std::vector<std::uint8_t>& ppm, int& width, int& height)
+{
+    int max = 0, header = 0;
+    const std::string text(ppm.begin(), ppm.begin() + static_cast<long>(std::min<std::size_t>(ppm.size(), 64)));
+    if (std::sscanf(text.c_str(), "P6 %d %d %d%n", &width, &height, &max, &header) != 3 || max != 255) return {};
+    const std::size_t size = 3 * std::size_t(width) * height, at = static_cast<std::size_t>(header) + 1;
+    if (ppm.size() < at + size) return {};
+    std::vector<std::uint8_t> bgr(ppm.begin() + static_cast<long>(at), ppm.begin() + static_cast<long>(at + size));
+    for (std::size_t i = 0; i < bgr.size(); i += 3) std::swap(bgr[i], bgr[i + 2]);
+    return bgr;
+}
+
+int MaxDifference(const Raster24& a, const Raster24& b)
+{
+    int most = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width() * 3; ++x) most = std::max(most, std::abs(a.scanLine(y)[x] - b.scanLine(y)[x]));
+    return most;
+}
 
 std::vector<std::uint8_t> MakeHeifGrid(const std::vector<std::uint8_t>& heic, int columns, int rows, std::uint32_t tileSide,
                                        std::uint32_t width, std::uint32_t height, GridTiles tiles)

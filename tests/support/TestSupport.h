@@ -67,8 +67,22 @@ std::vector<std::uint8_t> MakeJpeg(int width, int height, const PixelFunction& p
 // An EXIF APP1 payload holding only an orientation tag.
 std::vector<std::uint8_t> ExifWithOrientation(int orientation, bool bigEndian = false);
 
-// Where a JPEG's frame header (its SOFn marker) starts, found by walking
-// the segments from the start; npos when there is none.
+// Bytes of `value`, most significant first (PutBig) or last (PutLittle).
+void PutBig(std::vector<std::uint8_t>& b, std::uint64_t value, int bytes);
+void PutLittle(std::vector<std::uint8_t>& b, std::uint64_t value, int bytes);
+std::vector<std::uint8_t> operator+(std::vector<std::uint8_t> a, const std::vector<std::uint8_t>& b);
+
+// A JPEG's segments from the start up to and including the first scan
+// header: where each marker stands, and the length its segment declares.
+struct JpegSegment {
+    std::size_t at;
+    int marker;
+    std::size_t length;
+};
+std::vector<JpegSegment> JpegSegments(const std::vector<std::uint8_t>& jpeg);
+// The first segment with `marker`; `at` is npos when there is none.
+JpegSegment FindSegment(const std::vector<std::uint8_t>& jpeg, int marker);
+// Where a JPEG's frame header (its SOFn marker) starts; npos when there is none.
 std::size_t FrameOffset(const std::vector<std::uint8_t>& jpeg);
 // The frame type of a JPEG: 0xC0 baseline, 0xC2 progressive, ...; 0 if none.
 int FrameMarker(const std::vector<std::uint8_t>& jpeg);
@@ -87,6 +101,33 @@ struct BmpFields {
     std::uint32_t gapAfterTable = 0;       // bytes between the table and the pixels
 };
 std::vector<std::uint8_t> MakeBmp(const BmpFields& fields);
+
+// An ISO box (HEIF, AVIF), with version and flags when `version` is not negative.
+std::vector<std::uint8_t> IsoBox(const char* type, const std::vector<std::uint8_t>& payload, int version = -1);
+
+// A PNG chunk, and a PNG of its header, `extra` chunks and one data chunk
+// compressing `raw` (filter bytes included).
+std::vector<std::uint8_t> PngChunk(const char* type, const std::vector<std::uint8_t>& data);
+struct PngFields {
+    std::uint32_t width = 1, height = 1;
+    std::uint8_t depth = 8, colour = 0;
+    bool interlaced = false;
+    std::vector<std::uint8_t> raw;
+    std::vector<std::uint8_t> extra;
+};
+std::vector<std::uint8_t> MakePng(const PngFields& fields);
+
+// A little-endian 8-bit grey TIFF of `strips` of `rowsPerStrip` rows, its
+// directory first, with a profile of `profile` zero bytes when not 0.
+std::vector<std::uint8_t> MakeGreyTiff(std::uint32_t width, std::uint32_t height, std::uint32_t rowsPerStrip,
+                                       std::uint32_t compression, const std::vector<std::vector<std::uint8_t>>& strips,
+                                       std::uint32_t profile = 0);
+
+// A binary PPM's pixels as blue, green, red; empty when it is not one of
+// 8-bit samples.
+std::vector<std::uint8_t> PpmAsBgr(const std::vector<std::uint8_t>& ppm, int& width, int& height);
+// The largest difference of any sample of two pictures of one size.
+int MaxDifference(const Raster24& a, const Raster24& b);
 
 // A HEIF grid of `columns` x `rows` cells showing `width` x `height`, each a
 // tile that declares `tileSide` pixels a side, coded as the one picture of
