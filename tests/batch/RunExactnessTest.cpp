@@ -15,7 +15,7 @@ TEST(ResizeRun, StreamedReductionMatchesTheWholePicture)
     struct Case { int w, h; test::JpegOptions options; bool sharpen; int sizeIndex; };
     const Case cases[] = {
         {1024, 700, {}, false, 1}, {1024, 700, {}, true, 1}, {333, 1001, {.progressive = true}, true, 4},
-        {900, 900, {.gray = true}, false, 2}, {2000, 3, {}, true, 0},
+        {900, 900, {.gray = true}, false, 2}, {2000, 3, {}, true, 0}, {2000, 1, {}, false, 0},
     };
     for (const Case& c : cases) {
         const std::string path = dir.file("in.jpg");

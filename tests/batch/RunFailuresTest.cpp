@@ -50,6 +50,7 @@ TEST(ResizeRun, KeepingGoingLeavesTheFailedNumberUnused)
         EXPECT_EQ(failures, (std::vector<std::string>{"1b.jpgJPEG error #52", "3d.jpgCannot create file RurOdi04.jpg"}));
         EXPECT_FALSE(fs::exists(dir.file("RurOdi02.jpg")));
         EXPECT_TRUE(fs::exists(dir.file("RurOdi03.jpg")));
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 8);  // and the record; no partial files
     }
 }
 

@@ -83,16 +83,6 @@ TEST(ResizeRun, SeriesNamesThatLeaveTheFolderAreRefused)
     EXPECT_TRUE(fs::exists(dir.file("..01.jpg")));
 }
 
-TEST(ResizeRun, AnOutputThatCannotBeCreatedLeavesNothingBehind)
-{
-    ScratchDir dir;
-    WriteJpeg(dir, "a.jpg", 32, 32);
-    fs::create_directory(dir.path() / "RurOdi01.jpg");
-    BatchModel model = Scanned(dir);
-    EXPECT_EQ(ErrorOf([&] { RunResize(model); }), "Cannot create file RurOdi01.jpg");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 2);
-}
-
 // Outputs get the mode any new file gets under the user's umask.
 TEST(ResizeRun, OutputsTakeTheModeTheUmaskGives)
 {

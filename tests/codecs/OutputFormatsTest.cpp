@@ -16,15 +16,10 @@ namespace {
 
 constexpr int Width = 97, Height = 61;  // odd: chroma planes and blocks end mid-way
 
+// What `command` prints on standard output.
 std::string Output(const std::string& command)
 {
-    std::string out;
-    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    pclose(pipe);
-    return out;
+    return test::RunCommand("(" + command + " 2>/dev/null)").out;
 }
 
 // A TIFF block holding only an Artist tag.

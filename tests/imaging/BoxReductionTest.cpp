@@ -136,17 +136,6 @@ TEST(BoxReduction, UniformValuesKeepTheirBrightnessInBigBoxes)
     }
 }
 
-TEST(BoxReducer, BoxSumsBeyondThirtyTwoBitsAverageExactly)
-{
-    // 17,000 x 1,000 pixels of 255 in one box: the sum passes 2^32.
-    const std::vector<std::uint8_t> row(3 * 17000, 255);
-    Reduction reduction({.width = 17000, .height = 1000, .targetWidth = 1, .targetHeight = 1});
-    while (!reduction.done()) reduction.addRow(row.data());
-    const Raster24 dst = reduction.finish();
-    EXPECT_EQ(dst.scanLine(0)[0], 255);
-    EXPECT_EQ(dst.scanLine(0)[2], 255);
-}
-
 TEST(BoxReduction, ImpossibleBoxesAreRefusedBeforeAnyRow)
 {
     Raster24 src;

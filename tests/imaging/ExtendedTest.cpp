@@ -40,26 +40,6 @@ TEST(Extended, ZeroSizesRaiseFloatingPointErrors)
     }
 }
 
-TEST(Extended, OutputSizesRoundTheExtendedProductTiesToEven)
-{
-    struct Case { int w, h; float target; bool byWidth; int ew, eh; };
-    const Case cases[] = {
-        {3000, 2000, 800, true, 800, 533},
-        {30, 1440, 600, false, 13, 600},   // a 53-bit product would give 12
-        {2000, 1001, 1000, true, 1000, 500},
-        {2000, 1003, 1000, true, 1000, 502},
-        {2000, 3000, 600, false, 400, 600},
-        {1024, 768, 800, true, 800, 600},
-        {800, 600, 1000, true, 1000, 750},
-        {2000, 1, 1000, true, 1000, 0},
-    };
-    for (const Case& c : cases) {
-        const double f = ScaleFactor(c.target, c.byWidth ? c.w : c.h);
-        EXPECT_EQ(RoundedProduct(c.w, f), c.ew) << c.w << "x" << c.h;
-        EXPECT_EQ(RoundedProduct(c.h, f), c.eh) << c.w << "x" << c.h;
-    }
-}
-
 // Where long double is the 80-bit format, it is an independent oracle.
 TEST(Extended, AgreesWithHardwareExtendedPrecision)
 {

@@ -23,6 +23,9 @@ TEST(Raster24, StrideIsThreeBytesAPixelPaddedToFour)
         Raster24 r = Sized(w, 2);
         EXPECT_EQ(r.scanLine(1) - r.scanLine(0), stride);
         EXPECT_EQ(r.rowStep(), stride);
+        const std::uint8_t* before = r.scanLine(0);
+        r.make24Bit();  // already 24-bit: nothing moves
+        EXPECT_EQ(r.scanLine(0), before);
     }
 }
 
@@ -118,14 +121,6 @@ TEST(Raster24, BottomUpStorageKeepsRowZeroAtTheTop)
     r.make24Bit();
     EXPECT_EQ(r.scanLine(1)[0], 42);
     EXPECT_EQ(r.scanLine(0)[0], 0);
-}
-
-TEST(Raster24, MakeTwentyFourBitOnTwentyFourBitTouchesNothing)
-{
-    Raster24 r = Sized(3, 3);
-    const std::uint8_t* before = r.scanLine(0);
-    r.make24Bit();
-    EXPECT_EQ(r.scanLine(0), before);
 }
 
 TEST(Raster24, OversizedAreasFailWithOutOfMemoryBeforeAllocating)

@@ -134,15 +134,15 @@ TEST(Reduction, ScaledRowsEqualWidenedRows)
             }
 }
 
-// Boxes of more rows than thirty-two-bit column sums can hold stay white.
+// Boxes whose column or box sums pass thirty-two bits stay white.
 TEST(Reduction, WhiteStaysWhiteInTheLargestBoxes)
 {
     struct Case {
         int width, height, targetWidth, targetHeight;
         bool asCount;  // the rows handed over as one count
     };
-    const Case cases[] = {{1, 17000000, 1, 1, false}, {17000000, 1, 1, 1, false}, {1, 17000000, 1, 1, true},
-                          {1, INT_MAX, 1, 120, true}, {3, INT_MAX, 1, 1, true}};
+    const Case cases[] = {{1, 17000000, 1, 1, false}, {17000000, 1, 1, 1, false}, {17000, 1000, 1, 1, false},
+                          {1, 17000000, 1, 1, true}, {1, INT_MAX, 1, 120, true}, {3, INT_MAX, 1, 1, true}};
     for (const bool alpha : {false, true})
         for (const Case& c : cases) {
             Reduction reduction({c.width, c.height, false, 1, c.targetWidth, c.targetHeight, false, alpha});
