@@ -213,19 +213,6 @@ std::vector<std::uint8_t> HugeIccp(std::size_t bytes)
     return PngChunk("iCCP", std::vector<std::uint8_t>{'x', 0, 0} + packed);
 }
 
-// A 1 x 1 version 5 bitmap whose profile is said to take `length` bytes.
-std::vector<std::uint8_t> BmpWithProfile(std::uint32_t length)
-{
-    std::vector<std::uint8_t> b = test::MakeBmp({.headerSize = 124, .width = 1, .height = 1, .pixels = {1, 2, 3, 0}});
-    const auto put = [&](std::size_t at, std::uint32_t v) {
-        for (int k = 0; k < 4; ++k) b[at + k] = static_cast<std::uint8_t>(v >> (8 * k));
-    };
-    put(14 + 56, 0x4D424544);  // 'MBED'
-    put(14 + 112, static_cast<std::uint32_t>(b.size() - 14));
-    put(14 + 116, length);
-    return b;
-}
-
 // Tiny files that declare huge pictures run within a small budget: refused
 // before their memory is taken, or streamed through it.
 TEST(Safety, HostileFilesStayWithinTheMemoryBudget)
@@ -290,7 +277,13 @@ TEST(Safety, HostileFilesStayWithinTheMemoryBudget)
         // of 141 x 141 tiles took minutes. Refused before any is decoded.
         {"tiles.heic", [&] { return LyingGrid(scratch, 16, 65, test::GridTiles::ItemEach, 16); }, "HEIF error: the picture is made of 4225 tiles, more than the 4096 allowed"},
         {"cells.heic", [&] { return LyingGrid(scratch, 16, 65, test::GridTiles::OneItem, 16); }, "HEIF error: the picture is made of 4225 tiles, more than the 4096 allowed"},
-        {"profile.bmp", [] { return BmpWithProfile(2000000000); }, ""},
+        // A 1 x 1 bitmap whose profile is said to take 2 GB.
+        {"profile.bmp",
+         [] {
+             return test::MakeBmp({.headerSize = 124, .width = 1, .height = 1, .pixels = {1, 2, 3, 0},
+                                   .colourSpace = 0x4D424544, .profileAt = 124 + 4, .profileLength = 2000000000});
+         },
+         ""},
         {"iccp.png", [] { return PngWith(HugeIccp(16 << 20)); }, ""},
         {"exif.png", [] { return PngWith(PngChunk("eXIf", std::vector<std::uint8_t>(40 << 20))); }, ""},
     };
@@ -328,11 +321,6 @@ TEST(Safety, HostileFilesStayWithinTheMemoryBudget)
     // picture for the next counts against the budget too, and so do the
     // bytes of files read whole before their headers are known (a PNG of
     // one pixel followed by 24 MB).
-    const std::uint8_t pixel[] = {
-        0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48, 0x44, 0x52, 0x00, 0x00,
-        0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x02, 0x00, 0x00, 0x00, 0x90, 0x77, 0x53, 0xDE, 0x00, 0x00, 0x00,
-        0x0C, 0x49, 0x44, 0x41, 0x54, 0x78, 0x9C, 0x63, 0x68, 0x70, 0x50, 0x00, 0x00, 0x02, 0x24, 0x00, 0xE1, 0xAB,
-        0x59, 0x62, 0x27, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
     const struct {
         const char* name;
         int copies;
@@ -341,7 +329,7 @@ TEST(Safety, HostileFilesStayWithinTheMemoryBudget)
         {"p%d.jpg", 8, [] { return test::MakeJpeg(3000, 2000, test::Gradient, {.progressive = true}); }},
         {"p%d.png", 4,
          [&] {
-             std::vector<std::uint8_t> bytes(std::begin(pixel), std::end(pixel));
+             std::vector<std::uint8_t> bytes = test::MakePng({.colour = 2, .raw = {0, 1, 2, 3}});
              bytes.resize(bytes.size() + (24 << 20), 1);
              return bytes;
          }},

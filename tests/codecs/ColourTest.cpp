@@ -20,6 +20,7 @@ namespace pictavo {
 namespace {
 
 namespace fs = std::filesystem;
+using test::operator+;
 const std::string Icc = "/usr/share/color/icc/";
 
 std::vector<std::uint8_t> Saved(cmsHPROFILE profile)
@@ -255,18 +256,9 @@ TEST(BitmapProfile, OnlyAnEmbeddedProfileInsideTheFileIsTaken)
     const std::vector<std::uint8_t> profile = {'p', 'r', 'o', 'f', 'i', 'l', 'e'};
     // A version 5 header, its colour space, where the profile starts (from the header) and how long it is.
     const auto file = [&](std::uint32_t headerSize, const char* space, std::uint32_t at, std::uint32_t length) {
-        std::vector<std::uint8_t> b = test::MakeBmp({.headerSize = headerSize, .width = 1, .height = 1,
-                                                     .pixels = {1, 2, 3, 0}});
-        const auto put = [&](std::size_t offset, std::uint32_t v) {
-            for (int k = 0; k < 4; ++k) b[offset + k] = static_cast<std::uint8_t>(v >> (8 * k));
-        };
-        if (headerSize >= 124) {
-            put(14 + 56, static_cast<std::uint32_t>(space[3] | space[2] << 8 | space[1] << 16 | space[0] << 24));
-            put(14 + 112, at);
-            put(14 + 116, length);
-        }
-        b.insert(b.end(), profile.begin(), profile.end());
-        return b;
+        const auto word = static_cast<std::uint32_t>(space[3] | space[2] << 8 | space[1] << 16 | space[0] << 24);
+        return test::MakeBmp({.headerSize = headerSize, .width = 1, .height = 1, .pixels = {1, 2, 3, 0},
+                              .colourSpace = word, .profileAt = at, .profileLength = length}) + profile;
     };
     const std::size_t end = file(124, "MBED", 0, 0).size() - profile.size() - 14;
     struct Case { const char* name; std::vector<std::uint8_t> bytes; bool found; };

@@ -99,6 +99,9 @@ struct BmpFields {
     std::vector<std::uint32_t> palette;    // 0x00RRGGBB entries
     std::vector<std::uint8_t> pixels;      // as stored
     std::uint32_t gapAfterTable = 0;       // bytes between the table and the pixels
+    // A version 5 header's colour space ('MBED' embeds a profile), and where
+    // its profile starts (from the header) and how long it is.
+    std::uint32_t colourSpace = 0, profileAt = 0, profileLength = 0;
 };
 std::vector<std::uint8_t> MakeBmp(const BmpFields& fields);
 
