@@ -234,7 +234,7 @@ std::vector<std::uint8_t> MakeBmp(const BmpFields& fields)
             for (std::uint32_t m : fields.masks) u32(m);
         b.resize(std::max<std::size_t>(b.size(), 14 + fields.headerSize));
         if (fields.headerSize >= 124)
-            for (const auto [at, value] : {std::pair{56, fields.colourSpace}, {112, fields.profileAt}, {116, fields.profileLength}})
+            for (const auto& [at, value] : {std::pair{56, fields.colourSpace}, {112, fields.profileAt}, {116, fields.profileLength}})
                 for (int k = 0; k < 4; ++k) b[14 + at + k] = static_cast<std::uint8_t>(value >> 8 * k);
         if (fields.headerSize == 40)
             for (std::uint32_t m : fields.masks) u32(m);
