@@ -4,6 +4,7 @@
 
 #include "codecs/bmp/BmpReader.h"
 #include "base/Files.h"
+#include "codecs/jpeg/JpegHeader.h"
 #include "codecs/jpeg/JpegLibrary.h"
 #include "codecs/ByteStream.h"
 #include "codecs/PictureFormats.h"
@@ -48,40 +49,34 @@ constexpr int ZigzagOf[64] = {
 using Reader = jpeg::Decompressor;
 
 // Reads the header and chooses the scale; false for colour spaces the
-// library cannot turn into blue, green, red rows.
+// library cannot turn into blue, green, red rows. The preview holds no
+// reservation of a run, so it checks its need against the budget here.
+// `header` is the caller's: nothing with a destructor lives here while the
+// library can jump out.
 bool StartScaled(Reader& r, const std::vector<std::uint8_t>& bytes, int roomWidth, int roomHeight,
-                 const PreviewCallbacks& callbacks, int& orientation, std::vector<std::uint8_t>& icc)
+                 const PreviewCallbacks& callbacks, JpegHeader& header)
 {
     if (setjmp(r.errors.jump)) jpeg::RaiseLibraryError(r.errors);
     jpeg_create_decompress(&r.cinfo);
     jpeg::AttachSource(&r.cinfo, r.source, bytes.data(), bytes.size());
-    jpeg::CheckSavedMarkers(r.source);
-    jpeg_save_markers(&r.cinfo, JPEG_APP0 + 1, 0xFFFF);
-    jpeg_save_markers(&r.cinfo, JPEG_APP0 + 2, 0xFFFF);  // ICC profile chunks
-    jpeg_read_header(&r.cinfo, TRUE);
-    if (r.cinfo.arith_code) throw EJPEG(1);  // as the full reader
-    orientation = jpeg::SavedOrientation(r.cinfo);
-    // Shown as the resize run writes it: in sRGB. Grey pictures stay as they are.
-    icc = ProfileForRows(jpeg::EmbeddedProfile(&r.cinfo), r.cinfo.jpeg_color_space == JCS_GRAYSCALE);
-    const bool swap = OrientationSwapsSides(orientation);
-    const int w = static_cast<int>(swap ? r.cinfo.image_height : r.cinfo.image_width);
-    const int h = static_cast<int>(swap ? r.cinfo.image_width : r.cinfo.image_height);
+    header = ReadJpegHeader(r, true);
+    if (header.arithmetic) throw EJPEG(1);  // as the full reader
+    const bool swap = OrientationSwapsSides(header.orientation);
+    const int w = swap ? header.height : header.width;
+    const int h = swap ? header.width : header.height;
     if (callbacks.sized) callbacks.sized(w, h);
-    if (r.cinfo.jpeg_color_space == JCS_CMYK || r.cinfo.jpeg_color_space == JCS_YCCK) return false;
+    if (header.fourComponents()) return false;
     const double scale = FitScale(w, h, roomWidth, roomHeight);
-    r.cinfo.scale_num = static_cast<unsigned>(std::clamp(int(std::ceil(scale * ScaleDenominator - 1e-9)), 1, ScaleDenominator));
+    const int eighths = std::clamp(int(std::ceil(scale * ScaleDenominator - 1e-9)), 1, ScaleDenominator);
+    CheckMemoryBudget(DecodeMemory(header, {.format = PixelFormat::Bgr24, .wholeRaster = true, .scaleNum = eighths,
+                                            .scaleDenom = ScaleDenominator}));
+    r.cinfo.scale_num = static_cast<unsigned>(eighths);
     r.cinfo.scale_denom = ScaleDenominator;
     r.cinfo.out_color_space = JCS_EXT_BGR;
     // A progressive file is shown from its first scans that carry what the
     // scale needs; the costly refinements after them are skipped.
-    r.cinfo.buffered_image = r.cinfo.progressive_mode;
+    r.cinfo.buffered_image = header.progressive;
     jpeg_calc_output_dimensions(&r.cinfo);
-    std::uint64_t coefficients = 0;
-    if (jpeg_has_multiple_scans(&r.cinfo))  // progressive files keep every coefficient
-        for (int c = 0; c < r.cinfo.num_components; ++c)
-            coefficients += std::uint64_t(r.cinfo.comp_info[c].width_in_blocks + 2) *
-                            (r.cinfo.comp_info[c].height_in_blocks + 2) * sizeof(JBLOCK);
-    CheckMemoryBudget(std::uint64_t(RowBytes(r.cinfo.output_width, 24)) * r.cinfo.output_height + coefficients);
     return true;
 }
 
@@ -172,14 +167,14 @@ Raster24 DecodePreview(const std::string& path, int roomWidth, int roomHeight, c
     if (kind == &JpegKind()) {
         const std::vector<std::uint8_t> bytes = ReadWholeFile(path, path);
         Reader r;
-        int orientation = 1;
-        std::vector<std::uint8_t> icc;
-        if (StartScaled(r, bytes, roomWidth, roomHeight, callbacks, orientation, icc)) {
+        JpegHeader header;
+        if (StartScaled(r, bytes, roomWidth, roomHeight, callbacks, header)) {
             picture.reset(static_cast<int>(r.cinfo.output_width), static_cast<int>(r.cinfo.output_height),
                           PixelFormat::Bgr24, std::uint8_t(0));
             if (!ReadRows(r, picture, callbacks)) return {};
-            ConvertToSrgb(picture, icc);
-            return Orient(picture, orientation);
+            // Shown as the resize run writes it: in sRGB. Grey pictures stay as they are.
+            ConvertToSrgb(picture, ProfileForRows(header.iccProfile, header.colour == JpegColour::Grey));
+            return Orient(picture, header.orientation);
         }
         // Colour spaces only the full reader knows.
         TJPEGImage jpeg;

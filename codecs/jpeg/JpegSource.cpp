@@ -25,7 +25,8 @@ public:
 
     void readRows(const RowSink& sink) override
     {
-        jpeg_.setDecodeMemoryLimit(header_.decodeMemory);
+        // The run reserved header_.decodeMemory before asking for the rows.
+        jpeg_.setReservedMemory(header_.decodeMemory);
         jpeg_.decodeRows(sink);
     }
 

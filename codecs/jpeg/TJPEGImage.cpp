@@ -17,12 +17,10 @@
 
 #include <jerror.h>
 
-#include <jerror.h>
-
 namespace pictavo {
 namespace {
 
-constexpr int RowsPerCall = 8;
+constexpr int RowsPerCall = JpegRowsPerCall;
 
 using jpeg::Decompressor;
 
@@ -36,38 +34,6 @@ struct Compressor {
     Compressor(const Compressor&) = delete;
     Compressor& operator=(const Compressor&) = delete;
 };
-
-// Memory the decoder needs before it writes the first row: the raster, for
-// multi-scan files the whole coefficient buffer, and the library's own row
-// buffers (a few block rows of every component, for upsampling and smoothing).
-std::uint64_t DecodeMemory(const jpeg_decompress_struct& cinfo, int bitsPerPixel, bool wholeRaster)
-{
-    const std::uint64_t row = static_cast<std::uint64_t>(RowBytes(cinfo.image_width, bitsPerPixel));
-    std::uint64_t bytes = wholeRaster ? row * cinfo.image_height : row * RowsPerCall;
-    bytes += std::uint64_t(cinfo.image_width) * static_cast<std::uint64_t>(cinfo.num_components) * 128 + (1u << 20);
-    if (jpeg_has_multiple_scans(const_cast<j_decompress_ptr>(&cinfo))) {
-        for (int c = 0; c < cinfo.num_components; ++c) {
-            const jpeg_component_info& comp = cinfo.comp_info[c];
-            const std::uint64_t h = comp.h_samp_factor > 0 ? comp.h_samp_factor : 1;
-            const std::uint64_t v = comp.v_samp_factor > 0 ? comp.v_samp_factor : 1;
-            const std::uint64_t across = (comp.width_in_blocks + h - 1) / h * h;
-            const std::uint64_t down = (comp.height_in_blocks + v - 1) / v * v;
-            bytes += across * down * sizeof(JBLOCK);
-        }
-    }
-    return bytes;
-}
-
-std::uint64_t DecodeCost(const jpeg_decompress_struct& cinfo)
-{
-    constexpr std::uint64_t MultiScanFactor = 10;
-    std::uint64_t samples = 0;
-    for (int c = 0; c < cinfo.num_components; ++c) {
-        const jpeg_component_info& comp = cinfo.comp_info[c];
-        samples += std::uint64_t(comp.width_in_blocks) * comp.height_in_blocks * DCTSIZE2;
-    }
-    return jpeg_has_multiple_scans(const_cast<j_decompress_ptr>(&cinfo)) ? samples * MultiScanFactor : samples;
-}
 
 // APP1 payloads must fit one marker segment.
 void WriteApp1(j_compress_ptr cinfo, const std::string& prefix, const std::string& body)
@@ -134,7 +100,8 @@ bool AsksForCmyk(jpeg_decompress_struct& cinfo)
     throw error;
 }
 
-// CMYK rows as the library delivers them, a call's worth, turned into sRGB
+// CMYK rows as the library delivers them, a call's worth (their memory is
+// counted by DecodeMemory), turned into sRGB
 // through the file's profile, or plainly when it has none. Adobe stores the
 // inks inverted, and says so with its marker.
 class CmykRows {
@@ -143,10 +110,6 @@ public:
         : inks_(icc, cinfo.saw_Adobe_marker), width_(static_cast<int>(cinfo.output_width)),
           buffer_(4 * static_cast<std::size_t>(width_) * RowsPerCall)
     {
-    }
-    static std::uint64_t Memory(const jpeg_decompress_struct& cinfo)
-    {
-        return 4 * static_cast<std::uint64_t>(cinfo.image_width) * RowsPerCall + CmykToSrgb::RowMemory(cinfo.image_width);
     }
     JSAMPROW row(int slot) { return buffer_.data() + 4 * static_cast<std::size_t>(width_) * slot; }
     void convert(int slot, std::uint8_t* bgr) { inks_.convertRow(row(slot), bgr, width_); }
@@ -157,7 +120,8 @@ private:
     std::vector<std::uint8_t> buffer_;
 };
 
-// Grey rows as the library delivers them, a call's worth, dithered to their
+// Grey rows as the library delivers them, a call's worth (counted by
+// DecodeMemory), dithered to their
 // grey levels: as level numbers for a raster with a palette, or as blue,
 // green, red for streamed rows.
 class GreyRows {
@@ -166,10 +130,6 @@ public:
         : width_(static_cast<int>(cinfo.output_width)), levels_(levels), dither_(width_),
           buffer_(static_cast<std::size_t>(width_) * RowsPerCall)
     {
-    }
-    static std::uint64_t Memory(const jpeg_decompress_struct& cinfo)
-    {
-        return static_cast<std::uint64_t>(cinfo.image_width) * (RowsPerCall + 2) + 4;
     }
     static std::vector<PaletteEntry> Palette()
     {
@@ -240,7 +200,8 @@ void TJPEGImage::attachSource(D& d) const
 
 std::uint64_t TJPEGImage::decodeMemory() const
 {
-    return data_.streamDecodeMemory;
+    if (data_.header.width == 0) return 0;
+    return DecodeMemory(data_.header, AdapterRows(data_.header, decodesToPalette_, false, 1));
 }
 
 void TJPEGImage::readEmbedded(ByteStream& stream)
@@ -272,37 +233,24 @@ void TJPEGImage::readHeader()
     Decompressor d;
     if (setjmp(d.errors.jump)) jpeg::RaiseLibraryError(d.errors);
     attachSource(d);
-    jpeg::CheckSavedMarkers(d.source);
-    jpeg_save_markers(&d.cinfo, JPEG_APP0 + 1, 0xFFFF);
-    jpeg_save_markers(&d.cinfo, JPEG_APP0 + 2, 0xFFFF);  // ICC profile chunks
-    jpeg_read_header(&d.cinfo, TRUE);
-    data_.iccProfile = jpeg::EmbeddedProfile(&d.cinfo);
-    data_.cmyk = d.cinfo.num_components == 4;
-    data_.width = static_cast<int>(d.cinfo.image_width);
-    data_.height = static_cast<int>(d.cinfo.image_height);
-    data_.gray = d.cinfo.jpeg_color_space == JCS_GRAYSCALE;
-    data_.multiScan = jpeg_has_multiple_scans(&d.cinfo);
-    writesProgressive_ = data_.multiScan;
-    data_.decodeCost = DecodeCost(d.cinfo);
-    const int bits = decodesToPalette_ || d.cinfo.out_color_space == JCS_GRAYSCALE ? 8 : 24;
-    data_.streamDecodeMemory = DecodeMemory(d.cinfo, bits, false);
-    data_.orientation = jpeg::SavedOrientation(d.cinfo);
+    data_.header = ReadJpegHeader(d, true);
+    writesProgressive_ = data_.header.multiScan;
 }
 
 const std::vector<std::uint8_t>& TJPEGImage::iccProfile() const
 {
     static const std::vector<std::uint8_t> none;
-    return data_.cmyk ? none : data_.iccProfile;
+    return data_.header.components == 4 ? none : data_.header.iccProfile;
 }
 
 int TJPEGImage::width() const
 {
-    return hasRaster_ ? raster_.width() : data_.width;
+    return hasRaster_ ? raster_.width() : data_.header.width;
 }
 
 int TJPEGImage::height() const
 {
-    return hasRaster_ ? raster_.height() : data_.height;
+    return hasRaster_ ? raster_.height() : data_.header.height;
 }
 
 void TJPEGImage::decodeInto(Raster24& destination)
@@ -377,6 +325,7 @@ void TJPEGImage::run(RowTarget& target, bool wholeRaster)
     std::optional<CmykRows> inks;
     std::optional<GreyRows> greys;
     std::vector<std::uint8_t> plainRow;  // a grey row of one value, as blue, green, red
+    JpegHeader header;
     if (setjmp(d.errors.jump)) {
         if (d.started) target.abandon(static_cast<int>(d.cinfo.output_scanline));
         warnings_ = d.errors.warnings;
@@ -384,12 +333,12 @@ void TJPEGImage::run(RowTarget& target, bool wholeRaster)
     }
     warnings_ = {};
     attachSource(d);
-    if (scale_ == 8 && file_ && data_.multiScan) d.source.spans = jpeg::WithoutAcScans(file_->get());
-    jpeg::LimitMemory(&d.cinfo, memoryLimit_ ? memoryLimit_ : MemoryBudget());
-    jpeg_read_header(&d.cinfo, TRUE);
+    if (scale_ == 8 && file_ && data_.header.multiScan) d.source.spans = jpeg::WithoutAcScans(file_->get());
+    jpeg::LimitMemory(&d.cinfo, reserved_ ? reserved_ : MemoryBudget());
+    header = ReadJpegHeader(d, false);
     // The library could decode arithmetic coding; this program never has.
-    if (d.cinfo.arith_code) throw EJPEG(1);
-    if (jpeg_has_multiple_scans(&d.cinfo)) jpeg::CheckScanCount(d.source);
+    if (header.arithmetic) throw EJPEG(1);
+    if (header.multiScan) jpeg::CheckScanCount(d.source);
     // Rows made up for data that is not there are no picture.
     if (!wholeRaster && !jpeg::ReadScans(d.source, false).hasData) throw EInvalidGraphic(msg::NoPictureData);
     const bool cmyk = AsksForCmyk(d.cinfo);
@@ -398,7 +347,8 @@ void TJPEGImage::run(RowTarget& target, bool wholeRaster)
     d.cinfo.scale_denom = static_cast<unsigned int>(scale_);
     d.cinfo.do_block_smoothing = scale_ == 8 ? FALSE : TRUE;
     d.cinfo.dct_method = JDCT_FLOAT;
-    const bool grey = !cmyk && d.cinfo.out_color_space == JCS_GRAYSCALE;
+    const JpegRows rows = AdapterRows(header, decodesToPalette_, wholeRaster, scale_);
+    const bool grey = rows.greyLevels;
     // Only colour pictures asked for in a palette go through the library's
     // quantizer; grey ones are dithered to their levels by GreyRows.
     const bool quantized = !cmyk && !grey && decodesToPalette_;
@@ -411,16 +361,17 @@ void TJPEGImage::run(RowTarget& target, bool wholeRaster)
     }
     // A raster kept whole holds grey pictures as levels of a palette;
     // streamed rows are blue, green, red whatever the picture.
-    const bool indexed = quantized || (grey && wholeRaster);
-    const PixelFormat format = indexed ? PixelFormat::Indexed8 : PixelFormat::Bgr24;
-    CheckMemoryBudget(DecodeMemory(d.cinfo, BitsPerPixel(format), wholeRaster) +
-                      (cmyk ? CmykRows::Memory(d.cinfo) : 0) + (grey ? GreyRows::Memory(d.cinfo) : 0));
+    const PixelFormat format = rows.format;
+    const bool indexed = format == PixelFormat::Indexed8;
+    // Used on its own, the decode checks its need; in a run the memory was
+    // reserved from the header, by the same figure at full size.
+    if (!reserved_) CheckMemoryBudget(DecodeMemory(header, rows));
 
     jpeg_start_decompress(&d.cinfo);
     target.start(static_cast<int>(d.cinfo.output_width), static_cast<int>(d.cinfo.output_height), format,
                  quantized ? Colormap(d.cinfo) : (indexed ? GreyRows::Palette() : std::vector<PaletteEntry>()));
     d.started = true;
-    if (cmyk) inks.emplace(d.cinfo, data_.iccProfile);
+    if (cmyk) inks.emplace(d.cinfo, data_.header.iccProfile);
     if (grey) greys.emplace(d.cinfo, indexed);
     // Once a single-scan file's data has ended (without restart markers,
     // after which it could resume), every block still to come is empty, so
@@ -434,21 +385,21 @@ void TJPEGImage::run(RowTarget& target, bool wholeRaster)
     bool restTaken = false;
     // Several rows a call: the library then upsamples without copying rows
     // aside. The pixels are the same whatever the count.
-    JSAMPROW rows[RowsPerCall];
+    JSAMPROW lines[RowsPerCall];
     while (d.cinfo.output_scanline < d.cinfo.output_height && !restTaken) {
         const int first = static_cast<int>(d.cinfo.output_scanline);
         const int count = std::min(RowsPerCall, static_cast<int>(d.cinfo.output_height) - first);
-        for (int k = 0; k < count; ++k) rows[k] = inks ? inks->row(k) : greys ? greys->row(k) : target.row(first + k, k);
-        const int got = static_cast<int>(jpeg_read_scanlines(&d.cinfo, rows, static_cast<JDIMENSION>(count)));
+        for (int k = 0; k < count; ++k) lines[k] = inks ? inks->row(k) : greys ? greys->row(k) : target.row(first + k, k);
+        const int got = static_cast<int>(jpeg_read_scanlines(&d.cinfo, lines, static_cast<JDIMENSION>(count)));
         if (got == 0) break;
         if (sequential && d.errors.dataEnded && !plainFrom) plainFrom = first + 3 * d.cinfo.max_v_samp_factor * DCTSIZE;
         for (int k = 0; k < got && !restTaken; ++k) {
             const int r = first + k;
             // All pixels alike: each byte equals the one a pixel further on.
             const bool plain = plainFrom && r >= *plainFrom &&
-                               std::memcmp(rows[k], rows[k] + components, rawBytes - static_cast<std::size_t>(components)) == 0;
+                               std::memcmp(lines[k], lines[k] + components, rawBytes - static_cast<std::size_t>(components)) == 0;
             if (plain && greys) {
-                plainRow.assign(3 * static_cast<std::size_t>(d.cinfo.output_width), rows[k][0]);
+                plainRow.assign(3 * static_cast<std::size_t>(d.cinfo.output_width), lines[k][0]);
                 restTaken = target.takeRest(plainRow.data(), r);
                 if (restTaken) break;
             }
@@ -503,8 +454,8 @@ void TJPEGImage::encode()
         converted.make24Bit();
         EncodeRows(PictureOf(converted), quality_, writesProgressive_, nullptr, bytes);
     }
-    data_.width = raster_.width();
-    data_.height = raster_.height();
+    data_.header.width = raster_.width();
+    data_.header.height = raster_.height();
     data_.bytes = std::move(bytes);
     data_.hasBytes = true;
 }

@@ -7,6 +7,7 @@
 #include "codecs/ByteStream.h"
 #include "base/Files.h"
 #include "codecs/jpeg/JpegError.h"
+#include "codecs/jpeg/JpegHeader.h"
 #include "codecs/PictureSource.h"
 #include "base/Errors.h"
 #include "imaging/Raster24.h"
@@ -24,19 +25,7 @@ namespace pictavo {
 struct TJPEGData {
     std::vector<std::uint8_t> bytes;
     bool hasBytes = false;  // false until a file is loaded or an encoding made
-    int width = 0;
-    int height = 0;
-    bool gray = false;
-    int orientation = 1;  // EXIF orientation, 1 when absent or unreadable
-    std::vector<std::uint8_t> iccProfile;  // the embedded ICC profile, if any
-    bool cmyk = false;                     // four components: CMYK or YCCK
-    // The work a decode takes, in sample units: the samples every component
-    // holds, ten times over for multi-scan files, whose smoothing and
-    // coefficient passes cost about that much more.
-    std::uint64_t decodeCost = 0;
-    // What decodeMemory() tells, worked out with the header.
-    std::uint64_t streamDecodeMemory = 0;
-    bool multiScan = false;  // progressive, or sequential in several scans
+    JpegHeader header;
 };
 
 // Copied into every new TJPEGImage. Start-up sets decodesToPalette from the
@@ -60,17 +49,20 @@ public:
     // open file: its bytes are never held, so the datastream is not kept
     // (encodedBytes() encodes a picture handed in later).
     void streamFromFile(const std::string& path, const std::string& shownName = {});
-    // The most memory the library may take for its arrays while decoding;
-    // the whole memory budget unless set.
-    void setDecodeMemoryLimit(std::uint64_t bytes) { memoryLimit_ = bytes; }
+    // Tells that the caller holds `bytes` of the memory budget for the
+    // decode (decodeMemory(), reserved): the library's arrays are held to
+    // them and no check of its own is made. Unset, each decode checks its
+    // need against the budget before it takes anything.
+    void setReservedMemory(std::uint64_t bytes) { reserved_ = bytes; }
     // Decodes at 1/denominator of the size (1, 2, 4 or 8) by the library's
     // scaled inverse DCT: far less work, but not the exact pixels. At an
     // eighth, a progressive file's scans of AC coefficients are not read.
     void setDecodeScale(int denominator) { scale_ = denominator; }
     // A side of `size` pixels decoded at 1/denominator, rounded as the library does.
     static int ScaledSide(int size, int denominator) { return (size + denominator - 1) / denominator; }
-    // Memory a decode row by row needs: the library's row buffers and, for
-    // multi-scan files, the whole coefficient buffer.
+    // Memory decodeRows needs at full size (less when scaled): the library's
+    // row buffers, for multi-scan files the whole coefficient buffer, and the
+    // rows on their way.
     std::uint64_t decodeMemory() const;
     // A payload: a 32-bit little-endian count, then that many JPEG bytes.
     void readEmbedded(ByteStream& stream);
@@ -79,10 +71,12 @@ public:
 
     int width() const;
     int height() const;
-    bool gray() const { return data_.gray; }
-    bool multiScan() const { return data_.multiScan; }
-    int orientation() const { return data_.orientation; }
-    std::uint64_t decodeCost() const { return data_.decodeCost; }
+    // What the header of the datastream says.
+    const JpegHeader& header() const { return data_.header; }
+    bool gray() const { return data_.header.colour == JpegColour::Grey; }
+    bool multiScan() const { return data_.header.multiScan; }
+    int orientation() const { return data_.header.orientation; }
+    std::uint64_t decodeCost() const { return data_.header.decodeCost; }
     // The ICC profile the decoded rows are in; empty when they are sRGB, as
     // for CMYK files, whose profile is applied while decoding.
     const std::vector<std::uint8_t>& iccProfile() const;
@@ -139,7 +133,7 @@ private:
 
     TJPEGData data_;
     std::shared_ptr<FileDescriptor> file_;
-    std::uint64_t memoryLimit_ = 0;  // 0: the whole budget
+    std::uint64_t reserved_ = 0;  // 0: none, the decode checks its need itself
     int scale_ = 1;
     Raster24 raster_;
     bool hasRaster_ = false;
