@@ -34,7 +34,10 @@ struct PictureHeader {
     std::uint64_t decodeCost = 0;
     // Memory the decode itself needs besides one delivered row: library
     // buffers, file bytes held, whole pictures of formats that cannot stream.
-    // Reserved from the memory budget before readRows.
+    // The run reserves it before readRows, and readRows takes no more; a
+    // source checks it against the budget once, as it reads its header, so
+    // a picture too large fails there even outside a run. Only sizes a file
+    // declares as it decodes are checked again where they are met.
     std::uint64_t decodeMemory = 0;
     // The decode's work grows with the file's data, not with the size it
     // declares, so the picture is read whatever its size: rows past the end

@@ -280,6 +280,7 @@ public:
         header_.workFollowsData = !layout_.rle;  // a run of two bytes can paint a whole row
         header_.decodeMemory = (layout_.rle ? layout_.available + 3 * static_cast<std::uint64_t>(layout_.width) : row) +
                                ProfileMemory(header_.iccProfile.size());
+        CheckMemoryBudget(header_.decodeMemory + 3 * static_cast<std::uint64_t>(layout_.width));
     }
 
     const PictureHeader& header() const override { return header_; }
@@ -297,7 +298,6 @@ public:
             return;
         }
         const std::size_t rowBytes = static_cast<std::size_t>(RowBytes(layout_.width, layout_.bits));
-        CheckMemoryBudget(rowBytes + 3 * static_cast<std::uint64_t>(layout_.width));
         std::vector<std::uint8_t> stored(rowBytes), colours(3 * static_cast<std::size_t>(layout_.width));
         std::uint64_t left = std::min(layout_.available, layout_.area);
         // A file cut short is written as far as it goes, and says so.

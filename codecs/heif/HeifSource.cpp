@@ -264,7 +264,6 @@ void HeifSource::mendMissingTiles(const HeifItems& items)
 
 void HeifSource::readRows(const RowSink& sink)
 {
-    CheckMemoryBudget(header_.decodeMemory);
     std::unique_ptr<heif_decoding_options, OptionsDeleter> options(Heif().heif_decoding_options_alloc());
     if (!options) throw EOutOfMemory();
     options->ignore_transformations = 0;  // the picture comes upright

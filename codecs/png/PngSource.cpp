@@ -296,7 +296,6 @@ SampleLayout PngSource::Expand(png_structp png, png_infop info)
 
 void PngSource::readRows(const RowSink& sink)
 {
-    CheckMemoryBudget(header_.decodeMemory);
     // Everything that outlives a library error is made before the setjmp.
     std::vector<std::uint8_t> samples, bgr((keepsAlpha() ? 4 : 3) * static_cast<std::size_t>(header_.width));
     WithMemoryErrors(

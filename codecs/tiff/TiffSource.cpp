@@ -421,7 +421,6 @@ void TiffSource::convert(std::uint8_t* samples, std::uint8_t* bgr) const
 
 void TiffSource::readRows(const RowSink& sink)
 {
-    CheckMemoryBudget(header_.decodeMemory);
     std::vector<std::uint8_t> bgr((keepsAlpha() ? 4 : 3) * static_cast<std::size_t>(header_.width));
     const auto row = [&](const std::uint8_t* samples) {
         convert(const_cast<std::uint8_t*>(samples), bgr.data());

@@ -154,7 +154,6 @@ void WebpSource::readRows(const RowSink& sink)
     if (left < 0 || top < 0 || width <= 0 || height <= 0 || left + width > header_.width || top + height > header_.height)
         Fail("frame outside the canvas");
 
-    CheckMemoryBudget(header_.decodeMemory);
     const std::size_t stride = 4 * static_cast<std::size_t>(width);
     PixelBuffer pixels;
     WithMemoryErrors([&] { pixels.resize(stride * static_cast<std::size_t>(height)); });
