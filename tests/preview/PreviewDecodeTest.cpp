@@ -1,4 +1,5 @@
 #include "preview/PreviewDecode.h"
+#include "base/MemoryBudget.h"
 #include "imaging/ColourProfile.h"
 #include "tests/support/TestSupport.h"
 
@@ -52,6 +53,22 @@ TEST(PreviewDecode, SmallestScaleThatStillFillsTheRoom)
     EXPECT_EQ(DecodePreview(dir.file("a.png"), 220, 220).width(), 0);  // not one the window offers
     test::WriteBytes(dir.file("bad.jpg"), {0xFF, 0xD8, 0xFF, 0xD9});
     EXPECT_EQ(test::ErrorOf([&] { DecodePreview(dir.file("bad.jpg"), 220, 220); }), "JPEG error #50");
+}
+
+// The window holds no run's reservation, so the preview checks its need
+// itself: a progressive picture keeps every coefficient at any scale, and
+// one claiming 30000 x 30000 fails before the library takes them.
+TEST(PreviewDecode, CheckedAgainstTheMemoryBudget)
+{
+    test::ScratchDir dir;
+    std::vector<std::uint8_t> bytes = test::MakeJpeg(16, 16, test::Gradient, {.progressive = true});
+    const std::size_t frame = test::FrameOffset(bytes);
+    ASSERT_NE(frame, std::string::npos);
+    bytes[frame + 5] = 30000 >> 8, bytes[frame + 6] = 30000 & 0xFF;  // height
+    bytes[frame + 7] = 30000 >> 8, bytes[frame + 8] = 30000 & 0xFF;  // width
+    test::WriteBytes(dir.file("huge.jpg"), bytes);
+    const ScopedMemoryBudget budget(std::uint64_t(512) << 20);
+    EXPECT_EQ(test::ErrorOf([&] { DecodePreview(dir.file("huge.jpg"), 100, 100); }), "Out of memory");
 }
 
 TEST(PreviewDecode, ShowsProfiledColoursInSrgb)
