@@ -15,7 +15,10 @@ namespace pictavo {
 // physical memory.
 std::uint64_t MemoryBudget();
 void SetMemoryBudget(std::uint64_t bytes);
-// Raises "Out of memory" when `bytes` exceeds the whole budget.
+// Raises "Out of memory" when `bytes` exceeds the whole budget. It holds
+// nothing and counts no reservation: it guards an allocation that no
+// reservation covers (a source's header, the window's preview, a decoder
+// used on its own), or a size a file declares only as it is decoded.
 void CheckMemoryBudget(std::uint64_t bytes);
 // What no reservation holds at the moment.
 std::uint64_t MemoryBudgetFree();
