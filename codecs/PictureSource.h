@@ -5,6 +5,8 @@
 
 #include "codecs/OutputMetadata.h"
 
+#include "base/MemoryBudget.h"
+
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -44,6 +46,13 @@ struct PictureHeader {
     // of the data cost nothing.
     bool workFollowsData = false;
 };
+
+// What a header declares, with the one row the source hands on, checked
+// against the budget: each source calls it as it reads its header.
+inline void CheckDeclaredMemory(const PictureHeader& header)
+{
+    CheckMemoryBudget(header.decodeMemory + 3 * static_cast<std::uint64_t>(header.width));
+}
 
 // Damage a decoder read past: the library's text of the first warning and
 // how many there were.

@@ -280,7 +280,7 @@ public:
         header_.workFollowsData = !layout_.rle;  // a run of two bytes can paint a whole row
         header_.decodeMemory = (layout_.rle ? layout_.available + 3 * static_cast<std::uint64_t>(layout_.width) : row) +
                                ProfileMemory(header_.iccProfile.size());
-        CheckMemoryBudget(header_.decodeMemory + 3 * static_cast<std::uint64_t>(layout_.width));
+        CheckDeclaredMemory(header_);
     }
 
     const PictureHeader& header() const override { return header_; }

@@ -180,7 +180,7 @@ HeifSource::HeifSource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes
     const std::uint64_t codec = format_ == "AVIF" ? LargestAv1Picture(bytes_, items) * Av1BytesPerPixel
                                                   : LargestHevcPicture(bytes_, items) * HevcBytesPerPixel;
     header_.decodeMemory = bytes_.size() + (coded * DecodeBytesPerPixel + codec) * (deep_ ? 2 : 1);
-    CheckMemoryBudget(header_.decodeMemory + 3 * std::uint64_t(header_.width));
+    CheckDeclaredMemory(header_);
 
     switch (Heif().heif_image_handle_get_color_profile_type(h)) {
     case heif_color_profile_type_prof:

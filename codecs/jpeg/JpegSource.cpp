@@ -19,6 +19,7 @@ public:
         header_.decodeMemory = jpeg_.decodeMemory();
         header_.decodeCost = jpeg_.decodeCost();
         header_.workFollowsData = true;
+        CheckDeclaredMemory(header_);
     }
 
     const PictureHeader& header() const override { return header_; }

@@ -276,7 +276,7 @@ void PngSource::readHeader()
     const std::uint64_t libraryRows = 2 * (std::uint64_t(png_get_rowbytes(lib.png, lib.info)) + 1);
     header_.decodeMemory = bytes_.size() + libraryRows + InflateMemory +
                            sampleRow_ * (interlaced_ ? std::uint64_t(header_.height) : 2);
-    CheckMemoryBudget(header_.decodeMemory + 3 * std::uint64_t(header_.width));
+    CheckDeclaredMemory(header_);
     header_.orientation = Orientation(bytes_);
     header_.iccProfile = ColourProfile(lib.png, lib.info);
     header_.decodeMemory += ProfileMemory(header_.iccProfile.size());

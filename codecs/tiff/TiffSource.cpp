@@ -312,7 +312,7 @@ void TiffSource::readLayout()
     // The library's copy of the profile stays while the file is open.
     header_.decodeMemory = bytes_.size() + buffer_ + scanline_ + CodecMemory + jpegMemory + profileSize +
                            ProfileMemory(header_.iccProfile.size() + cmykProfile_.size());
-    CheckMemoryBudget(header_.decodeMemory + 3 * std::uint64_t(width));
+    CheckDeclaredMemory(header_);
 }
 
 void TiffSource::readStrips(const std::function<void(const std::uint8_t*)>& row, const Rows& rest)

@@ -125,7 +125,7 @@ void WebpSource::readHeader()
     // its own ARGB picture while it decodes.
     const std::uint64_t framePixels = std::uint64_t(features.width) * std::uint64_t(features.height);
     header_.decodeMemory = bytes_.size() + 4 * framePixels + (lossless ? 4 * framePixels : LossyDecoderMemory);
-    CheckMemoryBudget(header_.decodeMemory + 3 * std::uint64_t(header_.width));
+    CheckDeclaredMemory(header_);
 
     const std::uint32_t flags = WebPDemuxGetI(d.get(), WEBP_FF_FORMAT_FLAGS);
     WebPChunkIterator chunk;
