@@ -85,6 +85,78 @@ void BoxValues(const Sum* sums, const std::vector<int>& widths, int least, bool 
     }
 }
 
+// The same for the usual band, whose every box holds at most 2,047 pixels:
+// the reciprocal rule throughout, and a box's total (at most 255 x 2,047)
+// times its reciprocal stays within 32 bits, so plain 32-bit lanes give the
+// same bytes. Boxes are `Least` columns, or with `twoWidths` one more where
+// `widths` says so; with `Least` fixed the inner sums unroll and the
+// compiler vectorises across channels.
+template <int Least, class Sum>
+void SmallBoxValues(const Sum* __restrict sums, const std::vector<int>& widths, int least, bool twoWidths,
+                    std::uint32_t hLeast, std::uint32_t hMore, std::uint8_t* __restrict out)
+{
+    const int count = Least > 0 ? Least : least;
+    // Bytes written may alias anything: the box count is read once.
+    const std::size_t boxes = widths.size();
+    const int* __restrict width = widths.data();
+    if (!twoWidths) {
+        for (std::size_t j = 0; j < boxes; ++j, sums += 3 * count, out += 3) {
+            std::uint32_t b = 0, g = 0, r = 0;
+            for (int k = 0; k < count; ++k) {
+                b += sums[3 * k];
+                g += sums[3 * k + 1];
+                r += sums[3 * k + 2];
+            }
+            out[0] = static_cast<std::uint8_t>((b * hLeast) >> 16);
+            out[1] = static_cast<std::uint8_t>((g * hLeast) >> 16);
+            out[2] = static_cast<std::uint8_t>((r * hLeast) >> 16);
+        }
+        return;
+    }
+    for (std::size_t j = 0; j < boxes; ++j) {
+        // One more column, times 0 or 1: no branch on the alternating widths.
+        const std::uint32_t more = static_cast<std::uint32_t>(width[j] - count);
+        const std::uint32_t h = more ? hMore : hLeast;
+        std::uint32_t b = more * sums[3 * count], g = more * sums[3 * count + 1], r = more * sums[3 * count + 2];
+        for (int k = 0; k < count; ++k) {
+            b += sums[3 * k];
+            g += sums[3 * k + 1];
+            r += sums[3 * k + 2];
+        }
+        out[0] = static_cast<std::uint8_t>((b * h) >> 16);
+        out[1] = static_cast<std::uint8_t>((g * h) >> 16);
+        out[2] = static_cast<std::uint8_t>((r * h) >> 16);
+        sums += 3 * (static_cast<std::size_t>(count) + more);
+        out += 3;
+    }
+}
+
+// BoxValues through SmallBoxValues where it applies (boxes of one width, or
+// of two, one column apart, as `twoWidths`); true when it did.
+template <class Sum>
+bool SmallBoxValuesIfAny(const Sum* sums, const std::vector<int>& widths, int least, bool twoWidths, int rows,
+                         std::uint8_t* out)
+{
+    const std::uint64_t largest = (std::uint64_t(least) + (twoWidths ? 1 : 0)) * static_cast<std::uint64_t>(rows);
+    if (widths.empty() || least < 1 || largest > 65535 / SmallestReciprocal) return false;
+    const auto reciprocal = [rows](int width) {
+        return static_cast<std::uint32_t>(65535 / (std::uint64_t(width) * static_cast<std::uint64_t>(rows)));
+    };
+    const std::uint32_t hLeast = reciprocal(least), hMore = reciprocal(least + 1);
+    switch (least) {
+    case 1: SmallBoxValues<1>(sums, widths, least, twoWidths, hLeast, hMore, out); break;
+    case 2: SmallBoxValues<2>(sums, widths, least, twoWidths, hLeast, hMore, out); break;
+    case 3: SmallBoxValues<3>(sums, widths, least, twoWidths, hLeast, hMore, out); break;
+    case 4: SmallBoxValues<4>(sums, widths, least, twoWidths, hLeast, hMore, out); break;
+    case 5: SmallBoxValues<5>(sums, widths, least, twoWidths, hLeast, hMore, out); break;
+    case 6: SmallBoxValues<6>(sums, widths, least, twoWidths, hLeast, hMore, out); break;
+    case 7: SmallBoxValues<7>(sums, widths, least, twoWidths, hLeast, hMore, out); break;
+    case 8: SmallBoxValues<8>(sums, widths, least, twoWidths, hLeast, hMore, out); break;
+    default: SmallBoxValues<0>(sums, widths, least, twoWidths, hLeast, hMore, out); break;
+    }
+    return true;
+}
+
 // Adds each box's share of the column sums to its totals. A box's share
 // stays below 2^31 columns x 2^32, within 64 bits.
 template <class Sum, class Acc>
@@ -185,7 +257,11 @@ void BoxReducer::fold(const Sum* sums, Acc* totals) const
 template <class Sum>
 void BoxReducer::values(const Sum* sums, std::uint8_t* out) const
 {
-    if (scale_ == 1) return BoxValues(sums, columnWidths_, leastWidth_, twoWidths_, rowsInBand_, out);
+    if (scale_ == 1) {
+        if ((oneWidth_ || twoWidths_) && SmallBoxValuesIfAny(sums, columnWidths_, leastWidth_, !oneWidth_, rowsInBand_, out))
+            return;
+        return BoxValues(sums, columnWidths_, leastWidth_, twoWidths_, rowsInBand_, out);
+    }
     std::uint64_t box[3];
     for (std::size_t k = 0; k < pieces_.size(); ++k) {
         box[0] = box[1] = box[2] = 0;
@@ -215,6 +291,7 @@ void BoxReducer::start()
         const auto [least, most] = std::minmax_element(columnWidths_.begin(), columnWidths_.end());
         leastWidth_ = *least;
         twoWidths_ = *most - *least <= 1;
+        oneWidth_ = *most == *least;
     }
     totals_.assign(3 * columnWidths_.size(), 0);
     startBand();

@@ -94,6 +94,7 @@ private:
     bool totalsUsed_ = false;  // the band's totals hold part of it
     int leastWidth_ = 0;       // the narrowest box
     bool twoWidths_ = false;   // every box is leastWidth_ or one wider
+    bool oneWidth_ = false;    // every box is leastWidth_
     std::vector<std::uint16_t> narrow_;
     std::vector<std::uint32_t> wide_;
     std::vector<Total> totals_;  // the band's box totals, blue, green, red
