@@ -38,10 +38,20 @@ constexpr int Ahead = 32;
 
 }  // namespace
 
+std::uint64_t MemoryInFlightLimit(const std::vector<std::uint64_t>& memory, int jobs)
+{
+    if (memory.empty() || *std::max_element(memory.begin(), memory.end()) == 0) return 0;
+    std::vector<std::uint64_t> sorted = memory;
+    const auto middle = sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2);
+    std::nth_element(sorted.begin(), middle, sorted.end());
+    const std::uint64_t largest = *std::max_element(memory.begin(), memory.end());
+    return largest + static_cast<std::uint64_t>(std::max(jobs - 1, 0)) * *middle;
+}
+
 void RunInListOrder(int count, int jobs, const std::function<std::vector<std::uint8_t>(int)>& process,
                     const std::function<void(int, const std::vector<std::uint8_t>&)>& commit,
                     const std::vector<std::string>& names, const std::vector<std::uintmax_t>& costs,
-                    const std::atomic<bool>* stop, bool costliestFirst)
+                    const std::atomic<bool>* stop, bool costliestFirst, const std::vector<std::uint64_t>& memory)
 {
     const auto stopRequested = [stop] { return stop != nullptr && stop->load(); };
     const auto fail = [&](int i) { FailAt(names[static_cast<std::size_t>(i)]); };
@@ -76,12 +86,17 @@ void RunInListOrder(int count, int jobs, const std::function<std::vector<std::ui
     std::condition_variable changed;
     int committed = 0, remaining = count;
     bool done = false;
+    const bool limited = memory.size() == static_cast<std::size_t>(count);
+    const std::uint64_t limit = limited ? MemoryInFlightLimit(memory, jobs) : 0;
+    std::uint64_t inFlight = 0;  // what the pictures being worked on hold
+    const auto held = [&](int i) { return limited ? memory[static_cast<std::size_t>(i)] : 0; };
     // The next picture to start within the window, or -1.
     const auto pick = [&] {
         int best = -1;
         if (stopRequested()) return best;
         for (int i = committed; i < std::min(count, committed + Ahead); ++i) {
             if (started[static_cast<std::size_t>(i)]) continue;
+            if (inFlight > 0 && inFlight + held(i) > limit) continue;  // waits for those in flight
             if (!costliestFirst) return i;
             if (best < 0 || costs[static_cast<std::size_t>(i)] > costs[static_cast<std::size_t>(best)]) best = i;
         }
@@ -97,6 +112,7 @@ void RunInListOrder(int count, int jobs, const std::function<std::vector<std::ui
             if (done || remaining == 0) return;
             started[static_cast<std::size_t>(i)] = true;
             --remaining;
+            inFlight += held(i);
             guard.unlock();
             Result r;
             try {
@@ -106,6 +122,7 @@ void RunInListOrder(int count, int jobs, const std::function<std::vector<std::ui
             }
             r.ready = true;
             guard.lock();
+            inFlight -= held(i);
             results[static_cast<std::size_t>(i)] = std::move(r);
             changed.notify_all();
         }
@@ -164,7 +181,7 @@ void RunPastFailures(int count, int jobs, const std::function<std::vector<std::u
                      const std::function<void(int, const std::vector<std::uint8_t>&)>& commit,
                      const std::vector<std::string>& names, const std::vector<std::uintmax_t>& costs,
                      const std::function<void(int, const ResizeError&)>& failed, const std::atomic<bool>* stop,
-                     bool costliestFirst)
+                     bool costliestFirst, const std::vector<std::uint64_t>& memory)
 {
     // Written by the worker of picture i, read when i's turn to commit comes.
     std::vector<std::exception_ptr> errors(static_cast<std::size_t>(count));
@@ -192,7 +209,7 @@ void RunPastFailures(int count, int jobs, const std::function<std::vector<std::u
             }
         }
     };
-    RunInListOrder(count, jobs, tryProcess, tryCommit, names, costs, stop, costliestFirst);
+    RunInListOrder(count, jobs, tryProcess, tryCommit, names, costs, stop, costliestFirst, memory);
 }
 
 }  // namespace pictavo

@@ -23,10 +23,20 @@ namespace pictavo {
 // run there exactly as a one-at-a-time run would: pictures before i are
 // committed, none after, and work already started is waited for and dropped.
 // The failure leaves as a ResizeError naming names[i].
+// When `memory` gives what each picture holds while it is worked on (0 when
+// unknown), pictures are started only while those in flight hold no more
+// than the largest alone and, for each further job, a typical one (the
+// median): two pictures with huge buffers do not run at once while others
+// can. A picture always starts when none is in flight.
 void RunInListOrder(int count, int jobs, const std::function<std::vector<std::uint8_t>(int)>& process,
                     const std::function<void(int, const std::vector<std::uint8_t>&)>& commit,
                     const std::vector<std::string>& names, const std::vector<std::uintmax_t>& costs,
-                    const std::atomic<bool>* stop = nullptr, bool costliestFirst = true);
+                    const std::atomic<bool>* stop = nullptr, bool costliestFirst = true,
+                    const std::vector<std::uint64_t>& memory = {});
+
+// What pictures of `memory` (as above) may hold at once with `jobs` jobs;
+// 0 when nothing is known.
+std::uint64_t MemoryInFlightLimit(const std::vector<std::uint64_t>& memory, int jobs);
 
 // The same, but a failing picture does not stop the run: failed(i, error)
 // is called in its place in list order, and the run goes on.
@@ -34,6 +44,7 @@ void RunPastFailures(int count, int jobs, const std::function<std::vector<std::u
                      const std::function<void(int, const std::vector<std::uint8_t>&)>& commit,
                      const std::vector<std::string>& names, const std::vector<std::uintmax_t>& costs,
                      const std::function<void(int, const ResizeError&)>& failed,
-                     const std::atomic<bool>* stop = nullptr, bool costliestFirst = true);
+                     const std::atomic<bool>* stop = nullptr, bool costliestFirst = true,
+                     const std::vector<std::uint64_t>& memory = {});
 
 }  // namespace pictavo

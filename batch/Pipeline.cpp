@@ -23,13 +23,16 @@ std::unique_ptr<PictureSource> OpenPicture(const std::string& path, const std::s
     return OpenPictureByContent(path, name);
 }
 
-std::uint64_t EstimatedCost(const std::string& path, const std::string& name, InputFormat format) noexcept
+std::uint64_t EstimatedCost(const std::string& path, const std::string& name, InputFormat format,
+                            std::uint64_t* memory) noexcept
 {
+    if (memory) *memory = 0;
     try {
         // A JPEG header is a few hundred bytes into the file: cheap to read
         // ahead. Other decoders read more before they know their size.
         if (format == InputFormat::Jpeg || (format == InputFormat::Auto && KindOfName(name) == &JpegKind())) {
             const std::unique_ptr<PictureSource> source = JpegKind().open(path, name);
+            if (memory) *memory = source->header().decodeMemory;
             return source->header().decodeCost;
         }
         return static_cast<std::uint64_t>(std::filesystem::file_size(path));

@@ -23,8 +23,10 @@ std::unique_ptr<PictureSource> OpenPicture(const std::string& path, const std::s
 
 // Roughly the work of resizing `path`, to start costly pictures first: for a
 // JPEG from its header (its samples, and whether it has many scans); for
-// other files their size. 0 when it cannot be told.
-std::uint64_t EstimatedCost(const std::string& path, const std::string& name, InputFormat format) noexcept;
+// other files their size. 0 when it cannot be told. With `memory`, what
+// the decoder will hold there too (a multi-scan JPEG's coefficients), or 0.
+std::uint64_t EstimatedCost(const std::string& path, const std::string& name, InputFormat format,
+                            std::uint64_t* memory = nullptr) noexcept;
 
 // How the picture is reduced: its upright size fitted to the target.
 ReductionPlan PlanFor(const PictureHeader& header, TargetSize target, bool sharpen);

@@ -417,12 +417,15 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
         if (hooks.failed) hooks.failed(todo[static_cast<std::size_t>(k)], error);
     };
     std::vector<std::uintmax_t> costs;
+    std::vector<std::uint64_t> held;  // by the decoders, where the headers tell
     // Read ahead only when they decide the order: several jobs, costliest first.
     if (options.costliestFirst && options.jobs > 1 && work > 1) {
         for (const int i : todo) {
             // A card of thousands of files takes a while to look through.
             if (options.stop != nullptr && options.stop->load()) throw RunStopped();
-            costs.push_back(EstimatedCost(inputPath(i), names[static_cast<std::size_t>(i)], settings.format));
+            std::uint64_t memory = 0;
+            costs.push_back(EstimatedCost(inputPath(i), names[static_cast<std::size_t>(i)], settings.format, &memory));
+            held.push_back(memory);
         }
     } else {
         costs.assign(todo.size(), 0);
@@ -454,8 +457,8 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
                            costs);
         } else if (options.keepGoing)
             RunPastFailures(work, jobs, process, commit, todoNames, costs, failed, options.stop,
-                            options.costliestFirst);
-        else RunInListOrder(work, jobs, process, commit, todoNames, costs, options.stop, options.costliestFirst);
+                            options.costliestFirst, held);
+        else RunInListOrder(work, jobs, process, commit, todoNames, costs, options.stop, options.costliestFirst, held);
         flush();
     } catch (const RunStopped&) {
         drop(0);  // nothing more is put in place once stopped

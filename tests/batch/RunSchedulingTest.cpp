@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <set>
+#include <thread>
 
 namespace pictavo {
 namespace {
@@ -34,6 +35,32 @@ TEST(ListOrderRun, StartsTheCostliestOrTheFirstPicturesFirst)
 }
 
 // Whatever a picture throws fails that picture, at any number of jobs.
+TEST(ListOrderRun, PicturesWithHugeBuffersTakeTurns)
+{
+    // The costliest pictures hold the most: costliest first alone would start both at once.
+    const std::vector<std::uint64_t> memory{1, 100, 1, 1, 100, 1, 1, 1};
+    const std::vector<std::uintmax_t> costs{1, 9, 1, 1, 8, 1, 1, 1};
+    ASSERT_EQ(MemoryInFlightLimit(memory, 2), 101u);
+    std::mutex lock;
+    std::uint64_t held = 0, most = 0;
+    const auto process = [&](int i) {
+        {
+            std::lock_guard guard(lock);
+            held += memory[static_cast<std::size_t>(i)];
+            most = std::max(most, held);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::lock_guard guard(lock);
+        held -= memory[static_cast<std::size_t>(i)];
+        return std::vector<std::uint8_t>{static_cast<std::uint8_t>(i)};
+    };
+    std::vector<int> committed;
+    const auto commit = [&](int i, const std::vector<std::uint8_t>&) { committed.push_back(i); };
+    RunInListOrder(8, 2, process, commit, std::vector<std::string>(8), costs, nullptr, true, memory);
+    EXPECT_LE(most, 101u);  // a huge one beside a small one at most, never two huge ones
+    EXPECT_EQ(committed, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
+}
+
 TEST(ListOrderRun, AnythingThrownIsThatPicturesFailure)
 {
     const std::vector<std::string> names{"a", "b", "c"};
