@@ -50,13 +50,14 @@ bool UserTunedAllocator()
     return tunables != nullptr && std::strstr(tunables, "glibc.malloc.") != nullptr;
 }
 
-void ReadyRoom(int jobs)
+void ReadyRoom(int jobs, std::uint64_t atOnce)
 {
     // Blocks taken one after another grow the heap without touching it;
     // marked and freed, they stay there (nothing is trimmed while memory is
     // kept), and the picture buffers carved from them later fault in as huge
     // pages. Each is as large as the heap serves; a small budget gets less.
     std::uint64_t room = std::min<std::uint64_t>(std::uint64_t(std::max(jobs, 1)) * RoomPerJob, MemoryBudget() / 8);
+    if (atOnce > 0) room = std::min(room, atOnce);
     std::vector<void*> blocks;
     while (room >= HugePage) {
         const std::size_t bytes = std::min<std::uint64_t>(room, LargestKept - BlockOverhead);
@@ -122,13 +123,14 @@ FreedMemoryKept::~FreedMemoryKept()
 #endif
 }
 
-void PrepareHeapForPictures(int jobs)
+void PrepareHeapForPictures(int jobs, std::uint64_t atOnce)
 {
 #if defined(__GLIBC__)
     std::lock_guard guard(Lock);
-    if (Tuned) ReadyRoom(jobs);
+    if (Tuned) ReadyRoom(jobs, atOnce);
 #else
     (void)jobs;
+    (void)atOnce;
 #endif
 }
 

@@ -24,7 +24,9 @@ public:
 // Readies the heap for `jobs` pictures at once while a FreedMemoryKept
 // lives: the room their buffers will take is asked to be backed by huge
 // pages where the system offers them, so it faults in 2 MiB at a time.
-void PrepareHeapForPictures(int jobs);
+// `atOnce`, when not 0, is the most their buffers will hold together (from
+// their headers): no more room than that is readied, none for small ones.
+void PrepareHeapForPictures(int jobs, std::uint64_t atOnce = 0);
 
 // Kept memory counts against the memory budget like any other: when what
 // the process holds from the system, with `more` besides, would pass

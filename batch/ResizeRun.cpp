@@ -437,7 +437,7 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
     };
     try {
         const FreedMemoryKept kept;
-        PrepareHeapForPictures(std::min(jobs, work));
+        PrepareHeapForPictures(std::min(jobs, work), MemoryInFlightLimit(held, jobs));
         if (options.totalBytes > 0) {
             const auto reduce = [&](int k) {
                 const int i = todo[static_cast<std::size_t>(k)];
