@@ -94,31 +94,25 @@ std::vector<ReducedPicture> Reduce(PictureSource& source, const std::vector<Redu
     };
     bool decoded = false;
     std::int64_t rows = 0;  // full-size rows given, when decoded smaller
+    // `count` decoded rows that are all `row`: each stands for `factor` of
+    // the picture's rows, up to its height.
+    const auto give = [&](const std::uint8_t* row, std::int64_t count) {
+        if (factor > 1) {
+            count = std::min<std::int64_t>(count * factor, first.height - rows);
+            if (count <= 0) return;
+            rows += count;
+        }
+        const std::uint8_t* wide = widened(row);
+        for (const auto& reduction : reductions) {
+            if (count == 1) reduction->addRow(wide);
+            else reduction->addRows(wide, count);
+        }
+    };
     source.readRows({[&](const std::uint8_t* row) {
                          decoded = true;
-                         if (factor == 1) {
-                             for (const auto& reduction : reductions) reduction->addRow(row);
-                             return;
-                         }
-                         const std::uint8_t* wide = widened(row);
-                         const std::int64_t count = std::min<std::int64_t>(factor, first.height - rows);
-                         if (count <= 0) return;
-                         rows += count;
-                         if (narrow) {
-                             for (const auto& reduction : reductions) reduction->addRows(wide, count);
-                             return;
-                         }
-                         for (std::int64_t k = 0; k < count; ++k)
-                             for (const auto& reduction : reductions) reduction->addRow(wide);
+                         give(row, 1);
                      },
-                     [&](const std::uint8_t* row, std::int64_t count) {
-                         if (factor > 1) {
-                             count = std::min<std::int64_t>(count * factor, first.height - rows);
-                             rows += count;
-                         }
-                         const std::uint8_t* wide = widened(row);
-                         for (const auto& reduction : reductions) reduction->addRows(wide, count);
-                     }});
+                     give});
     // Rows made up for data that is not there are no picture.
     if (!decoded) throw EInvalidGraphic(msg::NoPictureData);
     std::vector<ReducedPicture> reduced;
