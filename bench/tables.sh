@@ -11,13 +11,18 @@
 # Targets: small pictures --jobs 1 <= 1.5 x floor, --jobs 2 <= 0.6 x --jobs 1;
 # large ones --jobs 1 <= 1.05 x floor, --jobs 2 <= 0.55 x floor, peak at
 # --jobs 2 <= 1.5 x the floor's. bench/fast.sh has --fast against the exact run.
+# With OLD, another build's pictavo, its --jobs 1, --jobs 2 and --fast are
+# timed in the same rounds (old-jobs1 ...), for a before and after. OTHERS=0
+# leaves out djpeg, vipsthumbnail and ImageMagick, the slow part of a round.
 # Needs hyperfine, GNU time, libjpeg-turbo-progs and plasma-workspace-wallpapers.
-#   bench/tables.sh [RUNS]
+#   bench/tables.sh [RUNS [OLD]]
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 tool="$here/build/cli/pictavo"
 floor="$here/build/bench/decode_floor"
 runs=${1:-3}
+old=${2:-}
+others=${OTHERS:-1}
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 source "$here/bench/common.sh"
@@ -41,11 +46,18 @@ for table in small:320x240 w17:800x600 set17:800x600; do
     echo "jobs1=$tool --quiet --jobs 1 --size $size --output $out $photos"
     echo "jobs2=$tool --quiet --jobs 2 --size $size --output $out $photos"
     echo "fast=$tool --quiet --fast --jobs 1 --size $size --output $out $photos"
-    command -v djpeg >/dev/null && echo "djpeg=for f in $photos/*.jpg; do djpeg -dct float -outfile /dev/null \$f; done"
-    command -v vipsthumbnail >/dev/null &&
-      echo "vips=for f in $photos/*.jpg; do vipsthumbnail -s $size -o $out/%s-v.jpg[Q=75] \$f; done"
-    command -v convert >/dev/null &&
-      echo "imagemagick=for f in $photos/*.jpg; do convert \$f -resize ${w}x${h} -quality 75 $out/im.jpg; done"
+    if [ -n "$old" ]; then
+      echo "old-jobs1=$old --quiet --jobs 1 --size $size --output $out $photos"
+      echo "old-jobs2=$old --quiet --jobs 2 --size $size --output $out $photos"
+      echo "old-fast=$old --quiet --fast --jobs 1 --size $size --output $out $photos"
+    fi
+    if [ "$others" != 0 ]; then
+      command -v djpeg >/dev/null && echo "djpeg=for f in $photos/*.jpg; do djpeg -dct float -outfile /dev/null \$f; done"
+      command -v vipsthumbnail >/dev/null &&
+        echo "vips=for f in $photos/*.jpg; do vipsthumbnail -s $size -o $out/%s-v.jpg[Q=75] \$f; done"
+      command -v convert >/dev/null &&
+        echo "imagemagick=for f in $photos/*.jpg; do convert \$f -resize ${w}x${h} -quality 75 $out/im.jpg; done"
+    fi
   } >"$work/commands"
   set --
   while IFS='=' read -r name cmd; do set -- "$@" -n "$name" "$cmd"; done <"$work/commands"
