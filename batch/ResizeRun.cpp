@@ -437,7 +437,9 @@ void RunResize(BatchModel& model, const RunHooks& hooks, const RunOptions& optio
     };
     try {
         const FreedMemoryKept kept;
-        PrepareHeapForPictures(std::min(jobs, work), MemoryInFlightLimit(held, jobs));
+        // Room for what the pictures will hold at once, when every header told it.
+        const bool allKnown = std::none_of(held.begin(), held.end(), [](std::uint64_t m) { return m == 0; });
+        PrepareHeapForPictures(std::min(jobs, work), allKnown ? MemoryInFlightLimit(held, jobs) : 0);
         if (options.totalBytes > 0) {
             const auto reduce = [&](int k) {
                 const int i = todo[static_cast<std::size_t>(k)];
