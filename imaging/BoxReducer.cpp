@@ -262,21 +262,48 @@ void BoxReducer::values(const Sum* sums, std::uint8_t* out) const
             return;
         return BoxValues(sums, columnWidths_, leastWidth_, twoWidths_, rowsInBand_, out);
     }
-    std::uint64_t box[3];
+    // Boxes come in at most a few widths, mostly alternating between two:
+    // each divisor is worked out once for the band, not once a box.
+    int widths[2] = {-1, -1};
+    std::uint32_t reciprocals[2] = {0, 0};
+    const auto divisor = [&](int width, std::uint64_t n) {
+        for (int slot = 0; slot < 2; ++slot)
+            if (widths[slot] == width) return reciprocals[slot];
+        const std::uint32_t h = n > 65535 ? 0 : static_cast<std::uint32_t>(65535 / n);
+        widths[1] = widths[0];
+        reciprocals[1] = reciprocals[0];
+        widths[0] = width;
+        reciprocals[0] = h;
+        return h;
+    };
+    const std::uint64_t scale = static_cast<std::uint64_t>(scale_);
     for (std::size_t k = 0; k < pieces_.size(); ++k) {
-        box[0] = box[1] = box[2] = 0;
         const Piece& piece = pieces_[k];
         // One box's totals: the folding above over that box alone.
-        for (int c = 0; c < 3; ++c) {
-            const Sum* column = sums + c;
-            std::uint64_t middle = 0;
-            for (int j = piece.first + 1; j < piece.last; ++j) middle += column[3 * j];
-            box[c] = std::uint64_t(piece.firstWeight) * column[3 * piece.first] + middle * std::uint64_t(scale_);
-            if (piece.last > piece.first) box[c] += std::uint64_t(piece.lastWeight) * column[3 * piece.last];
+        const Sum* first = sums + 3 * static_cast<std::size_t>(piece.first);
+        const std::uint64_t fw = static_cast<std::uint64_t>(piece.firstWeight);
+        std::uint64_t b = fw * first[0], g = fw * first[1], r = fw * first[2];
+        std::uint64_t mb = 0, mg = 0, mr = 0;
+        for (const Sum* column = first + 3; column < sums + 3 * static_cast<std::size_t>(piece.last); column += 3) {
+            mb += column[0];
+            mg += column[1];
+            mr += column[2];
+        }
+        b += mb * scale;
+        g += mg * scale;
+        r += mr * scale;
+        if (piece.last > piece.first) {
+            const Sum* last = sums + 3 * static_cast<std::size_t>(piece.last);
+            const std::uint64_t lw = static_cast<std::uint64_t>(piece.lastWeight);
+            b += lw * last[0];
+            g += lw * last[1];
+            r += lw * last[2];
         }
         const std::uint64_t n = std::uint64_t(columnWidths_[k]) * static_cast<std::uint64_t>(rowsInBand_);
-        const std::uint32_t h = n > 65535 ? 0 : static_cast<std::uint32_t>(65535 / n);
-        for (int c = 0; c < 3; ++c) out[c] = BoxValue64(box[c], n, h);
+        const std::uint32_t h = divisor(columnWidths_[k], n);
+        out[0] = BoxValue64(b, n, h);
+        out[1] = BoxValue64(g, n, h);
+        out[2] = BoxValue64(r, n, h);
         out += 3;
     }
 }
