@@ -45,7 +45,7 @@ std::uint64_t MemoryInFlightLimit(const std::vector<std::uint64_t>& memory, int 
     const auto middle = sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2);
     std::nth_element(sorted.begin(), middle, sorted.end());
     const std::uint64_t largest = *std::max_element(memory.begin(), memory.end());
-    return largest + static_cast<std::uint64_t>(std::max(jobs - 1, 0)) * *middle;
+    return largest + static_cast<std::uint64_t>(std::max(jobs - 1, 0)) * std::max(*middle, largest / 2);
 }
 
 void RunInListOrder(int count, int jobs, const std::function<std::vector<std::uint8_t>(int)>& process,

@@ -25,9 +25,10 @@ namespace pictavo {
 // The failure leaves as a ResizeError naming names[i].
 // When `memory` gives what each picture holds while it is worked on (0 when
 // unknown), pictures are started only while those in flight hold no more
-// than the largest alone and, for each further job, a typical one (the
-// median): two pictures with huge buffers do not run at once while others
-// can. A picture always starts when none is in flight.
+// than the largest alone and, for each further job, half the largest or a
+// typical one (the median), whichever is more: two pictures with huge
+// buffers do not run at once, one beside a smaller one does. A picture
+// always starts when none is in flight.
 void RunInListOrder(int count, int jobs, const std::function<std::vector<std::uint8_t>(int)>& process,
                     const std::function<void(int, const std::vector<std::uint8_t>&)>& commit,
                     const std::vector<std::string>& names, const std::vector<std::uintmax_t>& costs,

@@ -40,7 +40,7 @@ TEST(ListOrderRun, PicturesWithHugeBuffersTakeTurns)
     // The costliest pictures hold the most: costliest first alone would start both at once.
     const std::vector<std::uint64_t> memory{1, 100, 1, 1, 100, 1, 1, 1};
     const std::vector<std::uintmax_t> costs{1, 9, 1, 1, 8, 1, 1, 1};
-    ASSERT_EQ(MemoryInFlightLimit(memory, 2), 101u);
+    ASSERT_EQ(MemoryInFlightLimit(memory, 2), 150u);
     std::mutex lock;
     std::uint64_t held = 0, most = 0;
     const auto process = [&](int i) {
@@ -58,6 +58,7 @@ TEST(ListOrderRun, PicturesWithHugeBuffersTakeTurns)
     const auto commit = [&](int i, const std::vector<std::uint8_t>&) { committed.push_back(i); };
     RunInListOrder(8, 2, process, commit, std::vector<std::string>(8), costs, nullptr, true, memory);
     EXPECT_LE(most, 101u);  // a huge one beside a small one at most, never two huge ones
+    EXPECT_EQ(MemoryInFlightLimit({10, 10, 12}, 2), 22u);  // alike pictures still run two at once
     EXPECT_EQ(committed, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
 }
 
