@@ -85,15 +85,6 @@ std::vector<std::uint8_t> Bmp(int width, int height, int bits)
     return test::MakeBmp({.width = width, .height = height, .bits = static_cast<std::uint16_t>(bits), .pixels = {1, 2, 3}});
 }
 
-// A small JPEG whose frame header claims another size.
-std::vector<std::uint8_t> Claiming(std::vector<std::uint8_t> jpeg, int width, int height)
-{
-    const std::size_t i = test::FrameOffset(jpeg);
-    jpeg[i + 5] = static_cast<std::uint8_t>(height >> 8), jpeg[i + 6] = static_cast<std::uint8_t>(height);
-    jpeg[i + 7] = static_cast<std::uint8_t>(width >> 8), jpeg[i + 8] = static_cast<std::uint8_t>(width);
-    return jpeg;
-}
-
 // A progressive JPEG whose last scan is repeated until it has `scans` of them.
 std::vector<std::uint8_t> WithScans(const std::vector<std::uint8_t>& jpeg, int scans)
 {
@@ -185,14 +176,6 @@ std::vector<std::uint8_t> LyingGrid(const ScratchDir& dir, int side, int tiles =
     return test::MakeHeifGrid(test::ReadBytes(dir.file("t.heic")), tiles, tiles, declared, tiles * declared, tiles * declared, items);
 }
 
-// A grey TIFF of side x side in one strip of `strip`, compressed as
-// `compression`, with a profile of `profile` bytes.
-std::vector<std::uint8_t> GreyTiff(const std::vector<std::uint8_t>& strip, std::uint32_t side, std::uint32_t compression,
-                                   std::uint32_t profile = 0)
-{
-    return test::MakeGreyTiff(side, side, side, compression, {strip}, profile);
-}
-
 // A one-pixel grey PNG with `extra` chunks before its data.
 std::vector<std::uint8_t> PngWith(const std::vector<std::uint8_t>& extra)
 {
@@ -231,10 +214,10 @@ TEST(Safety, HostileFilesStayWithinTheMemoryBudget)
     const Case cases[] = {
         {"wide.bmp", [] { return Bmp(0x7FFFFFFF, 1, 24); }, "Out of memory"},
         {"huge.bmp", [] { return Bmp(30000, 30000, 24); }, ""},
-        {"huge.jpg", [&] { return Claiming(progressive, 30000, 30000); }, "Out of memory"},
+        {"huge.jpg", [&] { return test::WithFrameSize(progressive, 30000, 30000); }, "Out of memory"},
         {"turned.jpg",
          [] {
-             return Claiming(test::MakeJpeg(16, 16, test::Gradient, {.app1 = test::ExifWithOrientation(6)}), 6000, 4000);
+             return test::WithFrameSize(test::MakeJpeg(16, 16, test::Gradient, {.app1 = test::ExifWithOrientation(6)}), 6000, 4000);
          },
          ""},
         {"scans.jpg", [] { return WithScans(test::MakeJpeg(256, 256, test::Gradient, {.progressive = true}), 1000); },
@@ -253,7 +236,7 @@ TEST(Safety, HostileFilesStayWithinTheMemoryBudget)
              return bytes;
          },
          ""},
-        {"cmyk.jpg", [] { return Claiming(CmykJpeg(), 65500, 65500); }, ""},
+        {"cmyk.jpg", [] { return test::WithFrameSize(CmykJpeg(), 65500, 65500); }, ""},
         // Box sums past 32 bits: index 0 of the table is white.
         {"tall.bmp",
          [] {
@@ -269,9 +252,12 @@ TEST(Safety, HostileFilesStayWithinTheMemoryBudget)
         // coefficients inside libtiff, profiles and metadata.
         {"coded.avif", [] { return LyingAvif(16384); }, "Out of memory"},
         {"strip.tif",  // libjpeg inside libtiff holds every coefficient of a progressive strip
-         [&] { return GreyTiff(Claiming(test::MakeJpeg(16, 16, test::Gradient, {.progressive = true, .gray = true}), 30000, 30000), 30000, 7); },
+         [&] {
+             const auto strip = test::MakeJpeg(16, 16, test::Gradient, {.progressive = true, .gray = true});
+             return test::MakeGreyTiff(30000, 30000, 30000, 7, {test::WithFrameSize(strip, 30000, 30000)});
+         },
          "Out of memory"},
-        {"profile.tif", [] { return GreyTiff(std::vector<std::uint8_t>(16, 64), 4, 1, 60 << 20); }, ""},
+        {"profile.tif", [] { return test::MakeGreyTiff(4, 4, 4, 1, {std::vector<std::uint8_t>(16, 64)}, 60 << 20); }, ""},
         {"grid.heic", [&] { return LyingGrid(scratch, 2048); }, ""},  // libheif's threads decoded tiles side by side
         // libheif decodes tile after tile, each as dear as a picture: 835 KB
         // of 141 x 141 tiles took minutes. Refused before any is decoded.

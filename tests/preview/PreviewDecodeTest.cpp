@@ -61,12 +61,8 @@ TEST(PreviewDecode, SmallestScaleThatStillFillsTheRoom)
 TEST(PreviewDecode, CheckedAgainstTheMemoryBudget)
 {
     test::ScratchDir dir;
-    std::vector<std::uint8_t> bytes = test::MakeJpeg(16, 16, test::Gradient, {.progressive = true});
-    const std::size_t frame = test::FrameOffset(bytes);
-    ASSERT_NE(frame, std::string::npos);
-    bytes[frame + 5] = 30000 >> 8, bytes[frame + 6] = 30000 & 0xFF;  // height
-    bytes[frame + 7] = 30000 >> 8, bytes[frame + 8] = 30000 & 0xFF;  // width
-    test::WriteBytes(dir.file("huge.jpg"), bytes);
+    test::WriteBytes(dir.file("huge.jpg"),
+                     test::WithFrameSize(test::MakeJpeg(16, 16, test::Gradient, {.progressive = true}), 30000, 30000));
     const ScopedMemoryBudget budget(std::uint64_t(512) << 20);
     EXPECT_EQ(test::ErrorOf([&] { DecodePreview(dir.file("huge.jpg"), 100, 100); }), "Out of memory");
 }

@@ -4,13 +4,15 @@
 
 #include <algorithm>
 #include <cfloat>
-#include <utility>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <jpeglib.h>
 #include <stdexcept>
 #include <sys/wait.h>
+#include <utility>
+#include <zlib.h>
 
 namespace pictavo::test {
 
@@ -72,14 +74,6 @@ void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes)
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
-
-}  // namespace pictavo::test
-
-#include <cstdio>
-#include <jpeglib.h>
-#include <zlib.h>
-
-namespace pictavo::test {
 
 Rgb Gradient(int x, int y)
 {
@@ -201,6 +195,14 @@ int FrameMarker(const std::vector<std::uint8_t>& jpeg)
 {
     const std::size_t at = FrameOffset(jpeg);
     return at == std::string::npos ? 0 : jpeg[at + 1];
+}
+
+std::vector<std::uint8_t> WithFrameSize(std::vector<std::uint8_t> jpeg, int width, int height)
+{
+    const std::size_t i = FrameOffset(jpeg);
+    jpeg.at(i + 5) = static_cast<std::uint8_t>(height >> 8), jpeg[i + 6] = static_cast<std::uint8_t>(height);
+    jpeg[i + 7] = static_cast<std::uint8_t>(width >> 8), jpeg[i + 8] = static_cast<std::uint8_t>(width);
+    return jpeg;
 }
 
 std::vector<std::uint8_t> MakeBmp(const BmpFields& fields)

@@ -86,6 +86,8 @@ JpegSegment FindSegment(const std::vector<std::uint8_t>& jpeg, int marker);
 std::size_t FrameOffset(const std::vector<std::uint8_t>& jpeg);
 // The frame type of a JPEG: 0xC0 baseline, 0xC2 progressive, ...; 0 if none.
 int FrameMarker(const std::vector<std::uint8_t>& jpeg);
+// The JPEG with its frame header claiming `width` x `height`, its data unchanged.
+std::vector<std::uint8_t> WithFrameSize(std::vector<std::uint8_t> jpeg, int width, int height);
 
 // A bitmap file assembled field by field, for the reader's tests.
 struct BmpFields {
