@@ -51,25 +51,40 @@ BmpFields TwoByTwo(bool topDown)
     return s;
 }
 
-TEST(BmpReader, BothRowOrdersGiveTheSamePicture)
+// Pixels as each layout stores them, from the top, as 0xRRGGBB.
+TEST(BmpReader, LayoutsDecodeToTheirPixels)
 {
-    const Raster24 up = Load(MakeBmp(TwoByTwo(false)));
-    const Raster24 down = Load(MakeBmp(TwoByTwo(true)));
-    const std::vector<std::uint32_t> expected = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF};
-    EXPECT_EQ(AllPixels(up), expected);
-    EXPECT_EQ(AllPixels(down), expected);
-    EXPECT_TRUE(up.is24Bit());
-}
-
-TEST(BmpReader, PixelsFollowTheColourTableWhateverTheOffsetField)
-{
-    BmpFields s{.width = 1, .height = 1, .bits = 8, .colorsUsed = 16};
-    s.palette.assign(16, 0x112233);
-    s.palette[5] = 0xABCDEF;
-    s.pixels = {5, 0, 0, 0};
-    EXPECT_EQ(At(Load(MakeBmp(s)), 0, 0), 0xABCDEFu);  // 16 entries read, then the pixels
-    s.gapAfterTable = 4;  // the gap's 0xEE bytes are taken as the pixels
-    EXPECT_EQ(At(Load(MakeBmp(s)), 0, 0), 0u);          // index 0xEE lies beyond the table: black
+    std::vector<std::uint32_t> sixteen, many(300, 0);
+    for (std::uint32_t i = 0; i < 16; ++i) sixteen.push_back(i * 0x111111);
+    many[255] = 0xFEDCBA;
+    BmpFields table{.width = 1, .height = 1, .bits = 8, .colorsUsed = 16, .palette = sixteen, .pixels = {5, 0, 0, 0}};
+    table.palette[5] = 0xABCDEF;
+    BmpFields gap = table;
+    gap.gapAfterTable = 4;
+    struct Case { const char* name; BmpFields fields; std::vector<std::uint32_t> pixels; };
+    const Case cases[] = {
+        {"bottom-up", TwoByTwo(false), {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF}},
+        {"top-down", TwoByTwo(true), {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF}},
+        // The pixels follow the colour table whatever the offset field says.
+        {"16 colours, then the pixels", table, {0xABCDEF}},
+        {"a gap's 0xEE bytes as the pixels, beyond the table: black", gap, {0}},
+        // More than 256 colours: read through, the first 256 kept.
+        {"300 colours", {.width = 1, .height = 1, .bits = 8, .colorsUsed = 300, .palette = many, .pixels = {255, 0, 0, 0}}, {0xFEDCBA}},
+        // A 40-byte header has its masks before the table.
+        {"5-6-5", {.width = 2, .height = 1, .bits = 16, .compression = 3, .colorsUsed = 1, .masks = {0xF800, 0x07E0, 0x001F},
+                   .palette = {0x123456}, .pixels = {0x00, 0xF8, 0xE0, 0x07}}, {0xFF0000, 0x00FF00}},
+        {"V5, masks in the header, red low", {.headerSize = 124, .width = 1, .height = 1, .bits = 32, .compression = 3,
+                                              .masks = {0xFF, 0xFF00, 0xFF0000}, .pixels = {0x11, 0x22, 0x33, 0x44}}, {0x112233}},
+        // With an alpha mask, the colour is laid over white as in other formats.
+        {"V5 with alpha", {.headerSize = 124, .width = 1, .height = 1, .bits = 32, .compression = 3,
+                           .masks = {0xFF, 0xFF00, 0xFF0000, 0xFF000000}, .pixels = {0xFF, 0x00, 0x00, 0x80}}, {0xFF7F7F}},
+        {"16 bits uncompressed: 5-5-5", {.width = 1, .height = 1, .bits = 16, .pixels = {0x00, 0x7C, 0, 0}}, {0xFF0000}},
+        {"32 bits without masks: byte 3 dropped", {.width = 1, .height = 1, .bits = 32, .pixels = {1, 2, 3, 4}}, {0x030201}},
+        {"1 bit", {.width = 3, .height = 1, .bits = 1, .palette = {0x000000, 0xFFFFFF}, .pixels = {0xA0, 0, 0, 0}}, {0xFFFFFF, 0, 0xFFFFFF}},
+        {"4 bits", {.width = 3, .height = 1, .bits = 4, .palette = sixteen, .pixels = {0x12, 0xF0, 0, 0}}, {0x111111, 0x222222, 0xFFFFFF}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(AllPixels(Load(MakeBmp(c.fields))), c.pixels) << c.name;
+    EXPECT_TRUE(Load(MakeBmp(TwoByTwo(false))).is24Bit());
 }
 
 TEST(BmpReader, CoreHeaderEqualsItsInfoHeaderTwin)
@@ -81,39 +96,6 @@ TEST(BmpReader, CoreHeaderEqualsItsInfoHeaderTwin)
     core.headerSize = 12;
     EXPECT_EQ(AllPixels(Load(MakeBmp(core))), AllPixels(Load(MakeBmp(info))));
     EXPECT_EQ(At(Load(MakeBmp(core)), 0, 1), 0x010203u);
-}
-
-TEST(BmpReader, MaskLayouts)
-{
-    // 16-bit 5-6-5 with a 40-byte header: masks come before the table.
-    BmpFields s565{.width = 2, .height = 1, .bits = 16, .compression = 3, .colorsUsed = 1};
-    s565.masks = {0xF800, 0x07E0, 0x001F};
-    s565.palette = {0x123456};
-    s565.pixels = {0x00, 0xF8, 0xE0, 0x07};
-    EXPECT_EQ(AllPixels(Load(MakeBmp(s565))), (std::vector<std::uint32_t>{0xFF0000, 0x00FF00}));
-
-    // A V5 header keeps its masks inside the header.
-    BmpFields v5{.headerSize = 124, .width = 1, .height = 1, .bits = 32, .compression = 3};
-    v5.masks = {0x000000FF, 0x0000FF00, 0x00FF0000};
-    v5.pixels = {0x11, 0x22, 0x33, 0x44};
-    EXPECT_EQ(At(Load(MakeBmp(v5)), 0, 0), 0x112233u);  // red is the low byte here
-    // With an alpha mask, the colour is laid over white as in other formats.
-    v5.masks.push_back(0xFF000000);
-    v5.pixels = {0xFF, 0x00, 0x00, 0x80};
-    EXPECT_EQ(At(Load(MakeBmp(v5)), 0, 0), 0xFF7F7Fu);
-
-    // 16-bit without compression is 5-5-5; 32-bit without masks drops byte 3.
-    EXPECT_EQ(At(Load(MakeBmp({.width = 1, .height = 1, .bits = 16, .pixels = {0x00, 0x7C, 0, 0}})), 0, 0), 0xFF0000u);
-    EXPECT_EQ(At(Load(MakeBmp({.width = 1, .height = 1, .bits = 32, .pixels = {1, 2, 3, 4}})), 0, 0), 0x030201u);
-}
-
-TEST(BmpReader, IndexedDepths)
-{
-    BmpFields one{.width = 3, .height = 1, .bits = 1, .palette = {0x000000, 0xFFFFFF}, .pixels = {0xA0, 0, 0, 0}};
-    EXPECT_EQ(AllPixels(Load(MakeBmp(one))), (std::vector<std::uint32_t>{0xFFFFFF, 0, 0xFFFFFF}));
-    BmpFields four{.width = 3, .height = 1, .bits = 4, .pixels = {0x12, 0xF0, 0, 0}};
-    for (std::uint32_t i = 0; i < 16; ++i) four.palette.push_back(i * 0x111111);
-    EXPECT_EQ(AllPixels(Load(MakeBmp(four))), (std::vector<std::uint32_t>{0x111111, 0x222222, 0xFFFFFF}));
 }
 
 TEST(BmpReader, RunLengthEncodings)
@@ -259,14 +241,8 @@ TEST(BmpReader, ShortPixelDataLeavesTheTopRowsBlack)
     }
 }
 
-TEST(BmpReader, ArguableHeadersAndTables)
+TEST(BmpReader, Os2HeaderOf16Bytes)
 {
-    // More than 256 colours: read through, the first 256 kept.
-    BmpFields big{.width = 1, .height = 1, .bits = 8, .colorsUsed = 300};
-    big.palette.assign(300, 0);
-    big.palette[255] = 0xFEDCBA;
-    big.pixels = {255, 0, 0, 0};
-    EXPECT_EQ(At(Load(MakeBmp(big)), 0, 0), 0xFEDCBAu);
     // An OS/2 2.x header of 16 bytes: the omitted fields are 0.
     BmpFields os2{.headerSize = 16, .width = 1, .height = 1, .bits = 24, .pixels = {7, 8, 9, 0}};
     std::vector<std::uint8_t> file = MakeBmp(os2);
