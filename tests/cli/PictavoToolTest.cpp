@@ -20,20 +20,19 @@
 namespace {
 
 namespace fs = std::filesystem;
-using pictavo::test::ScratchDir;
+using namespace pictavo::test;
 
-using Result = pictavo::test::CommandResult;  // standard output and standard error together
+using Result = CommandResult;  // standard output and standard error together
 
 Result Tool(const std::string& arguments, const std::string& folder = ".")
 {
-    return pictavo::test::RunCommand("cd '" + folder + "' && " + PICTAVO_TOOL + " " + arguments);
+    return RunCommand("cd '" + folder + "' && " + PICTAVO_TOOL + " " + arguments);
 }
 
 void Photos(const ScratchDir& dir, int count)
 {
     for (int i = 0; i < count; ++i)
-        pictavo::test::WriteBytes(dir.file("img" + std::to_string(i) + ".jpg"),
-                                  pictavo::test::MakeJpeg(900 + 40 * i, 600, pictavo::test::Gradient));
+        WriteBytes(dir.file("img" + std::to_string(i) + ".jpg"), MakeJpeg(900 + 40 * i, 600, Gradient));
 }
 
 // Every regular file under `root` but the runs' records, as relative paths
@@ -61,12 +60,12 @@ TEST(PictavoTool, NamesListsAndFailures)
 {
     ScratchDir in;
     Photos(in, 4);
-    pictavo::test::WriteBytes(in.file("img1.jpg"), {0, 0, 0, 0});
+    WriteBytes(in.file("img1.jpg"), {0, 0, 0, 0});
     fs::create_directory(in.path() / "sub");
     for (const char* name : {"sub/b.jpg", "sub/a.jpg"})
-        pictavo::test::WriteBytes(in.file(name), pictavo::test::MakeJpeg(300, 200, pictavo::test::Gradient));
+        WriteBytes(in.file(name), MakeJpeg(300, 200, Gradient));
     fs::create_directory_symlink(in.path() / "sub", in.path() / "link");
-    pictavo::test::WriteBytes(in.file("list.txt"), {});
+    WriteBytes(in.file("list.txt"), {});
     std::ofstream(in.file("list"), std::ios::binary) << "img3.jpg\r\n\nsub/a.jpg\n" << in.file("img0.jpg") << "\n";
     const std::vector<std::string> inputs = FilesUnder(in.path());
 
@@ -76,8 +75,7 @@ TEST(PictavoTool, NamesListsAndFailures)
         // Fail-fast stops at the broken picture; --keep-going leaves its number unused.
         {"--format jpg --output %OUT %IN", 1, {"RurOdi01.jpg"}, "pictavo: img1.jpg: JPEG error #52: Not a JPEG file: starts with 0x00 0x00.\n"},
         {"-qk --format=jpg --output=%OUT %IN", 1, {"RurOdi01.jpg", "RurOdi03.jpg", "RurOdi04.jpg"}, "\n3 written, 1 failed\n"},
-        {"--keep-going --shard 3/3 --output %OUT %IN", 0, {"RurOdi03.jpg"},
-         "%IN/img2.jpg\t%OUT/RurOdi03.jpg\n"},
+        {"--keep-going --shard 3/3 --output %OUT %IN", 0, {"RurOdi03.jpg"}, "%IN/img2.jpg\t%OUT/RurOdi03.jpg\n"},
         {"-k --name '{stem}-{series}' --series ' W ' --output %OUT %IN", 1,
          {"img0-W.jpg", "img2-W.jpg", "img3-W.jpg"}, "%IN/img3.jpg\t%OUT/img3-W.jpg\n"},
         // Refused before anything is written.
@@ -97,6 +95,14 @@ TEST(PictavoTool, NamesListsAndFailures)
         {"--output %OUT --files-from - %IN < %IN/list", 0, {"RurOdi01.jpg", "RurOdi02.jpg", "RurOdi03.jpg"}, ""},
         {"--files-from %IN/list.txt --output %OUT %IN", 0, {}, "no pictures listed in"},
         {"--files-from %IN/none --output %OUT %IN", 1, {}, "%IN/none: Cannot open file: No such file"},
+        // Usage and the failures met before any picture.
+        {"--series a/b --output %OUT %IN", 1, {}, "pictavo: The series name"},
+        {"--quality 0 %IN", 2, {}, ""},
+        {"", 2, {}, ""},
+        {"/nonexistent/folder", 1, {}, ""},
+        {"--help", 0, {}, "Usage: pictavo [OPTION]... FOLDER\n"},
+        {"-V", 0, {}, "pictavo "},
+        {"--version", 0, {}, "\u00A9 2026 The Pictavo authors\n"},
     };
     for (const Case& c : cases) {
         ScratchDir out;
@@ -124,8 +130,8 @@ TEST(PictavoTool, JobsDoNotChangeTheBytes)
     for (int i = 1; i <= 5; ++i) {
         const std::string n = "0" + std::to_string(i) + ".jpg";
         pairs += dir.file("img" + std::to_string(i - 1) + ".jpg") + "\t" + dir.file("one" + n) + "\n";
-        EXPECT_FALSE(pictavo::test::ReadBytes(dir.file("one" + n)).empty());
-        EXPECT_EQ(pictavo::test::ReadBytes(dir.file("one" + n)), pictavo::test::ReadBytes(dir.file("four" + n)));
+        EXPECT_FALSE(ReadBytes(dir.file("one" + n)).empty());
+        EXPECT_EQ(ReadBytes(dir.file("one" + n)), ReadBytes(dir.file("four" + n)));
     }
     EXPECT_EQ(one.out, pairs);
 }
@@ -157,7 +163,7 @@ TEST(PictavoTool, UpdateAfterKillNineGivesTheFilesOfOneRun)
         EXPECT_EQ(resumed.status, 0) << seen << resumed.out;
         EXPECT_EQ(FilesUnder(dir.path()), files) << seen;
         for (const std::string& name : files)
-            EXPECT_EQ(pictavo::test::ReadBytes(dir.file(name)), pictavo::test::ReadBytes(reference.file(name)))
+            EXPECT_EQ(ReadBytes(dir.file(name)), ReadBytes(reference.file(name)))
                 << seen << name;
         // Outputs left up to date get no line on standard output.
         EXPECT_EQ(Tool("--update " + folder).out, "0 written, 8 up to date\n") << seen;
@@ -171,7 +177,7 @@ TEST(PictavoTool, SeveralSizesWriteWhatSeparateRunsWrite)
 {
     ScratchDir in, together;
     const auto jpeg = [&](const char* name, int w, int h) {
-        pictavo::test::WriteBytes(in.file(name), pictavo::test::MakeJpeg(w, h, pictavo::test::Gradient));
+        WriteBytes(in.file(name), MakeJpeg(w, h, Gradient));
     };
     jpeg("wide.jpg", 900, 600);
     jpeg("tall.jpg", 500, 750);
@@ -185,7 +191,7 @@ TEST(PictavoTool, SeveralSizesWriteWhatSeparateRunsWrite)
         ScratchDir alone;
         ASSERT_EQ(Tool("--size " + size + name + alone.path().string() + " " + in.path().string()).status, 0);
         for (const std::string& file : FilesUnder(alone.path())) {
-            EXPECT_EQ(pictavo::test::ReadBytes(alone.file(file)), pictavo::test::ReadBytes(together.file(file))) << file;
+            EXPECT_EQ(ReadBytes(alone.file(file)), ReadBytes(together.file(file))) << file;
             separate.push_back(file);
         }
     }
@@ -214,26 +220,12 @@ TEST(PictavoTool, SeveralSizesWriteWhatSeparateRunsWrite)
     EXPECT_TRUE(FilesUnder(refused.path()).empty());
 }
 
-TEST(PictavoTool, FailuresAndUsage)
+// A folder named like an option, after "--".
+TEST(PictavoTool, AFolderNamedLikeAnOption)
 {
     ScratchDir dir;
-    Photos(dir, 1);
-    const Result series = Tool("--series a/b " + dir.path().string());
-    EXPECT_EQ(series.status, 1);
-    EXPECT_EQ(series.out.rfind("pictavo: The series name", 0), 0u) << series.out;
-
-    EXPECT_EQ(Tool("--quality 0 x").status, 2);
-    EXPECT_EQ(Tool("").status, 2);
-    EXPECT_EQ(Tool("/nonexistent/folder").status, 1);
-    const Result help = Tool("--help");
-    EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind("Usage: pictavo [OPTION]... FOLDER\n", 0), 0u);
-    EXPECT_EQ(Tool("-V").out.rfind("pictavo ", 0), 0u);
-    EXPECT_NE(Tool("--version").out.find("\u00A9 2026 The Pictavo authors\n"), std::string::npos);
-
-    // A folder named like an option, after "--".
     fs::create_directory(dir.path() / "-x");
-    pictavo::test::WriteBytes(dir.file("-x/a.jpg"), pictavo::test::MakeJpeg(64, 48, pictavo::test::Gradient));
+    WriteBytes(dir.file("-x/a.jpg"), MakeJpeg(64, 48, Gradient));
     EXPECT_EQ(Tool("-q -x", dir.path().string()).status, 2);
     EXPECT_EQ(Tool("-q -- -x", dir.path().string()).status, 0);
     EXPECT_TRUE(fs::exists(dir.file("-x/RurOdi01.jpg")));
@@ -251,11 +243,10 @@ TEST(PictavoTool, OutputFormatsAndEncoderFailures)
     EXPECT_EQ(png.out.find("pictavo: PNG is lossless: --quality is ignored\n"), 0u) << png.out;
     EXPECT_EQ(png.out.find("ignored", 50), std::string::npos) << "said once";
     EXPECT_EQ(Tool("-q --output-format=AVIF --output " + out.path().string() + " " + in.path().string()).status, 0);
-    EXPECT_EQ(FilesUnder(out.path()),
-              (std::vector<std::string>{"RurOdi01.avif", "RurOdi02.avif", "img0.png", "img1.png"}));
+    EXPECT_EQ(FilesUnder(out.path()), (std::vector<std::string>{"RurOdi01.avif", "RurOdi02.avif", "img0.png", "img1.png"}));
 
     ScratchDir wide, none;
-    pictavo::test::WriteBytes(wide.file("wide.jpg"), pictavo::test::MakeJpeg(17000, 2, pictavo::test::Gradient));
+    WriteBytes(wide.file("wide.jpg"), MakeJpeg(17000, 2, Gradient));
     const Result failed =
         Tool("--size 17000x2 --output-format webp --output " + none.path().string() + " " + wide.path().string());
     EXPECT_EQ(failed.status, 1);
@@ -287,7 +278,7 @@ TEST(PictavoTool, ByteTargets)
     const Result waited = Tool("-q -j2 --memory-limit 12M --total-size 60K --output " + spilled.path().string() + photos);
     EXPECT_EQ(waited.status, 0) << waited.out;
     for (const std::string& name : FilesUnder(total.path()))
-        EXPECT_EQ(pictavo::test::ReadBytes(total.file(name)), pictavo::test::ReadBytes(spilled.file(name))) << name;
+        EXPECT_EQ(ReadBytes(total.file(name)), ReadBytes(spilled.file(name))) << name;
     EXPECT_EQ(FilesUnder(spilled.path()), FilesUnder(total.path())) << "no temporary file left";
 
     const Result tooSmall = Tool("--total-size 100 --output " + spilled.path().string() + "/none" + photos);
@@ -299,8 +290,8 @@ TEST(PictavoTool, ByteTargets)
 TEST(PictavoTool, OutputFolderAndBitmaps)
 {
     ScratchDir in, out;
-    pictavo::test::BmpFields s{.width = 2, .height = 2, .pixels = {1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 1, 2, 3, 0, 0}};
-    pictavo::test::WriteBytes(in.file("a.BMP"), pictavo::test::MakeBmp(s));
+    BmpFields s{.width = 2, .height = 2, .pixels = {1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 1, 2, 3, 0, 0}};
+    WriteBytes(in.file("a.BMP"), MakeBmp(s));
     const Result r = Tool("--format bmp --quiet --output " + out.path().string() + " " + in.path().string());
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(r.out, "");
@@ -312,9 +303,9 @@ TEST(PictavoTool, DamageIsReportedAndFailuresSayWhy)
 {
     ScratchDir dir, out;
     Photos(dir, 2);
-    std::vector<std::uint8_t> cut = pictavo::test::ReadBytes(dir.file("img1.jpg"));
+    std::vector<std::uint8_t> cut = ReadBytes(dir.file("img1.jpg"));
     cut.resize(cut.size() / 2);
-    pictavo::test::WriteBytes(dir.file("img1.jpg"), cut);
+    WriteBytes(dir.file("img1.jpg"), cut);
     const std::string warning = "pictavo: img1.jpg: warning: Premature end of JPEG file (";
     const Result damaged = Tool("--quiet " + dir.path().string());
     EXPECT_EQ(damaged.status, 0) << damaged.out;
@@ -331,15 +322,9 @@ TEST(PictavoTool, DamageIsReportedAndFailuresSayWhy)
     EXPECT_EQ(blocked.out, "pictavo: " + out.file("RurOdi01.jpg") + ": Cannot create file: Is a directory.\n");
 
     ScratchDir empty;
-    pictavo::test::WriteBytes(empty.file("e.jpg"), {});
+    WriteBytes(empty.file("e.jpg"), {});
     EXPECT_EQ(Tool(empty.path().string()).out, "pictavo: e.jpg: The file is empty.\n");
 }
-
-}  // namespace
-
-namespace {
-
-using pictavo::test::HaveProgram;
 
 // A folder of the photos people have: every format is listed by extension,
 // read by content (a PNG named .jpg too) and numbered in list order.
@@ -349,12 +334,10 @@ TEST(PictavoTool, MixedFolderReadsEveryFormatByContent)
     ScratchDir dir, out;
     const std::string d = dir.path().string() + "/";
     const std::string make = "convert -size 320x200 gradient:red-blue ";
-    ASSERT_EQ(std::system((make + d + "a.png && " + make + d + "b.webp && " + make + "-alpha set -channel A -evaluate set 50% " +
-                           d + "c.tif && " + make + d + "d.bmp && " + make + d + "e.jpg && " + make + d +
-                           "src.png && heif-enc -q 90 -o " + d + "f.heic " + d + "src.png >/dev/null && cp " + d +
-                           "a.png " + d + "g.jpg && rm " + d + "src.png && touch " + d + "notes.txt")
-                              .c_str()),
-              0);
+    ASSERT_EQ(RunCommand(make + d + "a.png && " + make + d + "b.webp && " + make + "-alpha set -channel A -evaluate set 50% " +
+                         d + "c.tif && " + make + d + "d.bmp && " + make + d + "e.jpg && " + make + d +
+                         "src.png && heif-enc -q 90 -o " + d + "f.heic " + d + "src.png >/dev/null && cp " + d +
+                         "a.png " + d + "g.jpg && rm " + d + "src.png && touch " + d + "notes.txt").status, 0);
     const Result r = Tool("--quiet --size 160x120 --output " + out.path().string() + " " + dir.path().string());
     ASSERT_EQ(r.status, 0) << r.out;
     for (int i = 1; i <= 7; ++i) {
@@ -366,11 +349,11 @@ TEST(PictavoTool, MixedFolderReadsEveryFormatByContent)
     }
     EXPECT_FALSE(fs::exists(out.file("RurOdi08.jpg")));
     // g.jpg holds a.png's bytes: the same picture, the same output.
-    EXPECT_EQ(pictavo::test::ReadBytes(out.file("RurOdi01.jpg")), pictavo::test::ReadBytes(out.file("RurOdi07.jpg")));
+    EXPECT_EQ(ReadBytes(out.file("RurOdi01.jpg")), ReadBytes(out.file("RurOdi07.jpg")));
     // Listing by one format takes e.jpg and g.jpg, each still read by its content.
     const Result jpg = Tool("--format jpg --size 160x120 --output " + out.path().string() + "/jpg " + dir.path().string());
     EXPECT_EQ(jpg.status, 0) << jpg.out;
-    EXPECT_EQ(pictavo::test::ReadBytes(out.file("jpg/RurOdi02.jpg")), pictavo::test::ReadBytes(out.file("RurOdi07.jpg")));
+    EXPECT_EQ(ReadBytes(out.file("jpg/RurOdi02.jpg")), ReadBytes(out.file("RurOdi07.jpg")));
 
     // c.tif is half transparent: over white it is lighter than over black;
     // opaque pictures do not change.
@@ -378,7 +361,7 @@ TEST(PictavoTool, MixedFolderReadsEveryFormatByContent)
     ASSERT_EQ(Tool("--quiet --size 160x120 --background '#000000' --output " + black + " " + dir.path().string()).status, 0);
     for (int i = 1; i <= 7; ++i) {
         const std::string name = "/RurOdi0" + std::to_string(i) + ".jpg";
-        EXPECT_EQ(pictavo::test::ReadBytes(out.path().string() + name) == pictavo::test::ReadBytes(black + name), i != 3)
+        EXPECT_EQ(ReadBytes(out.path().string() + name) == ReadBytes(black + name), i != 3)
             << name;
     }
     pictavo::Raster24 white, dark;
@@ -396,28 +379,23 @@ TEST(PictavoTool, CutOutsKeepTheirTransparency)
 {
     if (!HaveProgram("convert") || !HaveProgram("djxl")) GTEST_SKIP() << "needs ImageMagick and djxl";
     ScratchDir dir, out;
-    ASSERT_EQ(std::system(("convert -size 120x80 xc:'rgba(0,0,255,0)' -fill red -draw 'circle 60,40 60,6' " +
-                           dir.file("disc.png"))
-                              .c_str()),
-              0);
+    ASSERT_EQ(RunCommand("convert -size 120x80 xc:'rgba(0,0,255,0)' -fill red -draw 'circle 60,40 60,6' " +
+                         dir.file("disc.png")).status, 0);
     // A fringe would darken red or lighten the others. Opaque boxes are
     // averaged as opaque pictures are (255 becomes 254); JPEG XL strays from
     // saturated red inside the disc too.
     struct Case { const char* format; int red, others; };
     for (const Case c : {Case{"png", 1, 0}, Case{"webp", 3, 3}, Case{"avif", 8, 8}, Case{"jxl", 12, 48}}) {
         SCOPED_TRACE(c.format);
-        const std::string name = out.file(std::string("disc.") + c.format);
-        ASSERT_EQ(Tool("-q --quality 95 --size 30 --name '{stem}' --output-format " + std::string(c.format) + " --output " +
-                       out.path().string() + " " + dir.path().string())
-                      .status,
-                  0);
+        const std::string format = c.format, name = out.file("disc." + format);
+        ASSERT_EQ(Tool("-q --quality 95 --size 30 --name '{stem}' --output-format " + format + " --output " +
+                       out.path().string() + " " + dir.path().string()).status, 0);
         std::string png = name;
-        if (std::string(c.format) == "jxl") {
+        if (format == "jxl") {
             png = out.file("jxl.png");
-            ASSERT_EQ(std::system(("djxl " + name + " " + png + " >/dev/null 2>&1").c_str()), 0);
+            ASSERT_EQ(RunCommand("djxl " + name + " " + png).status, 0);
         }
-        const std::vector<std::uint8_t> bytes = pictavo::test::ReadBytes(png);
-        const std::string format = c.format;
+        const std::vector<std::uint8_t> bytes = ReadBytes(png);
         const auto source = format == "webp"   ? pictavo::OpenWebpBytes(bytes)
                             : format == "avif" ? pictavo::OpenHeifBytes(bytes)
                                                : pictavo::OpenPngBytes(bytes);
