@@ -88,17 +88,14 @@ TEST(PictavoTool, NamesListsAndFailures)
         {"-rk --output %OUT %IN", 1,
          {"RurOdi01.jpg", "RurOdi03.jpg", "RurOdi04.jpg", "sub/RurOdi01.jpg", "sub/RurOdi02.jpg"},
          "%IN/sub/b.jpg\t%OUT/sub/RurOdi02.jpg\n"},
-        {"--recursive %IN", 2, {}, "--recursive requires --output"},
         // A list: its order, its relative and absolute names.
         {"--files-from %IN/list --output %OUT %IN", 0, {"RurOdi01.jpg", "RurOdi02.jpg", "RurOdi03.jpg"},
          "%IN/sub/a.jpg\t%OUT/RurOdi02.jpg\n%IN/img0.jpg\t%OUT/RurOdi03.jpg\n"},
         {"--output %OUT --files-from - %IN < %IN/list", 0, {"RurOdi01.jpg", "RurOdi02.jpg", "RurOdi03.jpg"}, ""},
         {"--files-from %IN/list.txt --output %OUT %IN", 0, {}, "no pictures listed in"},
         {"--files-from %IN/none --output %OUT %IN", 1, {}, "%IN/none: Cannot open file: No such file"},
-        // Usage and the failures met before any picture.
+        // Usage and the failures met before any picture; the parser's own errors are in OptionsTest.
         {"--series a/b --output %OUT %IN", 1, {}, "pictavo: The series name"},
-        {"--quality 0 %IN", 2, {}, ""},
-        {"", 2, {}, ""},
         {"/nonexistent/folder", 1, {}, ""},
         {"--help", 0, {}, "Usage: pictavo [OPTION]... FOLDER\n"},
         {"-V", 0, {}, "pictavo "},
