@@ -5,44 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <jpeglib.h>
-
 namespace pictavo {
 namespace {
-
-// A four-component JPEG, stored as CMYK or as YCCK, with the Adobe marker
-// the library writes for both.
-std::vector<std::uint8_t> InkJpeg(int width, int height, bool ycck)
-{
-    jpeg_compress_struct cinfo{};
-    jpeg_error_mgr errors{};
-    cinfo.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&cinfo);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &out, &size);
-    cinfo.image_width = static_cast<JDIMENSION>(width);
-    cinfo.image_height = static_cast<JDIMENSION>(height);
-    cinfo.input_components = 4;
-    cinfo.in_color_space = JCS_CMYK;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_colorspace(&cinfo, ycck ? JCS_YCCK : JCS_CMYK);
-    jpeg_start_compress(&cinfo, TRUE);
-    std::vector<std::uint8_t> row(4 * static_cast<std::size_t>(width));
-    while (cinfo.next_scanline < cinfo.image_height) {
-        for (int x = 0; x < width; ++x)
-            for (int c = 0; c < 4; ++c) row[4 * x + c] = static_cast<std::uint8_t>(x * (c + 1) + cinfo.next_scanline);
-        JSAMPROW rows[] = {row.data()};
-        jpeg_write_scanlines(&cinfo, rows, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    std::vector<std::uint8_t> bytes(out, out + size);
-    std::free(out);
-    return bytes;
-}
 
 // The header's facts, and the memory it declares for the decode: the run
 // reserves that much before reading the rows, and the decode must fit in
@@ -64,8 +28,8 @@ TEST(JpegHeader, FactsAndTheMemoryTheDecodeFitsIn)
         {"progressive", test::MakeJpeg(W, H, test::Gradient, {.progressive = true}), JpegColour::Colour, 3, true},
         {"grey", test::MakeJpeg(W, H, test::Gradient, {.gray = true}), JpegColour::Grey, 1, false},
         {"progressive grey", test::MakeJpeg(W, H, test::Gradient, {.progressive = true, .gray = true}), JpegColour::Grey, 1, true},
-        {"CMYK", InkJpeg(W, H, false), JpegColour::Cmyk, 4, false},
-        {"YCCK", InkJpeg(W, H, true), JpegColour::Ycck, 4, false},
+        {"CMYK", test::MakeJpeg(W, H, test::Gradient, {.ink = test::JpegOptions::Cmyk}), JpegColour::Cmyk, 4, false},
+        {"YCCK", test::MakeJpeg(W, H, test::Gradient, {.ink = test::JpegOptions::Ycck}), JpegColour::Ycck, 4, false},
     };
     test::ScratchDir dir;
     const std::string path = dir.file("p.jpg");

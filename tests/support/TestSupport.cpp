@@ -91,9 +91,11 @@ std::vector<std::uint8_t> MakeJpeg(int width, int height, const PixelFunction& p
     jpeg_mem_dest(&cinfo, &out, &outSize);
     cinfo.image_width = static_cast<JDIMENSION>(width);
     cinfo.image_height = static_cast<JDIMENSION>(height);
-    cinfo.input_components = options.gray ? 1 : 3;
-    cinfo.in_color_space = options.gray ? JCS_GRAYSCALE : JCS_RGB;
+    const bool ink = options.ink != JpegOptions::Rgb;
+    cinfo.input_components = options.gray ? 1 : ink ? 4 : 3;
+    cinfo.in_color_space = options.gray ? JCS_GRAYSCALE : ink ? JCS_CMYK : JCS_RGB;
     jpeg_set_defaults(&cinfo);
+    if (ink) jpeg_set_colorspace(&cinfo, options.ink == JpegOptions::Ycck ? JCS_YCCK : JCS_CMYK);
     jpeg_set_quality(&cinfo, options.quality, TRUE);
     if (options.progressive) jpeg_simple_progression(&cinfo);
     if (options.arithmetic) cinfo.arith_code = TRUE;
@@ -109,13 +111,16 @@ std::vector<std::uint8_t> MakeJpeg(int width, int height, const PixelFunction& p
         jpeg_write_marker(&cinfo, JPEG_APP0 + 1, options.app1.data(), static_cast<unsigned>(options.app1.size()));
     if (!options.icc.empty())
         jpeg_write_icc_profile(&cinfo, options.icc.data(), static_cast<unsigned>(options.icc.size()));
-    std::vector<JSAMPLE> row(static_cast<std::size_t>(width) * 3);
+    std::vector<JSAMPLE> row(static_cast<std::size_t>(width) * 4);
     while (cinfo.next_scanline < cinfo.image_height) {
         const int y = static_cast<int>(cinfo.next_scanline);
         for (int x = 0; x < width; ++x) {
             const Rgb p = pixel(x, y);
             if (options.gray) {
                 row[x] = p.g;
+            } else if (ink) {
+                row[4 * x] = p.r, row[4 * x + 1] = p.g, row[4 * x + 2] = p.b;
+                row[4 * x + 3] = static_cast<JSAMPLE>((p.r + p.g + p.b) / 3);
             } else {
                 row[3 * x] = p.r;
                 row[3 * x + 1] = p.g;

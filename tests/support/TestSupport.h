@@ -57,6 +57,7 @@ struct JpegOptions {
     bool arithmetic = false;
     bool gray = false;
     bool lumaScanFirst = false;  // sequential, but luminance alone in the first scan
+    enum { Rgb, Cmyk, Ycck } ink = Rgb;  // four inks: red, green, blue and their mean as C, M, Y, K
     std::vector<std::uint8_t> app1;  // an APP1 payload to write, if any
     std::vector<std::uint8_t> icc;   // an ICC profile to embed, if any
 };
