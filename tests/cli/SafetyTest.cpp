@@ -27,7 +27,7 @@ namespace pictavo {
 namespace {
 
 namespace fs = std::filesystem;
-using test::ScratchDir;
+using namespace test;
 
 // The 64 MB budget and the program itself. The sanitizer keeps a heap of its
 // own, with shadow memory, and ignores the program's allocator settings.
@@ -82,7 +82,7 @@ Outcome RunTool(const std::vector<std::string>& args, const std::function<void(p
 
 std::vector<std::uint8_t> Bmp(int width, int height, int bits)
 {
-    return test::MakeBmp({.width = width, .height = height, .bits = static_cast<std::uint16_t>(bits), .pixels = {1, 2, 3}});
+    return MakeBmp({.width = width, .height = height, .bits = static_cast<std::uint16_t>(bits), .pixels = {1, 2, 3}});
 }
 
 // A progressive JPEG whose last scan is repeated until it has `scans` of them.
@@ -103,7 +103,7 @@ std::vector<std::uint8_t> WithScans(const std::vector<std::uint8_t>& jpeg, int s
 // The JPEG up to the end of its first scan's header: no picture data.
 std::vector<std::uint8_t> HeadersOnly(std::vector<std::uint8_t> jpeg)
 {
-    const test::JpegSegment scan = test::FindSegment(jpeg, 0xDA);
+    const JpegSegment scan = FindSegment(jpeg, 0xDA);
     jpeg.resize(scan.at + 2 + scan.length);
     return jpeg;
 }
@@ -116,7 +116,7 @@ std::vector<std::uint8_t> CmykJpeg()
     const std::string command = "convert -size 16x16 gradient:red-blue -colorspace CMYK " +
                                 (fs::exists(profile) ? "-profile " + profile + " " : std::string()) + dir.file("c.jpg");
     if (std::system(command.c_str()) != 0) return {};
-    return test::ReadBytes(dir.file("c.jpg"));
+    return ReadBytes(dir.file("c.jpg"));
 }
 
 // A JPEG with `count` full-length ICC segments (APP2) before its frame.
@@ -129,11 +129,6 @@ std::vector<std::uint8_t> WithMarkers(const std::vector<std::uint8_t>& jpeg, int
     out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
     return out;
 }
-
-using test::IsoBox;
-using test::PngChunk;
-using test::PutBig;
-using test::operator+;
 
 // An AVIF whose 'ispe' says 64 x 64 and whose AV1 sequence header, the size
 // the decoder allocates for, says side x side.
@@ -168,18 +163,18 @@ std::vector<std::uint8_t> LyingAvif(int side)
 // side but code `side`, made from what heif-enc writes for a flat picture;
 // empty when the tools are missing.
 std::vector<std::uint8_t> LyingGrid(const ScratchDir& dir, int side, int tiles = 2,
-                                    test::GridTiles items = test::GridTiles::OneItem, std::uint32_t declared = 64)
+                                    GridTiles items = GridTiles::OneItem, std::uint32_t declared = 64)
 {
     const std::string size = std::to_string(side) + "x" + std::to_string(side);
     if (std::system(("cd " + dir.path().string() + " && convert -size " + size + " xc:gray50 t.png && heif-enc -q 50 t.png -o t.heic >/dev/null 2>&1").c_str()) != 0)
         return {};
-    return test::MakeHeifGrid(test::ReadBytes(dir.file("t.heic")), tiles, tiles, declared, tiles * declared, tiles * declared, items);
+    return MakeHeifGrid(ReadBytes(dir.file("t.heic")), tiles, tiles, declared, tiles * declared, tiles * declared, items);
 }
 
 // A one-pixel grey PNG with `extra` chunks before its data.
 std::vector<std::uint8_t> PngWith(const std::vector<std::uint8_t>& extra)
 {
-    return test::MakePng({.raw = {0, 64}, .extra = extra});
+    return MakePng({.raw = {0, 64}, .extra = extra});
 }
 
 // An iCCP chunk whose profile inflates to `bytes`, with a header libpng accepts.
@@ -200,7 +195,7 @@ std::vector<std::uint8_t> HugeIccp(std::size_t bytes)
 // before their memory is taken, or streamed through it.
 TEST(Safety, HostileFilesStayWithinTheMemoryBudget)
 {
-    const std::vector<std::uint8_t> progressive = test::MakeJpeg(16, 16, test::Gradient, {.progressive = true});
+    const std::vector<std::uint8_t> progressive = MakeJpeg(16, 16, Gradient, {.progressive = true});
     // Each file is made only for its own case: a child's peak counts this
     // process's size when it forks, and 70 MB of markers would hide the tool's.
     struct Case {
@@ -211,21 +206,18 @@ TEST(Safety, HostileFilesStayWithinTheMemoryBudget)
         bool white = false;   // the output must be white
     };
     const ScratchDir scratch;
+    const char* tiles = "HEIF error: the picture is made of 4225 tiles, more than the 4096 allowed";
     const Case cases[] = {
         {"wide.bmp", [] { return Bmp(0x7FFFFFFF, 1, 24); }, "Out of memory"},
         {"huge.bmp", [] { return Bmp(30000, 30000, 24); }, ""},
-        {"huge.jpg", [&] { return test::WithFrameSize(progressive, 30000, 30000); }, "Out of memory"},
-        {"turned.jpg",
-         [] {
-             return test::WithFrameSize(test::MakeJpeg(16, 16, test::Gradient, {.app1 = test::ExifWithOrientation(6)}), 6000, 4000);
-         },
-         ""},
-        {"scans.jpg", [] { return WithScans(test::MakeJpeg(256, 256, test::Gradient, {.progressive = true}), 1000); },
+        {"huge.jpg", [&] { return WithFrameSize(progressive, 30000, 30000); }, "Out of memory"},
+        {"turned.jpg", [] { return WithFrameSize(MakeJpeg(16, 16, Gradient, {.app1 = ExifWithOrientation(6)}), 6000, 4000); }, ""},
+        {"scans.jpg", [] { return WithScans(MakeJpeg(256, 256, Gradient, {.progressive = true}), 1000); },
          "JPEG file has more than 100 scans"},
         {"sparse.jpg", [] { return std::vector<std::uint8_t>(); }, "JPEG error #52", off_t(1) << 32},
         // The scan count stops at the end of the picture's data.
         {"trailing.jpg", [&] { return progressive; }, "", off_t(64) << 30},
-        {"headers.jpg", [] { return HeadersOnly(test::MakeJpeg(64, 64, test::Gradient)); },
+        {"headers.jpg", [] { return HeadersOnly(MakeJpeg(64, 64, Gradient)); },
          "The picture's data ends before its first row"},
         // Rows past the end of the data cost one row, however many they are:
         // 6 gigapixels from 24 KB, 65500 x 65500 CMYK through a profile.
@@ -236,38 +228,35 @@ TEST(Safety, HostileFilesStayWithinTheMemoryBudget)
              return bytes;
          },
          ""},
-        {"cmyk.jpg", [] { return test::WithFrameSize(CmykJpeg(), 65500, 65500); }, ""},
+        {"cmyk.jpg", [] { return WithFrameSize(CmykJpeg(), 65500, 65500); }, ""},
         // Box sums past 32 bits: index 0 of the table is white.
         {"tall.bmp",
-         [] {
-             return test::MakeBmp({.width = 1, .height = 0x7FFFFFFF, .bits = 1, .palette = {0xFFFFFF, 0},
-                                   .pixels = std::vector<std::uint8_t>(1024, 0)});
-         },
+         [] { return MakeBmp({.width = 1, .height = 0x7FFFFFFF, .bits = 1, .palette = {0xFFFFFF, 0}, .pixels = std::vector<std::uint8_t>(1024)}); },
          "", 0, true},
         // A run of two bytes can paint a row: the size alone is refused.
-        {"runs.bmp", [] { return test::MakeBmp({.width = 100000, .height = 100000, .bits = 8, .compression = 1, .colorsUsed = 1, .palette = {0}}); },
+        {"runs.bmp", [] { return MakeBmp({.width = 100000, .height = 100000, .bits = 8, .compression = 1, .colorsUsed = 1, .palette = {0}}); },
          "The picture is 100000 x 100000 pixels, more than the 1000000000 allowed"},
-        {"markers.jpg", [] { return WithMarkers(test::MakeJpeg(16, 16, test::Gradient), 1100); }, "Out of memory"},
+        {"markers.jpg", [] { return WithMarkers(MakeJpeg(16, 16, Gradient), 1100); }, "Out of memory"},
         // Sizes only the libraries see: the AV1 sequence header's, libjpeg's
         // coefficients inside libtiff, profiles and metadata.
         {"coded.avif", [] { return LyingAvif(16384); }, "Out of memory"},
         {"strip.tif",  // libjpeg inside libtiff holds every coefficient of a progressive strip
          [&] {
-             const auto strip = test::MakeJpeg(16, 16, test::Gradient, {.progressive = true, .gray = true});
-             return test::MakeGreyTiff(30000, 30000, 30000, 7, {test::WithFrameSize(strip, 30000, 30000)});
+             const auto strip = MakeJpeg(16, 16, Gradient, {.progressive = true, .gray = true});
+             return MakeGreyTiff(30000, 30000, 30000, 7, {WithFrameSize(strip, 30000, 30000)});
          },
          "Out of memory"},
-        {"profile.tif", [] { return test::MakeGreyTiff(4, 4, 4, 1, {std::vector<std::uint8_t>(16, 64)}, 60 << 20); }, ""},
+        {"profile.tif", [] { return MakeGreyTiff(4, 4, 4, 1, {std::vector<std::uint8_t>(16, 64)}, 60 << 20); }, ""},
         {"grid.heic", [&] { return LyingGrid(scratch, 2048); }, ""},  // libheif's threads decoded tiles side by side
         // libheif decodes tile after tile, each as dear as a picture: 835 KB
         // of 141 x 141 tiles took minutes. Refused before any is decoded.
-        {"tiles.heic", [&] { return LyingGrid(scratch, 16, 65, test::GridTiles::ItemEach, 16); }, "HEIF error: the picture is made of 4225 tiles, more than the 4096 allowed"},
-        {"cells.heic", [&] { return LyingGrid(scratch, 16, 65, test::GridTiles::OneItem, 16); }, "HEIF error: the picture is made of 4225 tiles, more than the 4096 allowed"},
+        {"tiles.heic", [&] { return LyingGrid(scratch, 16, 65, GridTiles::ItemEach, 16); }, tiles},
+        {"cells.heic", [&] { return LyingGrid(scratch, 16, 65, GridTiles::OneItem, 16); }, tiles},
         // A 1 x 1 bitmap whose profile is said to take 2 GB.
         {"profile.bmp",
          [] {
-             return test::MakeBmp({.headerSize = 124, .width = 1, .height = 1, .pixels = {1, 2, 3, 0},
-                                   .colourSpace = 0x4D424544, .profileAt = 124 + 4, .profileLength = 2000000000});
+             return MakeBmp({.headerSize = 124, .width = 1, .height = 1, .pixels = {1, 2, 3, 0},
+                             .colourSpace = 0x4D424544, .profileAt = 124 + 4, .profileLength = 2000000000});
          },
          ""},
         {"iccp.png", [] { return PngWith(HugeIccp(16 << 20)); }, ""},
@@ -279,7 +268,7 @@ TEST(Safety, HostileFilesStayWithinTheMemoryBudget)
             const std::vector<std::uint8_t> bytes = c.bytes();
             if (bytes.empty() && std::string(c.name).ends_with(".heic")) continue;  // heif-enc is missing
             ASSERT_FALSE(bytes.empty() && c.holes == 0) << c.name;
-            test::WriteBytes(dir.file(c.name), bytes);
+            WriteBytes(dir.file(c.name), bytes);
             if (c.holes) {
                 ASSERT_EQ(truncate(dir.file(c.name).c_str(), c.holes), 0);
             }
@@ -312,10 +301,10 @@ TEST(Safety, HostileFilesStayWithinTheMemoryBudget)
         int copies;
         std::function<std::vector<std::uint8_t>()> bytes;
     } honest[] = {
-        {"p%d.jpg", 8, [] { return test::MakeJpeg(3000, 2000, test::Gradient, {.progressive = true}); }},
+        {"p%d.jpg", 8, [] { return MakeJpeg(3000, 2000, Gradient, {.progressive = true}); }},
         {"p%d.png", 4,
          [&] {
-             std::vector<std::uint8_t> bytes = test::MakePng({.colour = 2, .raw = {0, 1, 2, 3}});
+             std::vector<std::uint8_t> bytes = MakePng({.colour = 2, .raw = {0, 1, 2, 3}});
              bytes.resize(bytes.size() + (24 << 20), 1);
              return bytes;
          }},
@@ -327,7 +316,7 @@ TEST(Safety, HostileFilesStayWithinTheMemoryBudget)
             char name[16];
             for (int i = 0; i < c.copies; ++i) {
                 std::snprintf(name, sizeof name, c.name, i);
-                test::WriteBytes(dir.file(name), bytes);
+                WriteBytes(dir.file(name), bytes);
             }
         }
         const Outcome r = RunTool({"--jobs", "4", "--memory-limit", "64M", "--size", "160x120", "--output",
@@ -346,15 +335,15 @@ TEST(Safety, NoSpellingLetsAnOutputReplaceAnInput)
     fs::create_directory(folder);
     fs::create_directory_symlink(folder, root.path() / "link");
     for (const char* name : {"a.jpg", "RurOdi02.jpg"})
-        test::WriteBytes((folder / name).string(), test::MakeJpeg(64, 48, test::Gradient));
+        WriteBytes((folder / name).string(), MakeJpeg(64, 48, Gradient));
     const std::string f = folder.string();
     const std::vector<std::vector<std::string>> spellings = {
         {"--output", f},          {"--output", f + "/"},       {"--output", f + "//"},
         {"--output", f + "/./."}, {"--output", f + "/../photos"}, {"--output", (root.path() / "link").string()},
         {"--series", "RurOdi"},  // RurOdi02.jpg, second in the list, would replace itself
     };
-    const auto a = test::ReadBytes((folder / "a.jpg").string());
-    const auto b = test::ReadBytes((folder / "RurOdi02.jpg").string());
+    const auto a = ReadBytes((folder / "a.jpg").string());
+    const auto b = ReadBytes((folder / "RurOdi02.jpg").string());
     for (const auto& spelling : spellings) {
         std::vector<std::string> args = spelling;
         args.push_back(f);
@@ -363,8 +352,8 @@ TEST(Safety, NoSpellingLetsAnOutputReplaceAnInput)
         EXPECT_NE(r.err.find("would replace the listed picture"), std::string::npos) << r.err;
         EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 2) << spelling.back();
     }
-    EXPECT_EQ(test::ReadBytes((folder / "a.jpg").string()), a);
-    EXPECT_EQ(test::ReadBytes((folder / "RurOdi02.jpg").string()), b);
+    EXPECT_EQ(ReadBytes((folder / "a.jpg").string()), a);
+    EXPECT_EQ(ReadBytes((folder / "RurOdi02.jpg").string()), b);
 }
 
 // A FIFO put where a picture was must not block the reader.
@@ -373,13 +362,13 @@ TEST(Safety, AFifoIsRefusedWithoutWaiting)
     ScratchDir dir;
     const std::string fifo = dir.file("x.jpg");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_EQ(test::ErrorOf([&] { TJPEGImage().streamFromFile(fifo, "x.jpg"); }), "Cannot open file x.jpg");
-    EXPECT_EQ(test::ErrorOf([&] { TJPEGImage().loadFromFile(fifo, "x.jpg"); }), "Cannot open file x.jpg");
-    EXPECT_EQ(test::ErrorOf([&] { OpenBitmapSource(fifo, "x.bmp"); }), "Cannot open file x.bmp");
+    EXPECT_EQ(ErrorOf([&] { TJPEGImage().streamFromFile(fifo, "x.jpg"); }), "Cannot open file x.jpg");
+    EXPECT_EQ(ErrorOf([&] { TJPEGImage().loadFromFile(fifo, "x.jpg"); }), "Cannot open file x.jpg");
+    EXPECT_EQ(ErrorOf([&] { OpenBitmapSource(fifo, "x.bmp"); }), "Cannot open file x.bmp");
     // The window's preview, which reads a bitmap's size first.
     const std::string bmp = dir.file("y.bmp");
     ASSERT_EQ(mkfifo(bmp.c_str(), 0600), 0);
-    EXPECT_EQ(test::ErrorOf([&] { DecodePreview(bmp, 64, 48, {.sized = [](int, int) {}}); }), "Cannot open file " + bmp);
+    EXPECT_EQ(ErrorOf([&] { DecodePreview(bmp, 64, 48, {.sized = [](int, int) {}}); }), "Cannot open file " + bmp);
 }
 
 bool NoTemporaries(const fs::path& folder)
@@ -395,7 +384,7 @@ TEST(Safety, StoppedRunsLeaveOnlyWholeOutputs)
 {
     ScratchDir dir, full;
     for (int i = 0; i < 24; ++i)
-        test::WriteBytes(dir.file("p" + std::to_string(10 + i) + ".jpg"), test::MakeJpeg(1600, 1200, test::Gradient));
+        WriteBytes(dir.file("p" + std::to_string(10 + i) + ".jpg"), MakeJpeg(1600, 1200, Gradient));
     ASSERT_EQ(RunTool({"--output", full.path().string(), "--jobs", "2", dir.path().string()}).status, 0);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
         ScratchDir out;
@@ -410,8 +399,7 @@ TEST(Safety, StoppedRunsLeaveOnlyWholeOutputs)
         EXPECT_TRUE(NoTemporaries(out.path()));
         for (const auto& entry : fs::directory_iterator(out.path())) {
             if (entry.path().filename() == ".pictavo.record") continue;  // the record of them, not an output
-            EXPECT_EQ(test::ReadBytes(entry.path().string()),
-                      test::ReadBytes((full.path() / entry.path().filename()).string()));
+            EXPECT_EQ(ReadBytes(entry.path().string()), ReadBytes((full.path() / entry.path().filename()).string()));
         }
     }
     ScratchDir limited;
