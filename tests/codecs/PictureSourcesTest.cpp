@@ -29,7 +29,7 @@ bool Shell(const std::string& command)
     return std::system(("(" + command + ") >/dev/null 2>&1").c_str()) == 0;
 }
 
-using test::HaveProgram;
+using namespace test;
 
 struct Decoded {
     PictureHeader header;
@@ -47,26 +47,25 @@ Decoded Decode(Opener open, const std::vector<std::uint8_t>& bytes, const RowDel
 }
 
 struct Corpus {
-    test::ScratchDir dir;
+    ScratchDir dir;
     Corpus()
     {
         std::ofstream ppm(dir.file("base.ppm"), std::ios::binary);
         ppm << "P6\n" << Width << ' ' << Height << "\n255\n";
         for (int y = 0; y < Height; ++y)
             for (int x = 0; x < Width; ++x) {
-                const test::Rgb c = test::Gradient(x, y);
+                const Rgb c = Gradient(x, y);
                 ppm.put(static_cast<char>(c.r)).put(static_cast<char>(c.g)).put(static_cast<char>(c.b));
             }
         ppm.close();
         const std::vector<std::uint8_t> icc = MakeRgbProfile({0.68, 0.32, 0.265, 0.69, 0.15, 0.06, 0.3127, 0.329}, SrgbTransfer);
-        test::WriteBytes(dir.file("p3.icc"), icc);
+        WriteBytes(dir.file("p3.icc"), icc);
         if (HaveProgram("convert")) {
             Shell("cd " + dir.path().string() + " && convert base.ppm base.png && convert base.ppm -depth 16 -evaluate multiply 0.93 deep.png"
                 " && convert base.ppm \\( -size " + std::to_string(Width) + "x" + std::to_string(Height) +
                 " gradient:white-black \\) -alpha off -compose copy-opacity -composite rgba.png");
         }
     }
-    std::string path(const std::string& name) const { return dir.file(name); }
 };
 
 struct Case {
@@ -122,7 +121,7 @@ const Opener Openers[] = {OpenPngBytes, OpenWebpBytes, OpenTiffBytes, OpenHeifBy
 // blue, green, red, alpha, when "none"), as blue, green, red.
 std::vector<std::uint8_t> Reference(const Corpus& corpus, const Case& c, const std::string& background = "white")
 {
-    const std::string ref = corpus.path("ref.ppm"), cd = "cd " + corpus.dir.path().string() + " && ";
+    const std::string ref = corpus.dir.file("ref.ppm"), cd = "cd " + corpus.dir.path().string() + " && ";
     std::string source = c.reference;
     if (source == "magick") source = std::string(c.file) + "[0]";
     if (source == "heif") {
@@ -131,14 +130,14 @@ std::vector<std::uint8_t> Reference(const Corpus& corpus, const Case& c, const s
     }
     if (background == "none") {
         if (!Shell(cd + "convert " + source + " -depth 8 rgba:ref.rgba")) return {};
-        std::vector<std::uint8_t> bgra = test::ReadBytes(corpus.path("ref.rgba"));
+        std::vector<std::uint8_t> bgra = ReadBytes(corpus.dir.file("ref.rgba"));
         for (std::size_t i = 0; i + 2 < bgra.size(); i += 4) std::swap(bgra[i], bgra[i + 2]);
         return bgra.size() == 4 * std::size_t(Width) * Height ? bgra : std::vector<std::uint8_t>{};
     }
     if (!Shell(cd + "convert " + source + " -background " + background + " -alpha remove -alpha off -depth 8 " + ref))
         return {};
     int width = 0, height = 0;
-    std::vector<std::uint8_t> bgr = test::PpmAsBgr(test::ReadBytes(ref), width, height);
+    std::vector<std::uint8_t> bgr = PpmAsBgr(ReadBytes(ref), width, height);
     return width == Width && height == Height ? bgr : std::vector<std::uint8_t>{};
 }
 
@@ -156,7 +155,7 @@ TEST(PictureSourcesTest, DecodesLikeIndependentTools)
             continue;
         }
         ASSERT_TRUE(Shell("cd " + corpus.dir.path().string() + " && " + c.make));
-        const std::vector<std::uint8_t> bytes = test::ReadBytes(corpus.path(c.file));
+        const std::vector<std::uint8_t> bytes = ReadBytes(corpus.dir.file(c.file));
         const std::size_t kind = static_cast<std::size_t>(std::find(Openers, std::end(Openers), c.open) - Openers);
         for (std::size_t s = 0; s < std::size(Signatures); ++s)
             EXPECT_EQ(Signatures[s](bytes.data(), std::min<std::size_t>(bytes.size(), 64)), s == kind) << s;
@@ -201,7 +200,7 @@ TEST(PictureSourcesTest, DecodesLikeIndependentTools)
         const std::string prefix = kind == 0 ? "PNG error: " : kind == 1 ? "WebP error: " : kind == 2 ? "TIFF error: "
                                    : std::string(c.file).ends_with(".avif") ? "AVIF error: " : "HEIF error: ";
         const std::vector<std::uint8_t> cut(bytes.begin(), bytes.begin() + 20);
-        EXPECT_EQ(test::ErrorOf([&] { Decode(c.open, cut); }).rfind(prefix, 0), 0u) << test::ErrorOf([&] { Decode(c.open, cut); });
+        EXPECT_EQ(ErrorOf([&] { Decode(c.open, cut); }).rfind(prefix, 0), 0u) << ErrorOf([&] { Decode(c.open, cut); });
         ++checked;
     }
     EXPECT_GE(checked, 11);  // at least the ImageMagick-made PNG and TIFF files
@@ -216,7 +215,7 @@ std::vector<std::uint8_t> GreyStripsTiff(std::uint32_t width, std::uint32_t heig
         if (y % rows == 0) strips.emplace_back();
         for (std::uint32_t x = 0; x < width; ++x) strips.back().push_back(static_cast<std::uint8_t>(1 + (x * 7 + y * 3) % 250));
     }
-    return test::MakeGreyTiff(width, height, rows, 1, strips);
+    return MakeGreyTiff(width, height, rows, 1, strips);
 }
 
 // A file cut short is written as far as it could be read, the rest as zero
@@ -226,7 +225,7 @@ std::vector<std::uint8_t> GreyStripsTiff(std::uint32_t width, std::uint32_t heig
 TEST(PictureSourcesTest, FilesCutShortAreReadAsFarAsTheyGo)
 {
     if (!HaveProgram("convert")) GTEST_SKIP() << "ImageMagick is not installed";
-    test::ScratchDir dir;
+    ScratchDir dir;
     const struct {
         const char* file;
         const char* make;
@@ -256,13 +255,13 @@ TEST(PictureSourcesTest, FilesCutShortAreReadAsFarAsTheyGo)
             continue;
         }
         ASSERT_TRUE(!*c.make || Shell("cd " + dir.path().string() + " && " + c.make));
-        std::vector<std::uint8_t> bytes = *c.make ? test::ReadBytes(dir.file(c.file)) : GreyStripsTiff(200, 160, 16);
-        if (c.grid) bytes = test::MakeHeifGrid(bytes, 4, 3, 64, 200, 160, test::GridTiles::CopyEach);
+        std::vector<std::uint8_t> bytes = *c.make ? ReadBytes(dir.file(c.file)) : GreyStripsTiff(200, 160, 16);
+        if (c.grid) bytes = MakeHeifGrid(bytes, 4, 3, 64, 200, 160, GridTiles::CopyEach);
         const Decoded whole = Decode(c.open, bytes);
         bytes.resize(bytes.size() / 2);
         std::unique_ptr<PictureSource> source;
         std::vector<std::uint8_t> rows;
-        EXPECT_EQ(test::ErrorOf([&] {
+        EXPECT_EQ(ErrorOf([&] {
             source = c.open(bytes);
             source->readRows([&](const std::uint8_t* row) { rows.insert(rows.end(), row, row + 3 * 200); });
         }), "");
@@ -287,18 +286,18 @@ std::vector<std::uint8_t> Png(std::uint32_t width, std::uint32_t height, bool in
 {
     const int channels = colour == 2 ? 3 : colour == 4 ? 2 : colour == 6 ? 4 : 1;
     if (raw == 0) raw = height * (1 + (std::size_t(width) * channels * depth + 7) / 8);
-    return test::MakePng({width, height, depth, colour, interlaced, std::vector<std::uint8_t>(raw)});
+    return MakePng({width, height, depth, colour, interlaced, std::vector<std::uint8_t>(raw)});
 }
 
 // A lossless WebP header alone: 14-bit width and height less one.
 std::vector<std::uint8_t> WebpLossless(std::uint32_t width, std::uint32_t height)
 {
     std::vector<std::uint8_t> b{'R', 'I', 'F', 'F'};
-    test::PutLittle(b, 4 + 8 + 6, 4);
+    PutLittle(b, 4 + 8 + 6, 4);
     b.insert(b.end(), {'W', 'E', 'B', 'P', 'V', 'P', '8', 'L'});
-    test::PutLittle(b, 6, 4);
+    PutLittle(b, 6, 4);
     b.push_back(0x2F);
-    test::PutLittle(b, (width - 1) | (height - 1) << 14, 4);
+    PutLittle(b, (width - 1) | (height - 1) << 14, 4);
     b.push_back(0);
     return b;
 }
@@ -307,16 +306,16 @@ std::vector<std::uint8_t> WebpLossless(std::uint32_t width, std::uint32_t height
 // uncompressed one into small strips itself).
 std::vector<std::uint8_t> Tiff(std::uint32_t width, std::uint32_t height, std::uint32_t compression)
 {
-    return test::MakeGreyTiff(width, height, height, compression, {std::vector<std::uint8_t>(16)});
+    return MakeGreyTiff(width, height, height, compression, {std::vector<std::uint8_t>(16)});
 }
 
 // A small HEIC whose 'ispe' boxes declare a huge picture, when heif-enc is at hand.
-std::vector<std::uint8_t> HugeHeic(const test::ScratchDir& dir)
+std::vector<std::uint8_t> HugeHeic(const ScratchDir& dir)
 {
     if (!HaveProgram("heif-enc") || !HaveProgram("convert") ||
         !Shell("cd " + dir.path().string() + " && convert -size 16x16 xc:red r.png && heif-enc r.png -o r.heic"))
         return {};
-    std::vector<std::uint8_t> b = test::ReadBytes(dir.file("r.heic"));
+    std::vector<std::uint8_t> b = ReadBytes(dir.file("r.heic"));
     for (std::size_t at = 0; at + 16 <= b.size(); ++at)
         if (std::memcmp(&b[at], "ispe", 4) == 0)
             for (std::size_t i = 8; i < 16; i += 4) b[at + i] = 0, b[at + i + 1] = 0x01, b[at + i + 2] = 0, b[at + i + 3] = 0;
@@ -351,7 +350,7 @@ TEST(PictureSourcesTest, RepeatedPngRowsGoOnAsACount)
 
 TEST(PictureSourcesTest, HostileHeadersFailBeforeTakingMemory)
 {
-    test::ScratchDir dir;
+    ScratchDir dir;
     struct Hostile {
         const char* name;
         Opener open;
@@ -378,9 +377,9 @@ TEST(PictureSourcesTest, HostileHeadersFailBeforeTakingMemory)
             continue;
         }
         std::unique_ptr<PictureSource> source;
-        EXPECT_EQ(test::ErrorOf([&] { source = c.open(c.bytes); }), c.openError);
+        EXPECT_EQ(ErrorOf([&] { source = c.open(c.bytes); }), c.openError);
         if (!source) continue;
-        const std::string error = test::ErrorOf([&] { source->readRows([](const std::uint8_t*) {}); });
+        const std::string error = ErrorOf([&] { source->readRows([](const std::uint8_t*) {}); });
         EXPECT_EQ(error.rfind(c.rowsError, 0), 0u) << error;
         EXPECT_NE(error, "");
     }
