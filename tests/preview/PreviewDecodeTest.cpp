@@ -34,10 +34,8 @@ TEST(PreviewDecode, SmallestScaleThatStillFillsTheRoom)
     for (const Case& c : cases) {
         test::WriteBytes(dir.file(c.name), c.file);
         int fullW = 0, fullH = 0;
-        Raster24 preview = DecodePreview(dir.file(c.name), c.roomW, c.roomH, {.sized = [&](int w, int h) {
-                                                                               fullW = w;
-                                                                               fullH = h;
-                                                                           }});
+        const auto sized = [&](int w, int h) { fullW = w, fullH = h; };
+        Raster24 preview = DecodePreview(dir.file(c.name), c.roomW, c.roomH, {.sized = sized});
         EXPECT_EQ(preview.width(), c.w) << c.name;
         EXPECT_EQ(preview.height(), c.h) << c.name;
         EXPECT_EQ(fullW, c.fullW) << c.name;
