@@ -101,6 +101,7 @@ TEST(Options, UsageErrors)
         {{"--size", "800,", "f"}, "--size takes WxH or N, or a list of them such as 1600x1200,800x600,400"},
         {{"--size", "800,,400", "f"}, "--size takes WxH or N, or a list of them such as 1600x1200,800x600,400"},
         {{"--quality", "101", "f"}, "--quality takes 1 to 100"},
+        {{"--quality", "0", "f"}, "--quality takes 1 to 100"},
         {{"--output-format", "gif", "f"}, "--output-format takes jpg, webp, avif, jxl, png"},
         {{"--background", "#12345", "f"}, "--background takes #rrggbb or a colour name such as white or black"},
         {{"--background", "#12345g", "f"}, "--background takes #rrggbb or a colour name such as white or black"},
