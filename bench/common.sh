@@ -1,5 +1,10 @@
-# Shared by the timing scripts: which wallpapers they use and how they report.
-# Sourced, not run.
+# Shared by the timing scripts: where they run, which wallpapers they use and
+# how they report. Sourced, not run: it sets `here` (the checkout), `tool`
+# (the pictavo built there) and `work` (a scratch folder removed on exit).
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+tool="$here/build/cli/pictavo"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
 
 # The largest JPEG of each of the first COUNT wallpapers that have one, one
 # path a line, in the wallpapers' order.
@@ -12,6 +17,29 @@ largest_wallpapers() {
     count=$((count - 1))
     [ "$count" -gt 0 ] || return 0
   done
+}
+
+# Copies the largest JPEG of each of the first COUNT wallpapers into FOLDER
+# as w01.jpg, w02.jpg, ...
+copy_wallpapers() {
+  local folder=$1 count=$2 i=0 f
+  mkdir -p "$folder"
+  while IFS= read -r f; do
+    i=$((i + 1))
+    cp "$f" "$folder/w$(printf %02d $i).jpg"
+  done < <(largest_wallpapers "$count")
+}
+
+# bench/parallel.sh's set17 into FOLDER: every 2560 x 1600 wallpaper and
+# the first five 2560 x 1440 ones.
+copy_set17() {
+  local folder=$1 i=0 f
+  mkdir -p "$folder"
+  while IFS= read -r f; do
+    i=$((i + 1))
+    cp "$f" "$folder/w$(printf %02d $i).jpg"
+  done < <(find /usr/share/wallpapers -path '*contents/images/*' -name '2560x1600.jpg' | sort
+           find /usr/share/wallpapers -path '*contents/images/*' -name '2560x1440.jpg' | sort | head -5)
 }
 
 # The median of every command in hyperfine's JSON, and its ratio to the

@@ -5,11 +5,7 @@
 # photographs of plasma-workspace-wallpapers (or a folder given as $1).
 #   bench/compare_tools.sh [PHOTO_FOLDER]
 set -euo pipefail
-here="$(cd "$(dirname "$0")/.." && pwd)"
-tool="$here/build/cli/pictavo"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-source "$here/bench/common.sh"
+source "$(dirname "$0")/common.sh"
 
 photos="$work/photos"
 mkdir -p "$photos"

@@ -8,15 +8,10 @@
 # Needs hyperfine and plasma-workspace-wallpapers.
 #   bench/fast.sh [RUNS]
 set -euo pipefail
-here="$(cd "$(dirname "$0")/.." && pwd)"
-tool="$here/build/cli/pictavo"
+source "$(dirname "$0")/common.sh"
 runs=${1:-5}
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-source "$here/bench/common.sh"
 
 photos="$work/photos"
 mkdir -p "$photos" "$work/out"
-i=0
-largest_wallpapers 17 | while IFS= read -r f; do i=$((i + 1)); cp "$f" "$photos/w$(printf %02d $i).jpg"; done
+copy_wallpapers "$photos" 17
 fast_table "$tool" "$here/build/bench/fast_quality" "$photos" "$work" "$runs"

@@ -5,12 +5,8 @@
 # libvips-tools, imagemagick, hyperfine and plasma-workspace-wallpapers.
 #   bench/heic.sh [RUNS]
 set -euo pipefail
-here="$(cd "$(dirname "$0")/.." && pwd)"
-tool="$here/build/cli/pictavo"
+source "$(dirname "$0")/common.sh"
 runs=${1:-5}
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-source "$here/bench/common.sh"
 mkdir -p "$work/heic" "$work/out"
 i=0
 while IFS= read -r f; do

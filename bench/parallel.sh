@@ -11,25 +11,16 @@
 # Needs hyperfine, GNU time and plasma-workspace-wallpapers.
 #   bench/parallel.sh [RUNS]
 set -euo pipefail
-here="$(cd "$(dirname "$0")/.." && pwd)"
-tool="$here/build/cli/pictavo"
+source "$(dirname "$0")/common.sh"
 floor="$here/build/bench/decode_floor"
 runs=${1:-7}
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-source "$here/bench/common.sh"
 heap=$floor_heap
 
 # Two sets: the largest JPEG of each of the first 12 wallpapers (uneven:
 # baseline and progressive, 4 to 20 MP), and 17 others: every 2560 x 1600
 # one and the first five 2560 x 1440 ones.
-mkdir -p "$work/set12" "$work/set17"
-i=0
-largest_wallpapers 12 | while IFS= read -r f; do i=$((i + 1)); cp "$f" "$work/set12/w$i.jpg"; done
-i=0
-{ find /usr/share/wallpapers -path '*contents/images/*' -name '2560x1600.jpg' | sort
-  find /usr/share/wallpapers -path '*contents/images/*' -name '2560x1440.jpg' | sort | head -5; } |
-  while IFS= read -r f; do i=$((i + 1)); cp "$f" "$work/set17/w$i.jpg"; done
+copy_wallpapers "$work/set12" 12
+copy_set17 "$work/set17"
 
 for set in set12 set17; do
   photos="$work/$set"

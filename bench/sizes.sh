@@ -6,16 +6,11 @@
 # Needs hyperfine and plasma-workspace-wallpapers.
 #   bench/sizes.sh [RUNS]
 set -euo pipefail
-here="$(cd "$(dirname "$0")/.." && pwd)"
-tool="$here/build/cli/pictavo"
+source "$(dirname "$0")/common.sh"
 runs=${1:-7}
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-source "$here/bench/common.sh"
 
-mkdir -p "$work/photos" "$work/three" "$work/alone"
-i=0
-largest_wallpapers 12 | while IFS= read -r f; do i=$((i + 1)); cp "$f" "$work/photos/w$i.jpg"; done
+mkdir -p "$work/three" "$work/alone"
+copy_wallpapers "$work/photos" 12
 name="--quiet --jobs 1 --name {stem}-{w}"
 hyperfine --style basic --warmup 1 --runs "$runs" --export-json "$work/sizes.json" \
   -n largest "$tool $name --size 1600x1200 --output $work/alone $work/photos" \

@@ -17,24 +17,15 @@
 # Needs hyperfine, GNU time, libjpeg-turbo-progs and plasma-workspace-wallpapers.
 #   bench/tables.sh [RUNS [OLD]]
 set -euo pipefail
-here="$(cd "$(dirname "$0")/.." && pwd)"
-tool="$here/build/cli/pictavo"
+source "$(dirname "$0")/common.sh"
 floor="$here/build/bench/decode_floor"
 runs=${1:-3}
 old=${2:-}
 others=${OTHERS:-1}
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-source "$here/bench/common.sh"
 
 small_photos "$work/small" 500 "$tool"
-mkdir -p "$work/w17" "$work/set17"
-i=0
-largest_wallpapers 17 | while IFS= read -r f; do i=$((i + 1)); cp "$f" "$work/w17/w$(printf %02d $i).jpg"; done
-i=0
-{ find /usr/share/wallpapers -path '*contents/images/*' -name '2560x1600.jpg' | sort
-  find /usr/share/wallpapers -path '*contents/images/*' -name '2560x1440.jpg' | sort | head -5; } |
-  while IFS= read -r f; do i=$((i + 1)); cp "$f" "$work/set17/w$i.jpg"; done
+copy_wallpapers "$work/w17" 17
+copy_set17 "$work/set17"
 
 for table in small:320x240 w17:800x600 set17:800x600; do
   set=${table%%:*} size=${table#*:}

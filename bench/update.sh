@@ -9,13 +9,9 @@
 # Needs hyperfine and GNU time.
 #   bench/update.sh BASELINE_PICTAVO [RUNS]
 set -euo pipefail
-here="$(cd "$(dirname "$0")/.." && pwd)"
-tool="$here/build/cli/pictavo"
+source "$(dirname "$0")/common.sh"
 base=$1
 runs=${2:-7}
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-source "$here/bench/common.sh"
 
 mkdir -p "$work/photos"
 python3 - "$work/photos" <<'PY'
