@@ -5,15 +5,24 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 int main(int argc, char** argv)
 {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     // The window's kept settings go to a folder of the tests' own.
+    // Removed again afterwards: every test runs in a process of its own.
     char config[] = "/tmp/pictavo-ui-config-XXXXXX";
-    if (mkdtemp(config) != nullptr) setenv("XDG_CONFIG_HOME", config, 1);
-    pictavo::ui::PictavoApplication app(argc, argv);
-    pictavo::ui::SetUpApplication("/opt/pictavo/REDAZAR.exe");
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const bool made = mkdtemp(config) != nullptr;
+    if (made) setenv("XDG_CONFIG_HOME", config, 1);
+    int result = 0;
+    {
+        pictavo::ui::PictavoApplication app(argc, argv);
+        pictavo::ui::SetUpApplication("/opt/pictavo/REDAZAR.exe");
+        testing::InitGoogleTest(&argc, argv);
+        result = RUN_ALL_TESTS();
+    }
+    std::error_code ignored;
+    if (made) std::filesystem::remove_all(config, ignored);
+    return result;
 }
