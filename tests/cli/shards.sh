@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Three shards write exactly the files one run writes, byte for byte, and one
 # record of them all, when run as the README runs them with GNU parallel (here
-# on the local host) and as the pods of the Kubernetes example run them; so do
+# on the local host) and as the README's indexed pods run them; so do
 # two shards run at once into one folder.
 # usage: shards.sh PICTAVO SOURCE_DIR
 set -euo pipefail
@@ -27,7 +27,7 @@ command=$(grep -m1 '^ *parallel .*--shard' "$src/README.md" | sed -e 's/^ *paral
   -e 's/--sshlogin [^ ]*/--sshlogin :/' | in_place parallel)
 eval "$command"
 
-args=$(grep -m1 -- '- pictavo .*--shard' "$src/packaging/kubernetes/pictavo-shards.yaml" | sed 's/^ *- //' |
+args=$(grep -m1 "^ *sh -c 'pictavo .*--shard" "$src/README.md" | sed -e "s/^ *sh -c '//" -e "s/'\$//" |
   in_place pods)
 for index in 0 1 2; do JOB_COMPLETION_INDEX=$index sh -c "$args"; done
 
