@@ -220,6 +220,14 @@ def jpeg_seeds():
     honest = tool(["cjpeg", "-quality", "80", "-outfile", "OUT", "IN"], ppm(64, 48), (".ppm", ".jpg"))
     progressive = tool(["cjpeg", "-progressive", "-outfile", "OUT", "IN"], ppm(16, 16), (".ppm", ".jpg"))
     sos = honest.index(b"\xff\xda")
+    # Large enough for --fast to decode it at an eighth, and so read without
+    # its AC scans; the second has a comment too short to be one after its
+    # first scan, from which on the rest, AC scans and all, is read as it is.
+    eighth = tool(["cjpeg", "-progressive", "-quality", "30", "-outfile", "OUT", "IN"], ppm(640, 480), (".ppm", ".jpg"))
+    second = eighth.index(b"\xff\xda", eighth.index(b"\xff\xda") + 2)
+    broken = eighth[:second] + b"\xff\xfe\0\0" + eighth[second:]
+    # The input's length chooses the options: 16 asks for --fast.
+    fast = lambda data: data + b"\0" * ((16 - len(data) % 32) % 32)
     seeds = {
         "honest-64x48.jpg": honest,
         "half-copied.jpg": honest[:(sos + len(honest)) // 2],
@@ -228,6 +236,8 @@ def jpeg_seeds():
         # A small progressive picture followed by a long run of nothing.
         "progressive-16x16.jpg": progressive,
         "progressive-then-holes.jpg": progressive + b"\0" * 8192,
+        "progressive-640x480-fast.jpg": fast(eighth),
+        "progressive-640x480-short-comment-fast.jpg": fast(broken),
     }
     # CMYK, 65500 x 65500, with a CMYK profile and no data.
     profile = icc_cmyk()

@@ -62,6 +62,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size & 2) model.moreSizes = {{40, 30}};
     if (size & 4) model.metadata = pictavo::MetadataPolicy::All;
     if (size & 8) model.outputFormat = pictavo::OutputFormatNamed("png");
+    // Small enough that --fast decodes a 640 x 480 JPEG at an eighth.
+    if (size & 16) {
+        model.fast = true;
+        model.customSize = pictavo::TargetSize{40, 30};
+    }
     // Failures and warnings are one line each on the command line.
     const auto oneLine = [](const std::string& text) {
         if (text.find_first_of("\r\n") != std::string::npos) std::abort();

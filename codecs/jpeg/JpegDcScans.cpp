@@ -3,8 +3,11 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <optional>
 #include <unistd.h>
+
+#include <jerror.h>
 
 namespace pictavo::jpeg {
 namespace {
@@ -123,6 +126,80 @@ std::vector<Span> WithoutAcScans(int fd)
     }
     keep(at, ToTheEnd);
     return kept;
+}
+
+namespace {
+
+// A coefficient array of DC coefficients alone, handed to the library in
+// place of its own (which only the memory manager's methods look inside).
+struct DcArray {
+    JDIMENSION blocksPerRow;
+    JDIMENSION rows;
+    JDIMENSION windowRows;
+    JCOEF* dc;           // one a block, row by row
+    JBLOCKARRAY window;  // the rows of blocks last accessed
+    JDIMENSION first;
+    JDIMENSION count;
+    bool written;
+    bool acWritten;  // a scan of AC coefficients wrote into the window
+};
+
+// Puts the window's DC coefficients back, then fills it with rows `first`
+// ... `first + count - 1`.
+void MoveWindow(DcArray& array, JDIMENSION first, JDIMENSION count)
+{
+    const std::size_t perRow = array.blocksPerRow;
+    if (array.written) {
+        for (JDIMENSION r = 0; r < array.count; ++r) {
+            JCOEF* dc = array.dc + (array.first + r) * perRow;
+            const JBLOCKROW blocks = array.window[r];
+            for (std::size_t b = 0; b < perRow; ++b) dc[b] = blocks[b][0];
+        }
+    }
+    for (JDIMENSION r = 0; r < count; ++r) {
+        const JCOEF* dc = array.dc + (first + r) * perRow;
+        const JBLOCKROW blocks = array.window[r];
+        if (array.acWritten) std::memset(blocks, 0, perRow * sizeof(JBLOCK));
+        for (std::size_t b = 0; b < perRow; ++b) blocks[b][0] = dc[b];
+    }
+    array.first = first;
+    array.count = count;
+    array.written = false;
+}
+
+jvirt_barray_ptr RequestDcArray(j_common_ptr cinfo, int pool, boolean, JDIMENSION blocksPerRow, JDIMENSION rows,
+                                JDIMENSION maxAccess)
+{
+    void* memory = (*cinfo->mem->alloc_small)(cinfo, pool, sizeof(DcArray));
+    const std::size_t bytes = std::size_t(blocksPerRow) * rows * sizeof(JCOEF);
+    auto* dc = static_cast<JCOEF*>((*cinfo->mem->alloc_large)(cinfo, pool, bytes));
+    std::memset(dc, 0, bytes);
+    const JBLOCKARRAY window = (*cinfo->mem->alloc_barray)(cinfo, pool, blocksPerRow, maxAccess);
+    for (JDIMENSION r = 0; r < maxAccess; ++r) std::memset(window[r], 0, std::size_t(blocksPerRow) * sizeof(JBLOCK));
+    auto* array = new (memory) DcArray{blocksPerRow, rows, maxAccess, dc, window, 0, 0, false, false};
+    return reinterpret_cast<jvirt_barray_ptr>(array);
+}
+
+JBLOCKARRAY AccessDcArray(j_common_ptr cinfo, jvirt_barray_ptr handle, JDIMENSION first, JDIMENSION count,
+                          boolean writable)
+{
+    DcArray& array = *reinterpret_cast<DcArray*>(handle);
+    if (count > array.windowRows || first > array.rows || count > array.rows - first)
+        ERREXIT(cinfo, JERR_BAD_VIRTUAL_ACCESS);
+    if (first != array.first || count != array.count) MoveWindow(array, first, count);
+    if (writable) array.written = true;
+    // Only a damaged file's leftover AC scan writes more than the DC
+    // coefficients; from then on the window is cleared as it moves.
+    if (writable && cinfo->is_decompressor && reinterpret_cast<j_decompress_ptr>(cinfo)->Ss > 0) array.acWritten = true;
+    return array.window;
+}
+
+}  // namespace
+
+void KeepOnlyDcCoefficients(j_decompress_ptr cinfo)
+{
+    cinfo->mem->request_virt_barray = RequestDcArray;
+    cinfo->mem->access_virt_barray = AccessDcArray;
 }
 
 }  // namespace pictavo::jpeg

@@ -339,6 +339,7 @@ void TJPEGImage::run(RowTarget& target, bool wholeRaster)
     // The library could decode arithmetic coding; this program never has.
     if (header.arithmetic) throw EJPEG(1);
     if (header.multiScan) jpeg::CheckScanCount(d.source);
+    if (!d.source.spans.empty() && d.cinfo.progressive_mode) jpeg::KeepOnlyDcCoefficients(&d.cinfo);
     // Rows made up for data that is not there are no picture.
     if (!wholeRaster && !jpeg::ReadScans(d.source, false).hasData) throw EInvalidGraphic(msg::NoPictureData);
     const bool cmyk = AsksForCmyk(d.cinfo);

@@ -75,6 +75,7 @@ TEST(ResizeRun, FastIsCloseToExactAndTheSameAtAnyJobs)
     const Case cases[] = {
         {1280, 960, {}, 4},
         {2560, 1600, {.progressive = true}, 8},  // its AC scans are not even read
+        {2560, 1600, {.progressive = true, .gray = true}, 8},
         {1280, 960, {.app1 = test::ExifWithOrientation(6)}, 4},
         {1300, 800, {.gray = true}, 4},
     };
