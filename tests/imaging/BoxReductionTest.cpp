@@ -194,25 +194,31 @@ TEST(BoxReduction, MatchesPlainVersionOverManySizes)
     if (!test::HaveExtendedPrecision()) GTEST_SKIP() << "the plain version needs 80-bit long double";
     std::mt19937 rng(12345);
     std::uniform_int_distribution<int> byte(0, 255);
-    // Random sizes, then bands taller than 257 rows, whose column sums need 32 bits.
-    const int tall[][4] = {{3, 600, 2, 2}, {5, 1000, 4, 3}, {2, 70000, 1, 1}};
-    for (int round = 0; round < 303; ++round) {
+    // Random sizes; then bands taller than 257 rows, whose column sums need
+    // 32 bits; then boxes all one to four columns wide in more than one group
+    // of sixteen, and boxes of 16 x 16 pixels, the largest summed in 16 bits.
+    const int fixed[][4] = {{3, 600, 2, 2},  {5, 1000, 4, 3}, {2, 70000, 1, 1}, {37, 5, 37, 2},
+                            {80, 6, 40, 3},  {90, 9, 30, 3},  {68, 8, 17, 2},   {512, 32, 32, 2}};
+    const int rounds = 300 + static_cast<int>(std::size(fixed));
+    for (int round = 0; round < rounds; ++round) {
         int sw = std::uniform_int_distribution<int>(1, 90)(rng);
         int sh = std::uniform_int_distribution<int>(1, 90)(rng);
         int dw = std::uniform_int_distribution<int>(1, sw)(rng);
         int dh = std::uniform_int_distribution<int>(1, sh)(rng);
         if (round >= 300) {
-            const int* t = tall[round - 300];
+            const int* t = fixed[round - 300];
             sw = t[0], sh = t[1], dw = t[2], dh = t[3];
         }
         if (dw == sw && dh == sh) continue;
-        std::vector<std::vector<int>> pixels(sh, std::vector<int>(sw));
-        for (auto& row : pixels)
-            for (int& v : row) v = byte(rng);
+        // Three channels apart, so that a box's channels cannot pass for one another.
+        Raster24 src;
+        src.reset(sw, sh, PixelFormat::Bgr24, 0);
+        for (int y = 0; y < sh; ++y)
+            for (int x = 0; x < 3 * sw; ++x) src.scanLine(y)[x] = static_cast<std::uint8_t>(byte(rng));
         const bool sharpen = round % 2 == 1;
-        const Raster24 src = Gray(pixels);
-        ASSERT_EQ(Channel(Reduced(src, dw, dh, sharpen), 1), Channel(test::SlowReduced(src, dw, dh, sharpen), 1))
-            << sw << "x" << sh << " -> " << dw << "x" << dh;
+        const Raster24 fast = Reduced(src, dw, dh, sharpen), slow = test::SlowReduced(src, dw, dh, sharpen);
+        for (int c = 0; c < 3; ++c)
+            ASSERT_EQ(Channel(fast, c), Channel(slow, c)) << "channel " << c << " of " << sw << "x" << sh << " -> " << dw << "x" << dh;
     }
 }
 
