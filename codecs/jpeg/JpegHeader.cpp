@@ -58,6 +58,7 @@ JpegHeader ReadJpegHeader(jpeg::Decompressor& d, bool markers)
         jpeg_save_markers(&d.cinfo, JPEG_APP0 + 2, 0xFFFF);  // ICC profile chunks
     }
     jpeg_read_header(&d.cinfo, TRUE);
+    d.headerRead = true;
     const bool multiScan = jpeg_has_multiple_scans(&d.cinfo);
     // The last library call: nothing with a destructor lives while it runs.
     std::vector<std::uint8_t> icc = markers ? jpeg::EmbeddedProfile(&d.cinfo) : std::vector<std::uint8_t>();

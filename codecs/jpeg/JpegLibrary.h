@@ -81,7 +81,8 @@ struct Decompressor {
     ErrorManager errors{};
     DataSource source{};
     jpeg_progress_mgr progress{};
-    bool started = false;  // rows are being delivered
+    bool headerRead = false;  // ReadJpegHeader has read the header
+    bool started = false;     // rows are being delivered
 
     Decompressor() { cinfo.err = InstallErrorManager(errors); }
     ~Decompressor() { jpeg_destroy_decompress(&cinfo); }

@@ -180,6 +180,7 @@ void TJPEGImage::loadFromFile(const std::string& path, const std::string& shownN
 
 void TJPEGImage::streamFromFile(const std::string& path, const std::string& shownName)
 {
+    opened_ = {};
     data_ = TJPEGData{};
     std::uint64_t size = 0;
     file_ = std::make_shared<FileDescriptor>(OpenRegularFile(path, shownName.empty() ? path : shownName, &size));
@@ -217,6 +218,7 @@ void TJPEGImage::readEmbedded(ByteStream& stream)
 
 void TJPEGImage::loadFromBytes(std::vector<std::uint8_t> bytes)
 {
+    opened_ = {};
     data_ = TJPEGData{};
     data_.bytes = std::move(bytes);
     data_.hasBytes = true;
@@ -229,12 +231,14 @@ void TJPEGImage::loadFromBytes(std::vector<std::uint8_t> bytes)
 
 void TJPEGImage::readHeader()
 {
+    opened_ = {};
     if (!file_ && data_.bytes.empty()) return;
-    Decompressor d;
-    if (setjmp(d.errors.jump)) jpeg::RaiseLibraryError(d.errors);
-    attachSource(d);
-    data_.header = ReadJpegHeader(d, true);
+    auto d = std::make_unique<Decompressor>();
+    if (setjmp(d->errors.jump)) jpeg::RaiseLibraryError(d->errors);
+    attachSource(*d);
+    data_.header = ReadJpegHeader(*d, true);
     writesProgressive_ = data_.header.multiScan;
+    if (file_) opened_.decompressor = std::move(d);
 }
 
 const std::vector<std::uint8_t>& TJPEGImage::iccProfile() const
@@ -319,7 +323,11 @@ void TJPEGImage::decodeRows(const RowSink& consumer)
 
 void TJPEGImage::run(RowTarget& target, bool wholeRaster)
 {
-    Decompressor d;
+    // A streamed file's first decode goes on from its header, unless the
+    // file is to be read without its AC scans, which starts at its start.
+    std::unique_ptr<Decompressor> owned = std::move(opened_.decompressor);
+    if (!owned || (scale_ == 8 && data_.header.multiScan)) owned = std::make_unique<Decompressor>();
+    Decompressor& d = *owned;
     // Everything that outlives a library error is made before the setjmp:
     // the jump back skips the destructors of anything made after it.
     std::optional<CmykRows> inks;
@@ -332,10 +340,14 @@ void TJPEGImage::run(RowTarget& target, bool wholeRaster)
         jpeg::RaiseLibraryError(d.errors);
     }
     warnings_ = {};
-    attachSource(d);
-    if (scale_ == 8 && file_ && data_.header.multiScan) d.source.spans = jpeg::WithoutAcScans(file_->get());
+    if (d.headerRead) {
+        header = data_.header;
+    } else {
+        attachSource(d);
+        if (scale_ == 8 && file_ && data_.header.multiScan) d.source.spans = jpeg::WithoutAcScans(file_->get());
+    }
     jpeg::LimitMemory(&d.cinfo, reserved_ ? reserved_ : MemoryBudget());
-    header = ReadJpegHeader(d, false);
+    if (!d.headerRead) header = ReadJpegHeader(d, false);
     // The library could decode arithmetic coding; this program never has.
     if (header.arithmetic) throw EJPEG(1);
     if (header.multiScan) jpeg::CheckScanCount(d.source);
@@ -417,6 +429,7 @@ void TJPEGImage::run(RowTarget& target, bool wholeRaster)
 
 void TJPEGImage::takeRaster(const Raster24& source)
 {
+    opened_ = {};
     data_ = TJPEGData{};
     file_.reset();
     raster_.assign(&source);
