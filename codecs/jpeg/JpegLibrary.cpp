@@ -267,9 +267,11 @@ namespace {
 // block at a time.
 class StreamBytes {
 public:
+    // A header walk reads a few hundred bytes, a walk through the scans the
+    // whole file: the block starts small and grows with each read.
     explicit StreamBytes(const DataSource& source) : source_(source)
     {
-        if (source.fd >= 0) block_.resize(FileBlockSize);
+        if (source.fd >= 0) block_.resize(4096);
     }
     // The byte at `at`, or -1 past the end.
     int at(std::uint64_t offset)
@@ -296,6 +298,7 @@ private:
             return offset < source_.size;
         }
         if (offset >= start_ && offset < start_ + length_) return true;
+        if (length_ > 0 && block_.size() < FileBlockSize) block_.resize(std::min(2 * block_.size(), FileBlockSize));
         const ssize_t n = ::pread(source_.fd, block_.data(), block_.size(), static_cast<off_t>(offset));
         start_ = offset;
         length_ = n > 0 ? static_cast<std::uint64_t>(n) : 0;
@@ -372,26 +375,21 @@ std::vector<std::uint8_t> EmbeddedProfile(j_decompress_ptr cinfo)
 
 void CheckSavedMarkers(const DataSource& source)
 {
-    const auto read = [&](std::uint64_t at, std::uint8_t* into, std::size_t count) {
-        if (source.fd < 0) {
-            if (at + count > source.size) return false;
-            std::memcpy(into, source.data + at, count);
-            return true;
-        }
-        return ::pread(source.fd, into, count, static_cast<off_t>(at)) == static_cast<ssize_t>(count);
-    };
+    StreamBytes bytes(source);
     std::uint64_t saved = 0;
-    std::uint8_t segment[4];
     // Segments follow the start-of-image marker back to back until the first
     // scan; a file that breaks the pattern is left to the library to judge.
-    for (std::uint64_t at = 2; read(at, segment, 4) && segment[0] == 0xFF;) {
-        const int marker = segment[1];
+    for (std::uint64_t at = 2; bytes.at(at) == 0xFF;) {
+        const int marker = bytes.at(at + 1);
         if (marker == 0xFF) {  // fill byte
             ++at;
             continue;
         }
-        if (marker == JPEG_EOI || marker == 0xDA || (marker >= 0xD0 && marker <= 0xD7) || marker == 0x01) break;
-        const std::uint64_t length = BigEndian16(segment + 2);
+        if (marker < 0 || marker == JPEG_EOI || marker == 0xDA || (marker >= 0xD0 && marker <= 0xD7) || marker == 0x01)
+            break;
+        const int high = bytes.at(at + 2), low = bytes.at(at + 3);
+        if (low < 0) break;
+        const std::uint64_t length = static_cast<std::uint64_t>(high << 8 | low);
         if (marker == JPEG_APP0 + 1 || marker == JPEG_APP0 + 2) saved += length;
         at += 2 + length;
     }
