@@ -163,6 +163,33 @@ template <int Least>
     }
 }
 
+// The same for boxes of `Least` or `Least + 1` columns: the values of both
+// widths are taken at every position, into `scratch`, the wider ones
+// `positions` on, and each box's three picked from where `picks` says.
+template <int Least>
+[[gnu::noinline]] void NarrowTwoWidthValues(const std::uint16_t* __restrict sums, std::size_t positions,
+                                            std::uint16_t hLeast, std::uint16_t hMore, const std::uint32_t* picks,
+                                            std::size_t boxes, std::uint8_t* __restrict scratch,
+                                            std::uint8_t* __restrict out)
+{
+    for (std::size_t x = 0; x < positions; ++x) {
+        std::uint16_t total = sums[x];
+        for (int k = 1; k < Least; ++k) total = static_cast<std::uint16_t>(total + sums[x + 3 * k]);
+        const auto least = static_cast<std::uint16_t>((std::uint32_t(total) * std::uint32_t(hLeast)) >> 16);
+        // The wider box's last column is read from the spare pixel past the last box.
+        total = static_cast<std::uint16_t>(total + sums[x + 3 * Least]);
+        const auto more = static_cast<std::uint16_t>((std::uint32_t(total) * std::uint32_t(hMore)) >> 16);
+        scratch[x] = static_cast<std::uint8_t>(least);
+        scratch[positions + x] = static_cast<std::uint8_t>(more);
+    }
+    for (std::size_t j = 0; j < boxes; ++j, out += 3) {
+        const std::uint8_t* value = scratch + picks[j];
+        out[0] = value[0];
+        out[1] = value[1];
+        out[2] = value[2];
+    }
+}
+
 // NarrowBoxValues where it applies; true when it did.
 template <class Sum>
 bool NarrowBoxValuesIfAny(const Sum* sums, const std::vector<int>& widths, int least, int rows, std::uint8_t* out)
@@ -311,6 +338,24 @@ void BoxReducer::values(const Sum* sums, std::uint8_t* out) const
 {
     if (scale_ == 1) {
         if (oneWidth_ && NarrowBoxValuesIfAny(sums, columnWidths_, leastWidth_, rowsInBand_, out)) return;
+        if constexpr (std::is_same_v<Sum, std::uint16_t>) {
+            const std::uint64_t n = std::uint64_t(leastWidth_) * static_cast<std::uint64_t>(rowsInBand_);
+            if (!picks_.empty() && n + static_cast<std::uint64_t>(rowsInBand_) <= NarrowRows) {
+                const std::size_t positions = positions_;
+                if (scratch_.empty()) scratch_.assign(2 * positions, 0);  // beside 16-bit sums only
+                const auto hLeast = static_cast<std::uint16_t>(65535 / n);
+                const auto hMore = static_cast<std::uint16_t>(65535 / (n + static_cast<std::uint64_t>(rowsInBand_)));
+                const auto narrow = [&](auto values) {
+                    values(sums, positions, hLeast, hMore, picks_.data(), picks_.size(), scratch_.data(), out);
+                };
+                switch (leastWidth_) {
+                case 1: return narrow(NarrowTwoWidthValues<1>);
+                case 2: return narrow(NarrowTwoWidthValues<2>);
+                case 3: return narrow(NarrowTwoWidthValues<3>);
+                default: return narrow(NarrowTwoWidthValues<4>);
+                }
+            }
+        }
         if ((oneWidth_ || twoWidths_) && SmallBoxValuesIfAny(sums, columnWidths_, leastWidth_, !oneWidth_, rowsInBand_, out))
             return;
         return BoxValues(sums, columnWidths_, leastWidth_, twoWidths_, rowsInBand_, out);
@@ -373,15 +418,28 @@ void BoxReducer::start()
         twoWidths_ = *most - *least <= 1;
         oneWidth_ = *most == *least;
     }
+    if (scale_ == 1 && twoWidths_ && !oneWidth_ && leastWidth_ >= 1 && leastWidth_ <= 4) {
+        const std::size_t positions = usedBytes_ - 3 * static_cast<std::size_t>(leastWidth_ - 1);
+        std::size_t column = 0;
+        for (const int width : columnWidths_) {
+            picks_.push_back(static_cast<std::uint32_t>(3 * column + (width > leastWidth_ ? positions : 0)));
+            column += static_cast<std::size_t>(width);
+        }
+        positions_ = positions;
+    }
     totals_.assign(3 * columnWidths_.size(), 0);
     startBand();
 }
 
 std::uint64_t BoxReducer::MemoryFor(int sourceWidth, int destinationWidth)
 {
-    const std::uint64_t boxes = 3 * static_cast<std::uint64_t>(destinationWidth < 0 ? 0 : destinationWidth);
-    return 3 * (static_cast<std::uint64_t>(sourceWidth) + 1) * sizeof(std::uint32_t) +
-           boxes * (sizeof(Total) + sizeof(std::uint64_t));
+    const std::uint64_t columns = static_cast<std::uint64_t>(sourceWidth < 0 ? 0 : sourceWidth);
+    const std::uint64_t boxes = static_cast<std::uint64_t>(destinationWidth < 0 ? 0 : destinationWidth);
+    // Column sums of 32 bits, and the box totals. Boxes of two widths under
+    // five columns also keep where each box's values lie; those values, two
+    // bytes a sample, are taken only beside 16-bit sums, in the room left.
+    const std::uint64_t picks = columns < 5 * boxes ? boxes * sizeof(std::uint32_t) : 0;
+    return 3 * (columns + 1) * sizeof(std::uint32_t) + picks + 3 * boxes * (sizeof(Total) + sizeof(std::uint64_t));
 }
 
 void BoxReducer::startBand()
