@@ -94,12 +94,16 @@ FileDescriptor OpenRegularFile(const std::string& path, const std::string& shown
     return fd;
 }
 
-std::size_t ReadUpTo(int fd, void* target, std::size_t count)
+namespace {
+
+// Reads from the file's position, or with `at` from that offset.
+std::size_t ReadUpTo(int fd, void* target, std::size_t count, const std::uint64_t* at)
 {
     auto* p = static_cast<std::uint8_t*>(target);
     std::size_t done = 0;
     while (done < count) {
-        const ssize_t n = ::read(fd, p + done, count - done);
+        const ssize_t n = at ? ::pread(fd, p + done, count - done, static_cast<off_t>(*at + done))
+                             : ::read(fd, p + done, count - done);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             EReadError error;
@@ -110,6 +114,18 @@ std::size_t ReadUpTo(int fd, void* target, std::size_t count)
         done += static_cast<std::size_t>(n);
     }
     return done;
+}
+
+}  // namespace
+
+std::size_t ReadUpTo(int fd, void* target, std::size_t count)
+{
+    return ReadUpTo(fd, target, count, nullptr);
+}
+
+std::size_t ReadUpTo(int fd, void* target, std::size_t count, std::uint64_t at)
+{
+    return ReadUpTo(fd, target, count, &at);
 }
 
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path, const std::string& shownName)

@@ -57,6 +57,8 @@ FileDescriptor OpenRegularFile(const std::string& path, const std::string& shown
 // Up to `count` bytes, fewer only at the end of the file; "Stream read
 // error" when reading fails.
 std::size_t ReadUpTo(int fd, void* target, std::size_t count);
+// The same from offset `at`, leaving the file's position where it was.
+std::size_t ReadUpTo(int fd, void* target, std::size_t count, std::uint64_t at);
 
 // The file's bytes. "Cannot open file <shownName>" when it cannot be opened
 // or is not a regular file; "Stream read error" when reading fails.

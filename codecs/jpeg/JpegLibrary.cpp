@@ -101,7 +101,7 @@ boolean FillFromFile(j_decompress_ptr cinfo, DataSource* src)
     std::size_t n = 0;
     bool failed = false;
     try {
-        n = src->spans.empty() ? ReadUpTo(src->fd, src->block.data(), src->block.size()) : ReadSpans(*src);
+        n = src->spans.empty() ? ReadUpTo(src->fd, src->block.data(), src->block.size(), src->offset) : ReadSpans(*src);
     } catch (const EReadError&) {
         failed = true;
     }
@@ -255,8 +255,8 @@ void AttachSource(j_decompress_ptr cinfo, DataSource& source, const std::uint8_t
 void AttachFileSource(j_decompress_ptr cinfo, DataSource& source, int fd)
 {
     AttachSource(cinfo, source, nullptr, 0);
-    // Every operation reads the file from its start.
-    if (::lseek(fd, 0, SEEK_SET) != 0) ERREXIT(cinfo, JERR_FILE_READ);
+    // Every operation reads the file from its start by offset, whatever
+    // another reading the same descriptor has done.
     source.fd = fd;
     source.block.resize(FileBlockSize);
 }
