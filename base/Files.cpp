@@ -97,7 +97,7 @@ FileDescriptor OpenRegularFile(const std::string& path, const std::string& shown
 namespace {
 
 // Reads from the file's position, or with `at` from that offset.
-std::size_t ReadUpTo(int fd, void* target, std::size_t count, const std::uint64_t* at)
+std::size_t ReadFrom(int fd, void* target, std::size_t count, const std::uint64_t* at)
 {
     auto* p = static_cast<std::uint8_t*>(target);
     std::size_t done = 0;
@@ -120,12 +120,12 @@ std::size_t ReadUpTo(int fd, void* target, std::size_t count, const std::uint64_
 
 std::size_t ReadUpTo(int fd, void* target, std::size_t count)
 {
-    return ReadUpTo(fd, target, count, nullptr);
+    return ReadFrom(fd, target, count, nullptr);
 }
 
 std::size_t ReadUpTo(int fd, void* target, std::size_t count, std::uint64_t at)
 {
-    return ReadUpTo(fd, target, count, &at);
+    return ReadFrom(fd, target, count, &at);
 }
 
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path, const std::string& shownName)

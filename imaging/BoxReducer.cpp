@@ -132,55 +132,30 @@ void SmallBoxValues(const Sum* __restrict sums, const std::vector<int>& widths, 
     }
 }
 
-// Boxes all `Least` columns wide over at most 257 pixels, whose channel
-// totals (at most 255 x 257) and reciprocals fit 16 bits: the same bytes as
-// SmallBoxValues, from the high half of 16-bit products. The totals of
-// `Least` columns are first taken at every position of a group of boxes, in
-// one plain pass the compiler vectorises, and each box's three picked out.
-// Kept out of line: inlined, the compiler loses sight of the 16-bit product.
-template <int Least>
-[[gnu::noinline]] void NarrowBoxValues(const std::uint16_t* __restrict sums, std::size_t boxes, std::uint16_t h,
-                     std::uint8_t* __restrict out)
-{
-    constexpr std::size_t Group = 16;
-    constexpr std::size_t Stride = 3 * Least;  // positions a box
-    std::uint8_t values[Stride * Group];
-    for (std::size_t j = 0; j < boxes; j += Group, sums += Stride * Group) {
-        const std::size_t count = std::min(Group, boxes - j);
-        // Up to the last box's three: no total reads past the group.
-        const std::size_t positions = Stride * (count - 1) + 3;
-        for (std::size_t x = 0; x < positions; ++x) {
-            std::uint16_t total = sums[x];
-            for (int k = 1; k < Least; ++k) total = static_cast<std::uint16_t>(total + sums[x + 3 * k]);
-            const auto high = static_cast<std::uint16_t>((std::uint32_t(total) * std::uint32_t(h)) >> 16);
-            values[x] = static_cast<std::uint8_t>(high);
-        }
-        for (std::size_t b = 0; b < count; ++b, out += 3) {
-            out[0] = values[Stride * b];
-            out[1] = values[Stride * b + 1];
-            out[2] = values[Stride * b + 2];
-        }
-    }
-}
-
-// The same for boxes of `Least` or `Least + 1` columns: the values of both
-// widths are taken at every position, into `scratch`, the wider ones
-// `positions` on, and each box's three picked from where `picks` says.
-template <int Least>
-[[gnu::noinline]] void NarrowTwoWidthValues(const std::uint16_t* __restrict sums, std::size_t positions,
-                                            std::uint16_t hLeast, std::uint16_t hMore, const std::uint32_t* picks,
-                                            std::size_t boxes, std::uint8_t* __restrict scratch,
-                                            std::uint8_t* __restrict out)
+// Boxes of `Least` columns, or with `Both` of `Least` or `Least + 1`, over
+// at most 257 pixels, whose channel totals (at most 255 x 257) and
+// reciprocals fit 16 bits: the same bytes as SmallBoxValues, from the high
+// half of 16-bit products. The values of each width are first taken at every
+// position, in one plain pass the compiler vectorises, into `scratch` (the
+// wider ones `positions` on), and each box's three picked from where `picks`
+// says. Kept out of line: inlined, the compiler loses sight of the 16-bit
+// product.
+template <int Least, bool Both>
+[[gnu::noinline]] void NarrowBoxValues(const std::uint16_t* __restrict sums, std::size_t positions,
+                                       std::uint16_t hLeast, std::uint16_t hMore, const std::uint32_t* picks,
+                                       std::size_t boxes, std::uint8_t* __restrict scratch,
+                                       std::uint8_t* __restrict out)
 {
     for (std::size_t x = 0; x < positions; ++x) {
         std::uint16_t total = sums[x];
         for (int k = 1; k < Least; ++k) total = static_cast<std::uint16_t>(total + sums[x + 3 * k]);
-        const auto least = static_cast<std::uint16_t>((std::uint32_t(total) * std::uint32_t(hLeast)) >> 16);
-        // The wider box's last column is read from the spare pixel past the last box.
-        total = static_cast<std::uint16_t>(total + sums[x + 3 * Least]);
-        const auto more = static_cast<std::uint16_t>((std::uint32_t(total) * std::uint32_t(hMore)) >> 16);
-        scratch[x] = static_cast<std::uint8_t>(least);
-        scratch[positions + x] = static_cast<std::uint8_t>(more);
+        scratch[x] = static_cast<std::uint8_t>(static_cast<std::uint16_t>((std::uint32_t(total) * hLeast) >> 16));
+        if constexpr (Both) {
+            // The wider box's last column; past the last box, the spare pixel.
+            total = static_cast<std::uint16_t>(total + sums[x + 3 * Least]);
+            scratch[positions + x] =
+                static_cast<std::uint8_t>(static_cast<std::uint16_t>((std::uint32_t(total) * hMore) >> 16));
+        }
     }
     for (std::size_t j = 0; j < boxes; ++j, out += 3) {
         const std::uint8_t* value = scratch + picks[j];
@@ -190,23 +165,24 @@ template <int Least>
     }
 }
 
-// NarrowBoxValues where it applies; true when it did.
-template <class Sum>
-bool NarrowBoxValuesIfAny(const Sum* sums, const std::vector<int>& widths, int least, int rows, std::uint8_t* out)
+// NarrowBoxValues for boxes of `least` columns, 1 to 4, or with `both` of
+// `least` or `least + 1`.
+void NarrowValues(int least, bool both, const std::uint16_t* sums, std::size_t positions, std::uint16_t hLeast,
+                  std::uint16_t hMore, const std::vector<std::uint32_t>& picks, std::uint8_t* scratch,
+                  std::uint8_t* out)
 {
-    if constexpr (!std::is_same_v<Sum, std::uint16_t>) {
-        return false;
-    } else {
-        const std::uint64_t n = std::uint64_t(least) * static_cast<std::uint64_t>(rows);
-        if (widths.empty() || least < 1 || n > NarrowRows) return false;
-        const auto h = static_cast<std::uint16_t>(65535 / n);
-        switch (least) {
-        case 1: NarrowBoxValues<1>(sums, widths.size(), h, out); return true;
-        case 2: NarrowBoxValues<2>(sums, widths.size(), h, out); return true;
-        case 3: NarrowBoxValues<3>(sums, widths.size(), h, out); return true;
-        case 4: NarrowBoxValues<4>(sums, widths.size(), h, out); return true;
-        default: return false;
-        }
+    const auto run = [&](auto values) {
+        values(sums, positions, hLeast, hMore, picks.data(), picks.size(), scratch, out);
+    };
+    switch (2 * least + (both ? 1 : 0)) {
+    case 2: return run(NarrowBoxValues<1, false>);
+    case 3: return run(NarrowBoxValues<1, true>);
+    case 4: return run(NarrowBoxValues<2, false>);
+    case 5: return run(NarrowBoxValues<2, true>);
+    case 6: return run(NarrowBoxValues<3, false>);
+    case 7: return run(NarrowBoxValues<3, true>);
+    case 8: return run(NarrowBoxValues<4, false>);
+    default: return run(NarrowBoxValues<4, true>);
     }
 }
 
@@ -337,23 +313,16 @@ template <class Sum>
 void BoxReducer::values(const Sum* sums, std::uint8_t* out) const
 {
     if (scale_ == 1) {
-        if (oneWidth_ && NarrowBoxValuesIfAny(sums, columnWidths_, leastWidth_, rowsInBand_, out)) return;
         if constexpr (std::is_same_v<Sum, std::uint16_t>) {
-            const std::uint64_t n = std::uint64_t(leastWidth_) * static_cast<std::uint64_t>(rowsInBand_);
-            if (!picks_.empty() && n + static_cast<std::uint64_t>(rowsInBand_) <= NarrowRows) {
+            const std::uint64_t rows = static_cast<std::uint64_t>(rowsInBand_);
+            const std::uint64_t n = std::uint64_t(leastWidth_) * rows;
+            if (!picks_.empty() && n + (oneWidth_ ? 0 : rows) <= NarrowRows) {
                 const std::size_t positions = positions_;
-                if (scratch_.empty()) scratch_.assign(2 * positions, 0);  // beside 16-bit sums only
+                // Made only beside 16-bit sums, in the room 32-bit sums would take.
+                if (scratch_.empty()) scratch_.assign((oneWidth_ ? 1 : 2) * positions, 0);
                 const auto hLeast = static_cast<std::uint16_t>(65535 / n);
-                const auto hMore = static_cast<std::uint16_t>(65535 / (n + static_cast<std::uint64_t>(rowsInBand_)));
-                const auto narrow = [&](auto values) {
-                    values(sums, positions, hLeast, hMore, picks_.data(), picks_.size(), scratch_.data(), out);
-                };
-                switch (leastWidth_) {
-                case 1: return narrow(NarrowTwoWidthValues<1>);
-                case 2: return narrow(NarrowTwoWidthValues<2>);
-                case 3: return narrow(NarrowTwoWidthValues<3>);
-                default: return narrow(NarrowTwoWidthValues<4>);
-                }
+                const auto hMore = static_cast<std::uint16_t>(65535 / (n + rows));
+                return NarrowValues(leastWidth_, !oneWidth_, sums, positions, hLeast, hMore, picks_, scratch_.data(), out);
             }
         }
         if ((oneWidth_ || twoWidths_) && SmallBoxValuesIfAny(sums, columnWidths_, leastWidth_, !oneWidth_, rowsInBand_, out))
@@ -418,7 +387,7 @@ void BoxReducer::start()
         twoWidths_ = *most - *least <= 1;
         oneWidth_ = *most == *least;
     }
-    if (scale_ == 1 && twoWidths_ && !oneWidth_ && leastWidth_ >= 1 && leastWidth_ <= 4) {
+    if (scale_ == 1 && twoWidths_ && leastWidth_ >= 1 && leastWidth_ <= 4) {
         const std::size_t positions = usedBytes_ - 3 * static_cast<std::size_t>(leastWidth_ - 1);
         std::size_t column = 0;
         for (const int width : columnWidths_) {
@@ -435,9 +404,9 @@ std::uint64_t BoxReducer::MemoryFor(int sourceWidth, int destinationWidth)
 {
     const std::uint64_t columns = static_cast<std::uint64_t>(sourceWidth < 0 ? 0 : sourceWidth);
     const std::uint64_t boxes = static_cast<std::uint64_t>(destinationWidth < 0 ? 0 : destinationWidth);
-    // Column sums of 32 bits, and the box totals. Boxes of two widths under
-    // five columns also keep where each box's values lie; those values, two
-    // bytes a sample, are taken only beside 16-bit sums, in the room left.
+    // Column sums of 32 bits, and the box totals. Boxes under five columns
+    // also keep where each box's values lie; those values, at most two bytes
+    // a sample, are taken only beside 16-bit sums, in the room left.
     const std::uint64_t picks = columns < 5 * boxes ? boxes * sizeof(std::uint32_t) : 0;
     return 3 * (columns + 1) * sizeof(std::uint32_t) + picks + 3 * boxes * (sizeof(Total) + sizeof(std::uint64_t));
 }

@@ -95,8 +95,8 @@ private:
     int leastWidth_ = 0;       // the narrowest box
     bool twoWidths_ = false;   // every box is leastWidth_ or one wider
     bool oneWidth_ = false;    // every box is leastWidth_
-    // For boxes of two widths, at most five columns: where each box's
-    // values lie among those taken at every position (NarrowTwoWidthValues).
+    // For boxes under five columns: where each box's values lie among those
+    // taken at every position (NarrowBoxValues).
     std::vector<std::uint32_t> picks_;
     std::size_t positions_ = 0;
     mutable std::vector<std::uint8_t> scratch_;

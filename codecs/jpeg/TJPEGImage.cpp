@@ -180,7 +180,7 @@ void TJPEGImage::loadFromFile(const std::string& path, const std::string& shownN
 
 void TJPEGImage::streamFromFile(const std::string& path, const std::string& shownName)
 {
-    opened_ = {};
+    opened_.reset();
     data_ = TJPEGData{};
     std::uint64_t size = 0;
     file_ = std::make_shared<FileDescriptor>(OpenRegularFile(path, shownName.empty() ? path : shownName, &size));
@@ -218,7 +218,7 @@ void TJPEGImage::readEmbedded(ByteStream& stream)
 
 void TJPEGImage::loadFromBytes(std::vector<std::uint8_t> bytes)
 {
-    opened_ = {};
+    opened_.reset();
     data_ = TJPEGData{};
     data_.bytes = std::move(bytes);
     data_.hasBytes = true;
@@ -231,14 +231,14 @@ void TJPEGImage::loadFromBytes(std::vector<std::uint8_t> bytes)
 
 void TJPEGImage::readHeader()
 {
-    opened_ = {};
+    opened_.reset();
     if (!file_ && data_.bytes.empty()) return;
     auto d = std::make_unique<Decompressor>();
     if (setjmp(d->errors.jump)) jpeg::RaiseLibraryError(d->errors);
     attachSource(*d);
     data_.header = ReadJpegHeader(*d, true);
     writesProgressive_ = data_.header.multiScan;
-    if (file_) opened_.decompressor = std::move(d);
+    if (file_) opened_ = std::move(d);
 }
 
 const std::vector<std::uint8_t>& TJPEGImage::iccProfile() const
@@ -325,7 +325,7 @@ void TJPEGImage::run(RowTarget& target, bool wholeRaster)
 {
     // A streamed file's first decode goes on from its header, unless the
     // file is to be read without its AC scans, which starts at its start.
-    std::unique_ptr<Decompressor> owned = std::move(opened_.decompressor);
+    std::unique_ptr<Decompressor> owned = std::move(opened_);
     if (!owned || (scale_ == 8 && data_.header.multiScan)) owned = std::make_unique<Decompressor>();
     Decompressor& d = *owned;
     // Everything that outlives a library error is made before the setjmp:
@@ -429,7 +429,7 @@ void TJPEGImage::run(RowTarget& target, bool wholeRaster)
 
 void TJPEGImage::takeRaster(const Raster24& source)
 {
-    opened_ = {};
+    opened_.reset();
     data_ = TJPEGData{};
     file_.reset();
     raster_.assign(&source);

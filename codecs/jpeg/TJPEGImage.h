@@ -134,17 +134,8 @@ private:
     TJPEGData data_;
     std::shared_ptr<FileDescriptor> file_;
     // The decompressor that read a streamed file's header, for its first
-    // decode to go on with rather than read the header again. Not copied.
-    struct Opened {
-        std::unique_ptr<jpeg::Decompressor> decompressor;
-        Opened() = default;
-        Opened(const Opened&) {}
-        Opened& operator=(const Opened&)
-        {
-            decompressor.reset();
-            return *this;
-        }
-    } opened_;
+    // decode to go on with rather than read the header again.
+    std::unique_ptr<jpeg::Decompressor> opened_;
     std::uint64_t reserved_ = 0;  // 0: none, the decode checks its need itself
     int scale_ = 1;
     Raster24 raster_;
