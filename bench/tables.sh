@@ -10,7 +10,10 @@
 # the floor.
 # Targets: small pictures --jobs 1 <= 1.5 x floor, --jobs 2 <= 0.6 x --jobs 1;
 # large ones --jobs 1 <= 1.05 x floor, --jobs 2 <= 0.55 x floor, peak at
-# --jobs 2 <= 1.5 x the floor's. bench/fast.sh has --fast against the exact run.
+# --jobs 2 <= 1.5 x the floor's. floor2 is the floor decoded by two threads,
+# largest files first: what two jobs can reach on this machine, whose cores
+# share caches and memory bandwidth. bench/fast.sh has --fast against the
+# exact run.
 # With OLD, another build's pictavo, its --jobs 1, --jobs 2 and --fast are
 # timed in the same rounds (old-jobs1 ...), for a before and after. OTHERS=0
 # leaves out djpeg, vipsthumbnail and ImageMagick, the slow part of a round.
@@ -34,6 +37,7 @@ for table in small:320x240 w17:800x600 set17:800x600; do
   w=${size%x*} h=${size#*x}
   {
     echo "floor=env GLIBC_TUNABLES=$floor_heap $floor $photos/*.jpg"
+    echo "floor2=env GLIBC_TUNABLES=$floor_heap $floor --jobs 2 $photos/*.jpg"
     echo "jobs1=$tool --quiet --jobs 1 --size $size --output $out $photos"
     echo "jobs2=$tool --quiet --jobs 2 --size $size --output $out $photos"
     echo "fast=$tool --quiet --fast --jobs 1 --size $size --output $out $photos"
