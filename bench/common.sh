@@ -57,22 +57,6 @@ for name, t in runs.items():
 PY
 }
 
-# The medians of hyperfine's JSON with the CPU time (user + system, the
-# mean: hyperfine keeps no other), each as a ratio to the command BASE. On
-# a busy machine the CPU time is the steadier of the two.
-print_medians_cpu() {
-  python3 - "$1" "$2" <<'PY'
-import json, statistics, sys
-results = json.load(open(sys.argv[1]))["results"]
-wall = {r["command"]: statistics.median(r["times"]) for r in results}
-cpu = {r["command"]: r["user"] + r["system"] for r in results}
-base = sys.argv[2]
-for name in wall:
-    print(f"{name:16s} median {wall[name]:7.3f} s  {wall[name] / wall[base]:5.2f} x {base}"
-          f"   cpu {cpu[name]:7.3f} s  {cpu[name] / cpu[base]:5.2f} x {base}")
-PY
-}
-
 # The --fast table: TOOL with and without --fast on the photographs in
 # PHOTOS at 800x600 and 160x120, then QUALITY (build/bench/fast_quality)
 # on each size. WORK is a scratch folder; RUNS rounds each.
@@ -80,15 +64,21 @@ fast_table() {
   local tool=$1 quality=$2 photos=$3 work=$4 runs=$5 size
   mkdir -p "$work/out"
   for size in 800x600 160x120; do
-    hyperfine --style basic --warmup 1 --runs "$runs" --export-json "$work/fast-$size.json" \
-      -n "exact-$size" "$tool --quiet --jobs 1 --size $size --output $work/out $photos" \
-      -n "fast-$size" "$tool --quiet --fast --jobs 1 --size $size --output $work/out $photos" >/dev/null
-    print_medians_cpu "$work/fast-$size.json" "exact-$size"
+    printf '%s\n' "exact-$size=$tool --quiet --jobs 1 --size $size --output $work/out $photos" \
+      "fast-$size=$tool --quiet --fast --jobs 1 --size $size --output $work/out $photos" >"$work/fast-commands"
+    timed_table "$work/fast-commands" "$runs" "exact-$size"
   done
   for size in 800x600 160x120; do
     "$quality" "$size" "$photos"/*.jpg | tail -1 || true
   done
   echo "targets: fast >= 4 x exact at 160x120, >= 2 x at 800x600 (speed is the inverse of the ratio)"
+}
+
+# Times the NAME=COMMAND lines of COMMANDS in RUNS interleaved rounds and
+# prints their table against BASE (floor unless given): bench/rounds.py.
+#   timed_table COMMANDS RUNS [BASE]
+timed_table() {
+  python3 "$here/bench/rounds.py" "$@"
 }
 
 # The C library's heap as the tool sets it for itself (freed memory kept,
@@ -116,28 +106,3 @@ small_photos() {
   rm -r "$folder/src"
 }
 
-# Each command's peak memory in MiB by GNU time: NAME=COMMAND pairs, one a
-# line on standard input; prints NAME PEAK.
-peaks() {
-  local name cmd
-  while IFS='=' read -r name cmd; do
-    printf '%s %s\n' "$name" $(( $(/usr/bin/time -f '%M' sh -c "$cmd >/dev/null 2>&1" 2>&1 | tail -1) / 1024 ))
-  done
-}
-
-# One table: hyperfine's medians (wall and CPU) and the peaks, each as a
-# ratio to the command named floor.
-print_table() {
-  python3 - "$1" "$2" <<'PY'
-import json, statistics, sys
-results = json.load(open(sys.argv[1]))["results"]
-peaks = dict(line.split() for line in open(sys.argv[2]) if line.strip())
-wall = {r["command"]: statistics.median(r["times"]) for r in results}
-cpu = {r["command"]: r["user"] + r["system"] for r in results}
-print(f"{'':14s} {'median':>8s} {'x floor':>8s} {'cpu':>8s} {'x floor':>8s} {'peak MiB':>9s} {'x floor':>8s}")
-for name in wall:
-    p = float(peaks.get(name, "nan"))
-    print(f"{name:14s} {wall[name]:8.3f} {wall[name] / wall['floor']:8.2f} {cpu[name]:8.3f} {cpu[name] / cpu['floor']:8.2f}"
-          f" {p:9.0f} {p / float(peaks['floor']):8.2f}")
-PY
-}

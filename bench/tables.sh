@@ -6,8 +6,8 @@
 # (build/bench/decode_floor with the tool's heap settings), the tool at
 # --jobs 1, --jobs 2 and --fast (one job), djpeg decoding every file, and
 # vipsthumbnail and ImageMagick where installed, all at quality 75: medians
-# of RUNS rounds (wall and CPU) and peak memory (GNU time), as ratios to
-# the floor.
+# of RUNS interleaved rounds (wall and CPU) and peak memory, as ratios to
+# the floor (bench/rounds.py).
 # Targets: small pictures --jobs 1 <= 1.5 x floor, --jobs 2 <= 0.6 x --jobs 1;
 # large ones --jobs 1 <= 1.05 x floor, --jobs 2 <= 0.55 x floor, peak at
 # --jobs 2 <= 1.5 x the floor's. floor2 is the floor decoded by two threads,
@@ -17,7 +17,7 @@
 # With OLD, another build's pictavo, its --jobs 1, --jobs 2 and --fast are
 # timed in the same rounds (old-jobs1 ...), for a before and after. OTHERS=0
 # leaves out djpeg, vipsthumbnail and ImageMagick, the slow part of a round.
-# Needs hyperfine, GNU time, libjpeg-turbo-progs and plasma-workspace-wallpapers.
+# Needs libjpeg-turbo-progs and plasma-workspace-wallpapers.
 #   bench/tables.sh [RUNS [OLD]]
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
@@ -54,10 +54,9 @@ for table in small:320x240 w17:800x600 set17:800x600; do
         echo "imagemagick=for f in $photos/*.jpg; do convert \$f -resize ${w}x${h} -quality 75 $out/im.jpg; done"
     fi
   } >"$work/commands"
-  set --
-  while IFS='=' read -r name cmd; do set -- "$@" -n "$name" "$cmd"; done <"$work/commands"
   echo "== $set: $(ls "$photos" | wc -l) photographs to $size, $runs rounds"
-  hyperfine --style none --runs "$runs" --export-json "$work/$set.json" "$@" >/dev/null
-  peaks <"$work/commands" >"$work/$set.peaks"
-  print_table "$work/$set.json" "$work/$set.peaks"
+  timed_table "$work/commands" "$runs"
 done
+
+echo "== --fast against the exact run: the 17 photographs at 800x600 and 160x120, $runs rounds"
+fast_table "$tool" "$here/build/bench/fast_quality" "$work/w17" "$work" "$runs"
