@@ -5,8 +5,10 @@ Every command runs once in each round, one after another, so a slow spell of
 a shared machine falls on all of them alike rather than on whichever command
 hyperfine happened to be timing. Each round's times are divided by BASE's in
 the same round, and the table shows the medians of those ratios: wall time,
-CPU time (user + system of the command and everything it waited for) and
-peak memory (the largest resident set among them), all from wait4.
+CPU time (user + system of the command and everything it waited for, from
+wait4) and peak memory (the largest resident set among them, by GNU time:
+a child of this Python process would count the interpreter's own pages as
+its peak, as the kernel keeps the larger of before and after exec).
 
   rounds.py COMMANDS RUNS [BASE]
 """
@@ -14,18 +16,24 @@ import os
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
+
+PEAK = tempfile.NamedTemporaryFile(prefix="rounds-peak-")
 
 
 def run(command):
     start = time.perf_counter()
-    child = subprocess.Popen(["bash", "-c", command], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    child = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", PEAK.name, "bash", "-c", command],
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     _, status, usage = os.wait4(child.pid, 0)
     wall = time.perf_counter() - start
     child.returncode = os.waitstatus_to_exitcode(status)
     if child.returncode != 0:
         sys.exit(f"failed ({child.returncode}): {command}")
-    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024
+    with open(PEAK.name) as peak:
+        kib = int(peak.read().split()[-1])
+    return wall, usage.ru_utime + usage.ru_stime, kib / 1024
 
 
 def main():
