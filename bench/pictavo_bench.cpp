@@ -5,12 +5,15 @@
 //   TJPEGImage encoding 800 x 533           vs  the same library calls made directly
 //   loading a 6000 x 4000 24-bit BMP        vs  reading the file's bytes
 //   a run over photos tagged Adobe RGB      vs  the same photos untagged (and tagged sRGB)
+//   each part of a small picture's resize   vs  the whole of it
 // Run with --benchmark_repetitions=5 and compare medians (bench/ratios.py).
 // PICTAVO_PHOTO names the photograph (default: a Plasma wallpaper, else a
 // made-up picture).
+#include "batch/Pipeline.h"
 #include "batch/ResizeRun.h"
 #include "codecs/bmp/BmpReader.h"
 #include "base/Files.h"
+#include "base/MemoryBudget.h"
 #include "codecs/jpeg/TJPEGImage.h"
 #include "imaging/ColourProfile.h"
 #include "imaging/Reduction.h"
@@ -319,6 +322,91 @@ void BM_ColourStep800x533(benchmark::State& state)
     }
 }
 BENCHMARK(BM_ColourStep800x533)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
+
+// A photograph of 640 pixels across, as a camera's small size or a web
+// page's picture: the wallpaper cut down (else the made-up picture), written
+// again as a baseline JPEG, as cameras write, so that its output is too.
+const std::string& SmallPhoto()
+{
+    static const std::string path = [] {
+        const std::string p = (std::filesystem::temp_directory_path() / "pictavo-bench-small.jpg").string();
+        const std::string big = (std::filesystem::temp_directory_path() / "pictavo-bench-big.jpg").string();
+        WriteFileAtomically(big, Photo().data(), Photo().size(), big);
+        BatchModel model;
+        model.sizeIndex = 2;     // "640 x 480"
+        model.qualityIndex = 0;  // "90%", as a camera writes
+        TJPEGImage progressive;
+        progressive.loadFromBytes(ResizeOne(model, big, big));
+        Raster24 pixels;
+        progressive.decodeInto(pixels);
+        TJPEGImage baseline;
+        baseline.takeRaster(pixels);
+        baseline.setEncodeQuality(90);
+        const std::vector<std::uint8_t>& bytes = baseline.encodedBytes();
+        WriteFileAtomically(p, bytes.data(), bytes.size(), p);
+        return p;
+    }();
+    return path;
+}
+
+// What one small picture's resize to "320 x 240" costs beyond its decode,
+// part by part. Parts 1 to 3 each include the one before, so the decode and
+// the reduction are differences; the others stand alone.
+//   0 the whole resize, file to output bytes (ResizeOne)
+//   1 opening the file and reading its header
+//   2 ... and decoding every row, the floor's share
+//   3 ... and reducing them
+//   4 the colour step on the reduced picture, the profile looked up
+//   5 encoding the reduced picture
+//   6 writing the output beside its name and renaming it into place
+//   7 reserving the picture's memory and handing it back
+void BM_SmallPicturePart(benchmark::State& state)
+{
+    const int part = static_cast<int>(state.range(0));
+    static const char* labels[] = {"whole resize", "open and header", "+ decode", "+ reduce",
+                                   "colour step", "encode", "write and rename", "memory reservation"};
+    state.SetLabel(labels[part]);
+    const std::string& path = SmallPhoto();
+    BatchModel model;
+    model.sizeIndex = 4;  // "320 x 240"
+    const std::unique_ptr<PictureSource> opened = OpenPicture(path, path, InputFormat::Jpeg);
+    const PictureHeader header = opened->header();
+    const std::vector<ReductionPlan> plans = OutputPlans(header, model);
+    const Raster24 reduced = Reduce(*OpenPicture(path, path, InputFormat::Jpeg), plans).front().colour;
+    const std::vector<std::uint8_t> bytes = Encode(reduced, header, 75);
+    const std::string output = (std::filesystem::temp_directory_path() / "pictavo-bench-output.jpg").string();
+    for (auto _ : state) {
+        switch (part) {
+        case 0: benchmark::DoNotOptimize(ResizeOne(model, path, path).data()); break;
+        case 1: benchmark::DoNotOptimize(OpenPicture(path, path, InputFormat::Jpeg)->header().width); break;
+        case 2: {
+            std::uint8_t last = 0;
+            OpenPicture(path, path, InputFormat::Jpeg)->readRows([&](const std::uint8_t* row) { last ^= row[0]; });
+            benchmark::DoNotOptimize(last);
+            break;
+        }
+        case 3: {
+            const std::unique_ptr<PictureSource> source = OpenPicture(path, path, InputFormat::Jpeg);
+            benchmark::DoNotOptimize(Reduce(*source, plans).front().colour.scanLine(0));
+            break;
+        }
+        case 4: {
+            Raster24 picture = reduced;
+            ConvertToSrgb(picture, ProfileForRows(header.iccProfile, header.gray));
+            benchmark::DoNotOptimize(std::as_const(picture).scanLine(0));
+            break;
+        }
+        case 5: benchmark::DoNotOptimize(Encode(reduced, header, 75).data()); break;
+        case 6: StagedFile(output, bytes.data(), bytes.size(), output).commit(); break;
+        case 7: {
+            std::optional<MemoryReservation> memory = MemoryReservation::IfFree(MemoryFor(header, plans.front()));
+            benchmark::DoNotOptimize(memory);
+            break;
+        }
+        }
+    }
+}
+BENCHMARK(BM_SmallPicturePart)->DenseRange(0, 7)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
