@@ -16,14 +16,17 @@ constexpr int Steps = GreyDither::Levels - 1;
 // one pixel to the next.
 constexpr int Carry = 9;
 constexpr int Carries = 2 * Carry + 1;
+constexpr int FieldBits = 16;
 
 struct Tables {
     std::array<std::uint8_t, GreyDither::Levels> values{};
-    // For sample g and error from above c: the error this pixel leaves after
-    // the last pixel left e, as 4 * (error + 1) in bits 4 * (e + 1) onwards.
-    std::array<std::uint16_t, (Top + 1) * Carries> next{};
-    // The level this pixel takes, at 3 * (g * Carries + c + Carry) + e + 1.
-    std::array<std::uint8_t, (Top + 1) * Carries * 3> level{};
+    // For sample g and error from above c, at g * Carries + c + Carry: what
+    // the pixel becomes after the last pixel left error e, in the 16 bits
+    // from 16 * (e + 1): 16 * (its own error + 1), which is where the next
+    // pixel's outcome lies in its entry, in the low byte, and its level (or,
+    // in `greys`, the level's grey value) above it. One lookup a pixel, and
+    // from one pixel to the next only a shift and a mask.
+    std::array<std::uint64_t, (Top + 1) * Carries> levels{}, greys{};
 
     Tables()
     {
@@ -44,8 +47,10 @@ struct Tables {
                     int v = ((7 * e + c + 8) >> 4) + g;
                     v = v < 0 ? 0 : (v > Top ? Top : v);
                     const int j = nearest[v];
-                    next[key] = static_cast<std::uint16_t>(next[key] | (4 * (v - values[j] + 1)) << (4 * (e + 1)));
-                    level[3 * key + e + 1] = static_cast<std::uint8_t>(j);
+                    const auto next = static_cast<std::uint64_t>(FieldBits * (v - values[j] + 1));
+                    const int at = FieldBits * (e + 1);
+                    levels[key] |= (next | std::uint64_t(j) << 8) << at;
+                    greys[key] |= (next | std::uint64_t(values[j]) << 8) << at;
                 }
             }
     }
@@ -79,23 +84,23 @@ void GreyDither::next(const std::uint8_t* grey, std::uint8_t* out)
 template <int Step, bool Bgr>
 void GreyDither::row(const std::uint8_t* grey, std::uint8_t* out)
 {
-    const Tables& t = Table();
+    const std::uint64_t* table = Bgr ? Table().greys.data() : Table().levels.data();
     const int first = Step > 0 ? 0 : width_ - 1;
     // errors_[x + 1] belongs to column x; `slot` is the column just behind.
     std::int16_t* slot = errors_.data() + first + 1 - Step;
-    int state = 4;              // 4 * (the last pixel's error + 1)
+    unsigned at = FieldBits;   // where the outcome lies: the last pixel left no error
     int last = 0, before = 0;  // the errors of the last two pixels
     for (int x = first, n = width_; n > 0; --n, x += Step, slot += Step) {
         const int key = grey[x] * Carries + slot[Step] + Carry;
-        const int previous = state;
-        state = (t.next[key] >> previous) & 0xF;
-        const int error = state / 4 - 1;
-        const std::uint8_t level = t.level[3 * key + previous / 4];
+        const auto field = static_cast<unsigned>(table[key] >> at);
+        at = field & (FieldBits | 2 * FieldBits);  // 0, 16 or 32
+        const int error = static_cast<int>(at / FieldBits) - 1;
+        const auto v = static_cast<std::uint8_t>(field >> 8);
         if constexpr (Bgr) {
             std::uint8_t* p = out + 3 * x;
-            p[0] = p[1] = p[2] = t.values[level];
+            p[0] = p[1] = p[2] = v;
         } else {
-            out[x] = level;
+            out[x] = v;
         }
         slot[0] = static_cast<std::int16_t>(before + 5 * last + 3 * error);
         before = last;
