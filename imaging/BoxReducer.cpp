@@ -142,9 +142,9 @@ void SmallBoxValues(const Sum* __restrict sums, const std::vector<int>& widths, 
 // inlined into more, the compiler loses sight of the 16-bit product.
 template <int Least, bool Both>
 [[gnu::always_inline]] inline void NarrowBoxValues(const std::uint16_t* __restrict sums, std::size_t positions,
-                                       std::uint16_t hLeast, std::uint16_t hMore, const std::uint32_t* picks,
-                                       std::size_t boxes, std::uint8_t* __restrict scratch,
-                                       std::uint8_t* __restrict out)
+                                                    std::uint16_t hLeast, std::uint16_t hMore,
+                                                    const std::uint32_t* picks, std::size_t boxes,
+                                                    std::uint8_t* __restrict scratch, std::uint8_t* __restrict out)
 {
     for (std::size_t x = 0; x < positions; ++x) {
         std::uint16_t total = sums[x];
@@ -169,10 +169,10 @@ template <int Least, bool Both>
 // `least` or `least + 1`. Made twice, and the one for the processor taken at
 // start-up: 32-byte vectors where the processor has them do the pass in
 // about two thirds of the time (the same integer arithmetic, the same bytes).
-[[gnu::target_clones("avx2", "default")]] void NarrowValues(int least, bool both, const std::uint16_t* sums,
-                                                             std::size_t positions, std::uint16_t hLeast,
-                                                             std::uint16_t hMore, const std::vector<std::uint32_t>& picks,
-                                                             std::uint8_t* scratch, std::uint8_t* out)
+[[gnu::target_clones("avx2", "default")]]
+void NarrowValues(int least, bool both, const std::uint16_t* sums, std::size_t positions, std::uint16_t hLeast,
+                  std::uint16_t hMore, const std::vector<std::uint32_t>& picks, std::uint8_t* scratch,
+                  std::uint8_t* out)
 {
     // Called directly, so that each is made inside both versions.
     const std::uint32_t* p = picks.data();
@@ -236,9 +236,9 @@ void FoldColumns(const Sum* columnSums, const std::vector<int>& columnWidths, Ac
 
 // Adds `k` rows alike down the columns, or with `first` sets the sums to
 // them: plain passes the compiler vectorises. Made twice, as NarrowValues is.
-[[gnu::target_clones("avx2", "default")]] void AddToNarrowSums(std::uint16_t* __restrict sums,
-                                                                const std::uint8_t* __restrict row, std::size_t n,
-                                                                int k, bool first)
+[[gnu::target_clones("avx2", "default")]]
+void AddToNarrowSums(std::uint16_t* __restrict sums, const std::uint8_t* __restrict row, std::size_t n, int k,
+                     bool first)
 {
     const auto times = static_cast<std::uint16_t>(k);
     if (first && k == 1) std::copy(row, row + n, sums);
@@ -247,9 +247,9 @@ void FoldColumns(const Sum* columnSums, const std::vector<int>& columnWidths, Ac
     else for (std::size_t x = 0; x < n; ++x) sums[x] = static_cast<std::uint16_t>(sums[x] + row[x] * times);
 }
 
-[[gnu::target_clones("avx2", "default")]] void AddToWideSums(std::uint32_t* __restrict sums,
-                                                              const std::uint8_t* __restrict row, std::size_t n, int k,
-                                                              bool first)
+[[gnu::target_clones("avx2", "default")]]
+void AddToWideSums(std::uint32_t* __restrict sums, const std::uint8_t* __restrict row, std::size_t n, int k,
+                   bool first)
 {
     const auto times = static_cast<std::uint32_t>(k);
     if (first) for (std::size_t x = 0; x < n; ++x) sums[x] = row[x] * times;
