@@ -6,6 +6,20 @@
 #include <algorithm>
 #include <type_traits>
 
+// The hot passes are made twice, for AVX2 and for any x86-64 processor, and
+// the C library picks one as the program loads. Not under ThreadSanitizer,
+// whose runtime is not up yet when that pick runs.
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define PICTAVO_THREAD_SANITIZER 1
+#endif
+#endif
+#if defined(__x86_64__) && !defined(__SANITIZE_THREAD__) && !defined(PICTAVO_THREAD_SANITIZER)
+#define PICTAVO_MADE_TWICE [[gnu::target_clones("avx2", "default")]]
+#else
+#define PICTAVO_MADE_TWICE
+#endif
+
 namespace pictavo {
 namespace {
 
@@ -169,7 +183,7 @@ template <int Least, bool Both>
 // `least` or `least + 1`. Made twice, and the one for the processor taken at
 // start-up: 32-byte vectors where the processor has them do the pass in
 // about two thirds of the time (the same integer arithmetic, the same bytes).
-[[gnu::target_clones("avx2", "default")]]
+PICTAVO_MADE_TWICE
 void NarrowValues(int least, bool both, const std::uint16_t* sums, std::size_t positions, std::uint16_t hLeast,
                   std::uint16_t hMore, const std::vector<std::uint32_t>& picks, std::uint8_t* scratch,
                   std::uint8_t* out)
@@ -236,7 +250,7 @@ void FoldColumns(const Sum* columnSums, const std::vector<int>& columnWidths, Ac
 
 // Adds `k` rows alike down the columns, or with `first` sets the sums to
 // them: plain passes the compiler vectorises. Made twice, as NarrowValues is.
-[[gnu::target_clones("avx2", "default")]]
+PICTAVO_MADE_TWICE
 void AddToNarrowSums(std::uint16_t* __restrict sums, const std::uint8_t* __restrict row, std::size_t n, int k,
                      bool first)
 {
@@ -247,7 +261,7 @@ void AddToNarrowSums(std::uint16_t* __restrict sums, const std::uint8_t* __restr
     else for (std::size_t x = 0; x < n; ++x) sums[x] = static_cast<std::uint16_t>(sums[x] + row[x] * times);
 }
 
-[[gnu::target_clones("avx2", "default")]]
+PICTAVO_MADE_TWICE
 void AddToWideSums(std::uint32_t* __restrict sums, const std::uint8_t* __restrict row, std::size_t n, int k,
                    bool first)
 {
