@@ -156,8 +156,12 @@ void ReturnFreedMemoryBeyond(std::uint64_t budget, std::uint64_t more)
     std::fclose(statm);
     const std::uint64_t held = resident * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
     const bool trim = !read || held + more > budget;
-    if (trim) malloc_trim(0);
+    // Under the lock: when another allocator serves the program's blocks (a
+    // sanitizer's, or one preloaded), this may be the first call into the C
+    // library's own, which sets itself up unsafely if two threads come at
+    // once, and aborts as the second of them ends.
     std::lock_guard guard(Lock);
+    if (trim) malloc_trim(0);
     Looked = !trim;  // after a trim, the next reservation looks again
     LastHeld = held;
     ReservedSince = more;
