@@ -5,7 +5,7 @@
 # exact output (build/bench/fast_quality).
 # Targets: PSNR >= 40 dB and mean absolute difference <= 1.0 on every
 # photograph; at least 4 x faster at 160x120 and 2 x at 800x600.
-# Needs plasma-workspace-wallpapers.
+# Needs GNU time and plasma-workspace-wallpapers.
 #   bench/fast.sh [RUNS]
 set -euo pipefail
 source "$(dirname "$0")/common.sh"

@@ -373,7 +373,7 @@ void BM_SmallPicturePart(benchmark::State& state)
     const std::unique_ptr<PictureSource> opened = OpenPicture(path, path, InputFormat::Jpeg);
     const PictureHeader header = opened->header();
     const std::vector<ReductionPlan> plans = OutputPlans(header, model);
-    const Raster24 reduced = Reduce(*OpenPicture(path, path, InputFormat::Jpeg), plans).front().colour;
+    const Raster24 reduced = Reduce(*opened, plans).front().colour;
     const std::vector<std::uint8_t> bytes = Encode(reduced, header, 75);
     const std::string output = (std::filesystem::temp_directory_path() / "pictavo-bench-output.jpg").string();
     const FreedMemoryKept kept;  // as in a run: freed memory serves the next picture

@@ -12,12 +12,13 @@
 # large ones --jobs 1 <= 1.05 x floor, --jobs 2 <= 0.55 x floor, peak at
 # --jobs 2 <= 1.5 x the floor's. floor2 is the floor decoded by two threads,
 # largest files first: what two jobs can reach on this machine, whose cores
-# share caches and memory bandwidth. bench/fast.sh has --fast against the
-# exact run.
+# share caches and memory bandwidth. Last, --fast against the exact run at
+# 800x600 and 160x120 with its distance from the exact output, as
+# bench/fast.sh gives it alone.
 # With OLD, another build's pictavo, its --jobs 1, --jobs 2 and --fast are
 # timed in the same rounds (old-jobs1 ...), for a before and after. OTHERS=0
 # leaves out djpeg, vipsthumbnail and ImageMagick, the slow part of a round.
-# Needs libjpeg-turbo-progs and plasma-workspace-wallpapers.
+# Needs GNU time, libjpeg-turbo-progs and plasma-workspace-wallpapers.
 #   bench/tables.sh [RUNS [OLD]]
 set -euo pipefail
 source "$(dirname "$0")/common.sh"

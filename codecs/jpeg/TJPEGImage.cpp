@@ -345,9 +345,10 @@ void TJPEGImage::run(RowTarget& target, bool wholeRaster)
     } else {
         attachSource(d);
         if (scale_ == 8 && file_ && data_.header.multiScan) d.source.spans = jpeg::WithoutAcScans(file_->get());
+        header = ReadJpegHeader(d, false);
     }
+    // The library's large buffers are made as the decode starts, under this limit.
     jpeg::LimitMemory(&d.cinfo, reserved_ ? reserved_ : MemoryBudget());
-    if (!d.headerRead) header = ReadJpegHeader(d, false);
     // The library could decode arithmetic coding; this program never has.
     if (header.arithmetic) throw EJPEG(1);
     if (header.multiScan) jpeg::CheckScanCount(d.source);
